@@ -1,0 +1,23 @@
+#pragma once
+// The render catalogue and the program's checks of the settings.
+#include <string>
+#include <vector>
+
+#include "app/options.hpp"
+
+namespace neonvale {
+
+struct RenderInfo {
+  std::string title;
+  std::string file_key;
+  std::string tagline;
+};
+
+extern const std::vector<RenderInfo> render_catalogue;
+
+// Throws std::invalid_argument("Invalid render settings") or ("invalid render id").
+void check_settings(const Config& config);
+// "./" + id as at least two digits + "_" + file key + ".png".
+std::string output_name(const Config& config);
+
+}  // namespace neonvale

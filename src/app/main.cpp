@@ -1,0 +1,32 @@
+// neonvale: renders "Lumen Drift" and writes it as a PNG file. Every failure
+// ends here as one "E: " line on standard output and exit code 1.
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+
+#include "app/catalogue.hpp"
+#include "app/options.hpp"
+#include "image/png_io.hpp"
+#include "scene/scene.hpp"
+
+int main(int argc, char** argv) {
+  using namespace neonvale;
+  Config config;
+  try {
+    config = parse_command_line(argc, argv);
+  } catch (const std::exception& e) {
+    std::printf("E: %s\n", e.what());
+    print_usage();
+    return 1;
+  }
+  try {
+    check_settings(config);
+    const std::filesystem::path output = output_name(config);
+    Image picture = render_scene(config);
+    save_png(picture, output);
+  } catch (const std::exception& e) {
+    std::printf("E: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,85 @@
+#include "app/options.hpp"
+
+#include <cstdio>
+#include <stdexcept>
+
+#include "app/catalogue.hpp"
+
+namespace neonvale {
+
+const std::vector<Option> options = {
+    {"-w", "Width in pixels", [](Config& c) -> int& { return c.width; }},
+    {"-h", "Height in pixels", [](Config& c) -> int& { return c.height; }},
+    {"-a", "AA scale (both dimensions; setting '2' here -> 4 samples / pixel) ",
+     [](Config& c) -> int& { return c.aa_scale; }},
+    {"-s", "Random seed", [](Config& c) -> int& { return c.seed; }},
+    {"-r", "Rendered image id", [](Config& c) -> int& { return c.render_id; }},
+};
+
+namespace {
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+// Base-10 conversion with the rules of std::stoi: leading white space, an
+// optional sign, digits up to the first non-digit; the rest is ignored.
+int to_int(const std::string& text) {
+  std::size_t i = 0;
+  while (i < text.size() && is_space(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  const std::size_t first_digit = i;
+  long long value = 0;
+  bool too_big = false;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    if (!too_big) value = value * 10 + (text[i] - '0');
+    if (value > 2147483648LL) too_big = true;
+  }
+  if (i == first_digit) throw std::invalid_argument("invalid stoi argument");
+  if (negative) value = -value;
+  if (too_big || value > 2147483647LL || value < -2147483648LL)
+    throw std::out_of_range("stoi argument out of range");
+  return int(value);
+}
+
+}  // namespace
+
+Config parse_command_line(int argc, const char* const* argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  if (args.size() % 2 != 0) throw std::invalid_argument("invalid CLI argument count");
+  Config config;
+  for (std::size_t i = 0; i < args.size(); i += 2) {
+    const int value = to_int(args[i + 1]);  // converted before the flag is looked at
+    const Option* match = nullptr;
+    for (const Option& option : options)
+      if (option.flag == args[i]) {
+        match = &option;
+        break;
+      }
+    if (!match) throw std::invalid_argument("invalid option: " + args[i]);
+    match->accessor(config) = value;
+  }
+  return config;
+}
+
+std::string usage_text() {
+  std::string text = "neonvale [option value]\n\nAvailable options:\n";
+  char line[512];
+  for (const Option& option : options) {
+    Config defaults;
+    std::snprintf(line, sizeof line, "\t%s\t%s (default: %d)\n", option.flag.c_str(), option.description.c_str(),
+                  option.accessor(defaults));
+    text += line;
+  }
+  text += "\nAvailable renders:\n";
+  for (std::size_t i = 0; i < render_catalogue.size(); ++i) {
+    std::snprintf(line, sizeof line, "\t%d\t%s - %s\n", int(i + 1), render_catalogue[i].title.c_str(),
+                  render_catalogue[i].tagline.c_str());
+    text += line;
+  }
+  return text;
+}
+
+void print_usage() { std::fputs(usage_text().c_str(), stdout); }
+
+}  // namespace neonvale

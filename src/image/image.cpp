@@ -1,0 +1,104 @@
+#include "image/image.hpp"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+namespace neonvale {
+
+std::size_t checked_element_count(long long width, long long height, long long channels) {
+  if (width < 0 || height < 0 || channels < 0)
+    throw std::invalid_argument("image dimensions are negative");
+  // Each factor is below 2^31, so the product of the first two fits 64 bits;
+  // stop before the third can overflow.
+  const long long pixels = width * height;
+  if (pixels > INT_MAX || (channels != 0 && pixels * channels > INT_MAX))
+    throw std::length_error("image too large: " + std::to_string(width) + " x " + std::to_string(height) +
+                            " x " + std::to_string(channels) + " values exceed 2^31 - 1");
+  return std::size_t(pixels * channels);
+}
+
+Image::Image(int w, int h, int c)
+    : width(w), height(h), channels(c), data(checked_element_count(w, h, c)) {}
+
+Image::Image(Image&& other) noexcept
+    : width(other.width), height(other.height), channels(other.channels), data(std::move(other.data)) {
+  other.width = other.height = other.channels = 0;
+}
+
+Image& Image::operator=(Image&& other) noexcept {
+  if (this != &other) {
+    width = other.width;
+    height = other.height;
+    channels = other.channels;
+    data = std::move(other.data);
+    // A moved-from image is an empty one, never dimensions without storage.
+    other.width = other.height = other.channels = 0;
+  }
+  return *this;
+}
+
+std::vector<float*> Image::channel_pointers() {
+  std::vector<float*> pointers(static_cast<std::size_t>(channels));
+  for (int c = 0; c < channels; ++c) pointers[std::size_t(c)] = plane(c);
+  return pointers;
+}
+
+void Image::copy_channels(const Image& source) {
+  if (width != source.width || height != source.height || source.channels <= 0) {
+    std::fill(data.begin(), data.end(), 0.0f);
+    return;
+  }
+  const std::size_t n = plane_size();
+  for (int i = 0; i < channels; ++i)
+    if (n) std::memcpy(plane(i), source.plane(i % source.channels), n * sizeof(float));
+}
+
+void Image::add(const Image& other) {
+  if (width != other.width || height != other.height || other.channels <= 0) {
+    std::fill(data.begin(), data.end(), 0.0f);
+    return;
+  }
+  const std::size_t n = plane_size();
+  for (int i = 0; i < channels; ++i) {
+    float* dst = plane(i);
+    const float* src = other.plane(i % other.channels);
+    for (std::size_t j = 0; j < n; ++j) dst[j] += src[j];
+  }
+}
+
+void add_scaled(Image& destination, const Image& source, float factor) {
+  if (destination.width != source.width || destination.height != source.height || source.channels <= 0) {
+    std::fill(destination.data.begin(), destination.data.end(), 0.0f);
+    return;
+  }
+  const std::size_t n = destination.plane_size();
+  for (int i = 0; i < destination.channels; ++i) {
+    float* dst = destination.plane(i);
+    const float* src = source.plane(i % source.channels);
+    for (std::size_t j = 0; j < n; ++j) dst[j] += src[j] * factor;
+  }
+}
+
+Image resample(const Image& source, int new_width, int new_height, bool smooth) {
+  Image out(new_width, new_height, source.channels);
+  const float wden = float(new_width) - 1.0f;
+  const float hden = float(new_height) - 1.0f;
+  const float sw = float(source.width - 1);
+  const float sh = float(source.height - 1);
+  for (int c = 0; c < source.channels; ++c) {
+    float* dst = out.plane(c);
+    for (int j = 0; j < new_height; ++j) {
+      const float y = sh * (float(j) / hden);
+      for (int k = 0; k < new_width; ++k) {
+        const float x = (float(k) / wden) * sw;
+        dst[std::size_t(j) * std::size_t(new_width) + std::size_t(k)] = source.sample(c, x, y, smooth);
+      }
+    }
+  }
+  return out;
+}
+
+}  // namespace neonvale

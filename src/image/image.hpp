@@ -1,0 +1,91 @@
+#pragma once
+// Image: the one raster type of the renderer. Planar single-precision floats:
+// channel c, row y, column x is element (c * height + y) * width + x; row 0 is
+// the top of the picture.
+#include <cstddef>
+#include <vector>
+
+#include "image/plane_allocator.hpp"
+
+namespace neonvale {
+
+using PlaneStorage = std::vector<float, PlaneAllocator<float>>;
+
+struct Image {
+  int width = 0;
+  int height = 0;
+  int channels = 0;
+  PlaneStorage data;
+
+  Image() = default;
+  // All values 0. Throws std::invalid_argument for a negative dimension and
+  // std::length_error when the element count does not fit a signed 32-bit int.
+  Image(int width, int height, int channels);
+
+  Image(const Image&) = default;  // deep copy, bit for bit
+  Image& operator=(const Image&) = delete;  // whole copies are always explicit
+  Image(Image&& other) noexcept;
+  Image& operator=(Image&& other) noexcept;
+
+  std::size_t plane_size() const { return std::size_t(width) * std::size_t(height); }
+  float* plane(int c) { return data.data() + std::size_t(c) * plane_size(); }
+  const float* plane(int c) const { return data.data() + std::size_t(c) * plane_size(); }
+  float& at(int c, int x, int y) { return plane(c)[std::size_t(y) * std::size_t(width) + std::size_t(x)]; }
+  float at(int c, int x, int y) const { return plane(c)[std::size_t(y) * std::size_t(width) + std::size_t(x)]; }
+
+  // One writable pointer per plane, entry c at the first float of plane c.
+  std::vector<float*> channel_pointers();
+
+  // Clamped bilinear sample at pixel coordinates; pixel centres lie on integers.
+  // `smooth` bends the fractions with smoothstep. The channel wraps modulo
+  // `channels`.
+  inline float sample(int channel, float x, float y, bool smooth) const;
+  // The same at normalised coordinates: u = 0 and u = 1 are the centres of the
+  // first and last columns.
+  float sample_uv(int channel, float u, float v, bool smooth) const {
+    return sample(channel, u * (float(width) - 1.0f), v * (float(height) - 1.0f), smooth);
+  }
+
+  // Plane i takes plane (i mod source.channels); a size mismatch zero-fills.
+  void copy_channels(const Image& source);
+  // Like copy_channels, but adds.
+  void add(const Image& other);
+};
+
+// The number of elements an image of this size would hold, or throws as the
+// constructor does; lets callers refuse a size before allocating anything.
+std::size_t checked_element_count(long long width, long long height, long long channels);
+
+// Corner-aligned resampling to a new size, every value taken with `sample`.
+Image resample(const Image& source, int new_width, int new_height, bool smooth);
+
+// destination += factor * source, sample by sample, channels paired as `add`.
+void add_scaled(Image& destination, const Image& source, float factor);
+
+inline float Image::sample(int channel, float x, float y, bool smooth) const {
+  const float xmax = float(width) - 1.0f;
+  const float ymax = float(height) - 1.0f;
+  // The upper clamp comes first, so NaN lands on the upper edge.
+  float xc = x < xmax ? x : xmax;
+  xc = xc > 0.0f ? xc : 0.0f;
+  float yc = y < ymax ? y : ymax;
+  yc = yc > 0.0f ? yc : 0.0f;
+  const int x0 = int(xc);
+  const int y0 = int(yc);
+  const int x1 = x0 + 1 < width - 1 ? x0 + 1 : width - 1;
+  const int y1 = y0 + 1 < height - 1 ? y0 + 1 : height - 1;
+  float fx = xc - float(x0);
+  float fy = yc - float(y0);
+  if (smooth) {
+    fx = (3.0f - (fx + fx)) * (fx * fx);
+    fy = (3.0f - (fy + fy)) * (fy * fy);
+  }
+  const float* p = plane(channel % channels);
+  const float* row0 = p + std::size_t(y0) * std::size_t(width);
+  const float* row1 = p + std::size_t(y1) * std::size_t(width);
+  const float top = (1.0f - fx) * row0[x0] + fx * row0[x1];
+  const float bottom = (1.0f - fx) * row1[x0] + fx * row1[x1];
+  return top * (1.0f - fy) + bottom * fy;
+}
+
+}  // namespace neonvale

@@ -1,0 +1,33 @@
+#pragma once
+// OutputFile: a file written beside its target under a temporary name and
+// renamed over the target only after a complete write, flush and sync. Until
+// commit() succeeds the target is untouched; the temporary is removed on every
+// other path, including when the process is interrupted by a signal.
+#include <cstdio>
+#include <filesystem>
+
+namespace neonvale {
+
+class OutputFile {
+ public:
+  explicit OutputFile(const std::filesystem::path& target);
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // The open temporary, or null when it could not be created.
+  std::FILE* file() const { return file_; }
+  // Flushes, syncs, closes and renames into place; false on any failure.
+  bool commit();
+
+ private:
+  std::filesystem::path target_;
+  std::filesystem::path temp_;
+  std::FILE* file_ = nullptr;
+};
+
+// Removes the temporary of the save in progress, if any. Async-signal-safe:
+// a signal handler may call it before ending the process.
+void remove_pending_output() noexcept;
+
+}  // namespace neonvale

@@ -1,0 +1,210 @@
+#include "image/png_io.hpp"
+
+#include <png.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "image/output_file.hpp"
+
+namespace neonvale {
+
+namespace {
+
+constexpr png_uint_32 kMaxPngSide = 23170;
+
+// libpng reports errors through a callback that must not return. The callback
+// records the message and jumps back to the setjmp in one of the small
+// functions below, whose locals are all trivially destructible; the C++
+// exception is thrown only after the jump, by code that owns the resources.
+struct PngErrorState {
+  std::jmp_buf jump;
+  char message[256];
+};
+
+void on_png_error(png_structp png, png_const_charp message) {
+  auto* state = static_cast<PngErrorState*>(png_get_error_ptr(png));
+  std::snprintf(state->message, sizeof state->message, "%s", message ? message : "unknown error");
+  std::longjmp(state->jump, 1);
+}
+
+// Warnings (a bad ancillary chunk, say) do not stop a load and must not reach
+// standard output.
+void on_png_warning(png_structp, png_const_charp) {}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+struct ReadStructs {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  ~ReadStructs() { png_destroy_read_struct(&png, info ? &info : nullptr, nullptr); }
+};
+
+struct WriteStructs {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  ~WriteStructs() { png_destroy_write_struct(&png, info ? &info : nullptr); }
+};
+
+struct PngLayout {
+  png_uint_32 width;
+  png_uint_32 height;
+  int channels;  // 3 or 4 after the transforms
+  int bit_depth; // 8 or 16 after the transforms
+  std::size_t row_bytes;
+};
+
+// Reads the header and sets the transforms that expand every kind of PNG to
+// 8- or 16-bit RGB or RGBA. Returns false with state->message on failure.
+bool read_png_header(png_structp png, png_infop info, std::FILE* file, PngErrorState* state, PngLayout* out) {
+  if (setjmp(state->jump)) return false;
+  png_init_io(png, file);
+  png_set_user_limits(png, kMaxPngSide, kMaxPngSide);
+  png_set_chunk_cache_max(png, 1000);
+  png_set_chunk_malloc_max(png, png_alloc_size_t(64) << 20);
+  png_read_info(png, info);
+  const int color_type = png_get_color_type(png, info);
+  png_set_expand(png);  // palette to RGB, low-depth grey to 8 bits, tRNS to alpha
+  if (color_type == PNG_COLOR_TYPE_GRAY || color_type == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
+  png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  out->width = png_get_image_width(png, info);
+  out->height = png_get_image_height(png, info);
+  out->channels = png_get_channels(png, info);
+  out->bit_depth = png_get_bit_depth(png, info);
+  out->row_bytes = png_get_rowbytes(png, info);
+  return true;
+}
+
+bool read_png_rows(png_structp png, png_infop info, png_bytepp rows, PngErrorState* state) {
+  if (setjmp(state->jump)) return false;
+  png_read_image(png, rows);
+  png_read_end(png, info);
+  return true;
+}
+
+bool write_png_file(png_structp png, png_infop info, std::FILE* file, png_uint_32 width, png_uint_32 height,
+                    int color_type, png_bytepp rows, PngErrorState* state) {
+  if (setjmp(state->jump)) return false;
+  png_init_io(png, file);
+  png_set_IHDR(png, info, width, height, 8, color_type, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  static char key[] = "Software";
+  static char text[] = "libimago2";
+  png_text chunk{};
+  chunk.compression = PNG_TEXT_COMPRESSION_NONE;
+  chunk.key = key;
+  chunk.text = text;
+  chunk.text_length = sizeof text - 1;
+  png_set_text(png, info, &chunk, 1);
+  png_write_info(png, info);  // the text chunk goes out here, before the image data
+  png_write_image(png, rows);
+  png_write_end(png, info);
+  return true;
+}
+
+// The float nearest v / max, formed in double precision.
+std::vector<float> sample_table(unsigned max) {
+  std::vector<float> table(max + 1);
+  for (unsigned v = 0; v <= max; ++v) table[v] = float(double(v) / double(max));
+  return table;
+}
+
+std::uint8_t to_byte(float value) {
+  float c = !(value < 1.0f) ? 1.0f : value;  // NaN becomes 1
+  c = !(c > 0.0f) ? 0.0f : c;
+  return static_cast<std::uint8_t>(double(c) * 255.0);
+}
+
+}  // namespace
+
+Image load_png(const std::filesystem::path& path) {
+  const std::string name = path.string();
+  File file(std::fopen(name.c_str(), "rb"));
+  if (!file) throw std::runtime_error("Cannot open PNG: " + name);
+
+  PngErrorState state{};
+  ReadStructs png;
+  png.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, on_png_error, on_png_warning);
+  if (png.png) png.info = png_create_info_struct(png.png);
+  if (!png.png || !png.info) throw std::runtime_error("Cannot allocate PNG input");
+
+  PngLayout layout{};
+  if (!read_png_header(png.png, png.info, file.get(), &state, &layout))
+    throw std::runtime_error("Cannot decode PNG: " + name);
+  if (layout.width == 0 || layout.height == 0 || layout.width > kMaxPngSide || layout.height > kMaxPngSide)
+    throw std::runtime_error("PNG dimensions are invalid: " + name);
+  if ((layout.channels != 3 && layout.channels != 4) || (layout.bit_depth != 8 && layout.bit_depth != 16))
+    throw std::runtime_error("Cannot convert PNG to float: " + name);
+
+  std::vector<png_byte> pixels(layout.row_bytes * layout.height);
+  std::vector<png_bytep> rows(layout.height);
+  for (png_uint_32 y = 0; y < layout.height; ++y) rows[y] = pixels.data() + std::size_t(y) * layout.row_bytes;
+  if (!read_png_rows(png.png, png.info, rows.data(), &state))
+    throw std::runtime_error("Cannot decode PNG: " + name);
+
+  const int w = int(layout.width), h = int(layout.height), channels = layout.channels;
+  Image image(w, h, channels);
+  const std::vector<float> table = sample_table(layout.bit_depth == 16 ? 65535u : 255u);
+  const std::size_t n = image.plane_size();
+  for (int c = 0; c < channels; ++c) {
+    float* plane = image.plane(c);
+    if (layout.bit_depth == 8) {
+      for (std::size_t i = 0; i < n; ++i) plane[i] = table[pixels[i * channels + c]];
+    } else {
+      for (std::size_t i = 0; i < n; ++i) {
+        const png_byte* s = &pixels[(i * channels + c) * 2];
+        plane[i] = table[(unsigned(s[0]) << 8) | s[1]];  // PNG stores 16-bit samples big-endian
+      }
+    }
+  }
+  return image;
+}
+
+void save_png(const Image& image, const std::filesystem::path& path) {
+  if (image.width <= 0 || image.height <= 0 || (image.channels != 3 && image.channels != 4) ||
+      std::size_t(image.width) * std::size_t(image.height) * std::size_t(image.channels) != image.data.size())
+    throw std::invalid_argument("Invalid output image dimensions");
+  if (image.width > int(kMaxPngSide) || image.height > int(kMaxPngSide))
+    throw std::runtime_error("Cannot allocate PNG output");
+
+  const int channels = image.channels;
+  const std::size_t n = image.plane_size();
+  std::vector<png_byte> pixels(n * std::size_t(channels));
+  for (int c = 0; c < channels; ++c) {
+    const float* plane = image.plane(c);
+    for (std::size_t i = 0; i < n; ++i) pixels[i * channels + c] = to_byte(plane[i]);
+  }
+  std::vector<png_bytep> rows(std::size_t(image.height));
+  const std::size_t row_bytes = std::size_t(image.width) * std::size_t(channels);
+  for (int y = 0; y < image.height; ++y) rows[std::size_t(y)] = pixels.data() + std::size_t(y) * row_bytes;
+
+  PngErrorState state{};
+  WriteStructs png;
+  png.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, on_png_error, on_png_warning);
+  if (png.png) png.info = png_create_info_struct(png.png);
+  if (!png.png || !png.info) throw std::runtime_error("Cannot allocate PNG output");
+
+  const std::string name = path.string();
+  OutputFile out(path);  // a temporary beside the target, removed unless committed
+  if (!out.file()) throw std::runtime_error("Cannot open output PNG: " + name);
+  const int color_type = channels == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
+  if (!write_png_file(png.png, png.info, out.file(), png_uint_32(image.width), png_uint_32(image.height),
+                      color_type, rows.data(), &state) ||
+      !out.commit())
+    throw std::runtime_error("Cannot write output PNG: " + name);
+}
+
+}  // namespace neonvale

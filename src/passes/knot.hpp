@@ -1,0 +1,20 @@
+#pragma once
+// Pass C: a trefoil knot of 2400 neon beads, each shaded as a small sphere
+// and written with a depth test.
+#include <vector>
+
+#include "image/image.hpp"
+
+namespace neonvale {
+
+struct KnotBead {
+  float x, y;  // centre in scene-buffer pixels
+  float z;     // depth coordinate after the tilt, knot units
+  float t;     // curve parameter, radians
+};
+
+std::vector<KnotBead> knot_beads(int count, const Image& scene);
+void paint_bead(Image& scene, const KnotBead& bead, float r);
+void paint_knot(Image& scene);
+
+}  // namespace neonvale

@@ -1,0 +1,21 @@
+#pragma once
+// Pass A: night sky, striped sun and warped clouds. Writes planes 0..4.
+#include <cstdint>
+
+#include "image/image.hpp"
+
+namespace neonvale {
+
+struct SkySample {
+  float r, g, b;
+  float depth;
+  float emission;
+};
+
+// One-channel cloud cover of width x height, values in [0, 0.88^1.2].
+Image cloud_cover(int width, int height, int aa_scale, std::uint32_t seed);
+// The five values of one sky pixel; only the scene's size is read.
+SkySample sky_sample(const Image& scene, float u, float v, float cloud, int aa_scale);
+void paint_sky(Image& scene, int aa_scale, std::uint32_t seed);
+
+}  // namespace neonvale

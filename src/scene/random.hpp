@@ -1,0 +1,30 @@
+#pragma once
+// Random: the seeded generator behind every random decision of the picture.
+// One draw is one 32-bit output of MT19937, whether used as a float or a seed,
+// so the number and order of draws is part of the picture.
+#include <cstdint>
+#include <random>
+
+namespace neonvale {
+
+class Random {
+ public:
+  explicit Random(std::uint32_t seed) : engine_(seed) {}
+
+  std::uint32_t next_u32() { return static_cast<std::uint32_t>(engine_()); }
+
+  // float(x) * 2^-32 in [0, 1]; raw values from 4294967168 up round to 1.0.
+  float next_float() {
+    const float x = static_cast<float>(next_u32());
+    return (kUpper - kLower) * (x * 2.3283064365386963e-10f) + kLower;
+  }
+
+  std::uint32_t draw_seed() { return next_u32(); }
+
+ private:
+  static constexpr float kLower = 0.0f;
+  static constexpr float kUpper = 1.0f;
+  std::mt19937 engine_;
+};
+
+}  // namespace neonvale

@@ -1,0 +1,37 @@
+#pragma once
+// Helpers shared by the tests: temporary folders and running the executable.
+#include <filesystem>
+#include <string>
+
+namespace neonvale::test {
+
+// A fresh empty folder, removed with everything in it when the object dies.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+  // Copies the shipped assets into <this>/assets/01_neonvale.
+  void install_assets() const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+struct RunResult {
+  int exit_code = -1;       // -1 when the process did not exit normally
+  int signal = 0;           // the signal that ended it, if any
+  std::string out;          // standard output
+  std::string err;          // standard error
+};
+
+// Runs `command` (a shell command line) in `folder`, capturing both streams.
+RunResult run_in(const std::filesystem::path& folder, const std::string& command);
+
+std::filesystem::path source_dir();
+std::string read_file(const std::filesystem::path& path);
+
+}  // namespace neonvale::test
