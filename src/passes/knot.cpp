@@ -53,12 +53,12 @@ void paint_bead_planes(float* const* planes, int width, int height, const KnotBe
   }
 }
 
+}  // namespace
+
 float knot_radius(int height) {
   const float r = 0.013f * float(height);
   return r > 2.0f ? r : 2.0f;
 }
-
-}  // namespace
 
 std::vector<KnotBead> knot_beads(int count, const Image& scene) {
   std::vector<KnotBead> beads;

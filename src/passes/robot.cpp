@@ -65,26 +65,36 @@ RobotSample robot_sample(const Image& environment, const Image& robo, const Imag
   return {e[0], e[1], e[2], nx, ny, nz, depth, 0.0f, emission, alpha};
 }
 
+FigureRect figure_rect(int scene_width, int scene_height, int robo_width, int robo_height) {
+  FigureRect rect;
+  rect.height = int(float(scene_height) * 0.77f);
+  // Saturate instead of overflowing for an absurdly wide asset; the columns
+  // are clipped to the buffer anyway.
+  const float w = (float(robo_width) * float(rect.height)) / float(robo_height);
+  rect.width = w < 2147483520.0f ? int(w) : INT_MAX;
+  rect.x0 = int(float(scene_width) * 0.07f);
+  rect.y0 = int(float(scene_height) * 0.13f);
+  return rect;
+}
+
 void composite_robot(Image& scene, const Image& robo, const Image& robo_material, const Image& robo_emissive,
                      int aa_scale) {
   const int width = scene.width;
   const int height = scene.height;
-  const int fig_h = int(float(height) * 0.77f);
-  // Saturate instead of overflowing for an absurdly wide asset; the columns
-  // are clipped to the buffer below anyway.
-  const float fig_w_f = (float(robo.width) * float(fig_h)) / float(robo.height);
-  const int fig_w = fig_w_f < 2147483520.0f ? int(fig_w_f) : INT_MAX;
+  const FigureRect rect = figure_rect(width, height, robo.width, robo.height);
+  const int fig_w = rect.width;
+  const int fig_h = rect.height;
+  const int x0 = rect.x0;
+  const int y0 = rect.y0;
+  // Clip the figure's rectangle to the buffer.
+  const int rows = fig_h < height - y0 ? fig_h : height - y0;
+  const int cols = fig_w < width - x0 ? fig_w : width - x0;
+  if (rows <= 0 || cols <= 0) return;
 
   // The figure mirrors the scene as it stands before any of its own pixels.
   Image environment(width, height, 3);
   environment.copy_channels(scene);
   environment = box_blur(environment, 2 * aa_scale);
-
-  const int x0 = int(float(width) * 0.07f);
-  const int y0 = int(float(height) * 0.13f);
-  // Clip the figure's rectangle to the buffer.
-  const int rows = fig_h < height - y0 ? fig_h : height - y0;
-  const int cols = fig_w < width - x0 ? fig_w : width - x0;
 
   const std::vector<float*> planes = scene.channel_pointers();
   for (int i = 0; i < rows; ++i) {
