@@ -69,9 +69,13 @@ enum class Part {
   kLamp,        // small glowing domes
 };
 
+// Reflection strength runs from `facing` x `reflect` where the surface faces
+// the viewer to `reflect` where it turns away, as on polished metal, so the
+// body reads dark and solid with bright, mirroring edges.
 struct Shading {
   Vec3 base;
   double reflect;
+  double facing;
   Vec3 glow;
 };
 
@@ -191,11 +195,11 @@ Box bounds(const Solid& s) {
 
 // Colours of the figure, in linear light. The shading adds the base colour
 // twice and the emitted light 24 times, so both stay small.
-const Vec3 kDark{0.030, 0.034, 0.042};
-const Vec3 kPanel{0.150, 0.160, 0.180};
-const Vec3 kJointColour{0.016, 0.016, 0.020};
-const Vec3 kAccentColour{0.300, 0.105, 0.020};
-const Vec3 kGlass{0.006, 0.008, 0.012};
+const Vec3 kDark{0.010, 0.011, 0.014};
+const Vec3 kPanel{0.055, 0.060, 0.070};
+const Vec3 kJointColour{0.004, 0.004, 0.005};
+const Vec3 kAccentColour{0.160, 0.050, 0.008};
+const Vec3 kGlass{0.002, 0.003, 0.005};
 const Vec3 kCyanGlow{0.012, 0.075, 0.105};
 const Vec3 kMagentaGlow{0.100, 0.012, 0.075};
 
@@ -203,14 +207,14 @@ Vec3 mix(Vec3 a, Vec3 b, double t) { return (1.0 - t) * a + t * b; }
 
 // The surface pattern of a solid at a point: panel seams, trim and neon.
 Shading shade(const Solid& s, const Local& l, double x, double y) {
-  Shading out{kDark, 0.75, {0, 0, 0}};
+  Shading out{kDark, 0.9, 0.10, {0, 0, 0}};
   switch (s.part) {
-    case Part::kDarkMetal: out = {kDark, 0.75, {0, 0, 0}}; break;
-    case Part::kPanel: out = {kPanel, 0.6, {0, 0, 0}}; break;
-    case Part::kJoint: out = {kJointColour, 0.18, {0, 0, 0}}; break;
-    case Part::kAccent: out = {kAccentColour, 0.5, {0, 0, 0}}; break;
+    case Part::kDarkMetal: out = {kDark, 0.9, 0.10, {0, 0, 0}}; break;
+    case Part::kPanel: out = {kPanel, 0.85, 0.26, {0, 0, 0}}; break;
+    case Part::kJoint: out = {kJointColour, 0.18, 0.30, {0, 0, 0}}; break;
+    case Part::kAccent: out = {kAccentColour, 0.6, 0.2, {0, 0, 0}}; break;
     case Part::kVisor: {
-      out = {kGlass, 0.95, {0, 0, 0}};
+      out = {kGlass, 0.9, 0.25, {0, 0, 0}};
       // A glowing band across the glass, brightest in the middle.
       const double g = band(l.across - 0.05, 0.10, 0.16) * band(l.along, 0.72, 0.14);
       out.glow = (g * (0.75 + 0.25 * (1.0 - l.along * l.along))) * kCyanGlow;
@@ -218,7 +222,7 @@ Shading shade(const Solid& s, const Local& l, double x, double y) {
     }
     case Part::kLamp: {
       const double rr = l.along * l.along + l.across * l.across;
-      out = {kGlass, 0.6, (0.55 + 0.45 * (1.0 - rr)) * (s.detail == 1 ? kMagentaGlow : kCyanGlow)};
+      out = {kGlass, 0.6, 0.5, (0.55 + 0.45 * (1.0 - rr)) * (s.detail == 1 ? kMagentaGlow : kCyanGlow)};
       return out;
     }
   }
@@ -342,11 +346,10 @@ bool trace(const std::vector<Solid>& solids, const std::vector<Box>& boxes, doub
   const Solid& s = solids[std::size_t(best)];
   const Vec3 n = surface_normal(s, x, y, best_hit.z);
   const Shading sh = shade(s, best_hit.local, x, y);
-  // Glancing surfaces mirror more, as polished metal does.
-  const double rim = 1.0 - n.z;
+  const double turned = std::pow(std::max(0.0, 1.0 - n.z * n.z), 1.5);
   out->normal = n;
   out->base = sh.base;
-  out->reflect = std::min(1.0, sh.reflect * (0.85 + 0.45 * rim * rim));
+  out->reflect = sh.reflect * (sh.facing + (1.0 - sh.facing) * turned);
   out->glow = sh.glow;
   return true;
 }
