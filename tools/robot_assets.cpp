@@ -196,7 +196,7 @@ Box bounds(const Solid& s) {
 // Colours of the figure, in linear light. The shading adds the base colour
 // twice and the emitted light 24 times, so both stay small.
 const Vec3 kDark{0.010, 0.011, 0.014};
-const Vec3 kPanel{0.055, 0.060, 0.070};
+const Vec3 kPanel{0.048, 0.052, 0.060};
 const Vec3 kJointColour{0.004, 0.004, 0.005};
 const Vec3 kAccentColour{0.160, 0.050, 0.008};
 const Vec3 kGlass{0.002, 0.003, 0.005};
@@ -207,14 +207,14 @@ Vec3 mix(Vec3 a, Vec3 b, double t) { return (1.0 - t) * a + t * b; }
 
 // The surface pattern of a solid at a point: panel seams, trim and neon.
 Shading shade(const Solid& s, const Local& l, double x, double y) {
-  Shading out{kDark, 0.9, 0.10, {0, 0, 0}};
+  Shading out{kDark, 0.9, 0.06, {0, 0, 0}};
   switch (s.part) {
-    case Part::kDarkMetal: out = {kDark, 0.9, 0.10, {0, 0, 0}}; break;
-    case Part::kPanel: out = {kPanel, 0.85, 0.26, {0, 0, 0}}; break;
+    case Part::kDarkMetal: out = {kDark, 0.9, 0.06, {0, 0, 0}}; break;
+    case Part::kPanel: out = {kPanel, 0.85, 0.13, {0, 0, 0}}; break;
     case Part::kJoint: out = {kJointColour, 0.18, 0.30, {0, 0, 0}}; break;
-    case Part::kAccent: out = {kAccentColour, 0.6, 0.2, {0, 0, 0}}; break;
+    case Part::kAccent: out = {kAccentColour, 0.6, 0.15, {0, 0, 0}}; break;
     case Part::kVisor: {
-      out = {kGlass, 0.9, 0.25, {0, 0, 0}};
+      out = {kGlass, 0.9, 0.15, {0, 0, 0}};
       // A glowing band across the glass, brightest in the middle.
       const double g = band(l.across - 0.05, 0.10, 0.16) * band(l.along, 0.72, 0.14);
       out.glow = (g * (0.75 + 0.25 * (1.0 - l.along * l.along))) * kCyanGlow;
@@ -268,6 +268,11 @@ Shading shade(const Solid& s, const Local& l, double x, double y) {
       out.reflect = out.reflect * (1.0 - 0.5 * groove);
       break;
     }
+    case 7: {  // pelvis: an orange belt line
+      const double belt = band(l.across + 0.1, 0.16, 0.04);
+      out.base = mix(out.base, kAccentColour, belt);
+      break;
+    }
     default: break;
   }
   (void)y;
@@ -314,10 +319,10 @@ std::vector<Solid> build_figure() {
   solids.push_back(capsule(512, 360, 512, 410, 50, 0, Part::kJoint));
   solids.push_back(super(512, 575, 196, 205, 132, 3.0, 0, Part::kDarkMetal, 1, 0.0, -0.16));
   solids.push_back(super(512, 530, 138, 100, 60, 3.6, 84, Part::kPanel, 2));
-  solids.push_back(super(512, 505, 24, 24, 22, 2.0, 124, Part::kLamp, 1));
+  solids.push_back(super(512, 500, 34, 34, 26, 2.0, 122, Part::kLamp, 1));
   solids.push_back(super(512, 778, 150, 36, 104, 3.0, 0, Part::kDarkMetal, 6));
   solids.push_back(super(512, 842, 142, 34, 100, 3.0, 0, Part::kDarkMetal, 6));
-  solids.push_back(super(512, 915, 178, 60, 112, 3.4, 0, Part::kAccent));
+  solids.push_back(super(512, 915, 178, 60, 112, 3.4, 0, Part::kDarkMetal, 7));
   return solids;
 }
 
@@ -346,7 +351,7 @@ bool trace(const std::vector<Solid>& solids, const std::vector<Box>& boxes, doub
   const Solid& s = solids[std::size_t(best)];
   const Vec3 n = surface_normal(s, x, y, best_hit.z);
   const Shading sh = shade(s, best_hit.local, x, y);
-  const double turned = std::pow(std::max(0.0, 1.0 - n.z * n.z), 1.5);
+  const double turned = (1.0 - n.z) * (1.0 - n.z);
   out->normal = n;
   out->base = sh.base;
   out->reflect = sh.reflect * (sh.facing + (1.0 - sh.facing) * turned);
