@@ -1,16 +1,88 @@
 #include "passes/box_blur.hpp"
 
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
 namespace neonvale {
 
-// Not built yet.
-void box_sum_row(const float*, float*, int, int) {}
-void box_sum_columns(const float*, float*, int, int, int) {}
+namespace {
+
+// Positions are formed in 64 bits so that a radius near INT_MAX cannot
+// overflow i + R or i - R - 1.
+inline long long clamp_index(long long i, long long last) { return std::min(std::max(i, 0LL), last); }
+
+}  // namespace
+
+void box_sum_row(const float* in, float* out, int n, int radius) {
+  if (n < 1) return;
+  const long long r = radius;
+  const long long e = n - 1;
+  // The R samples left of the row clamp to in[0]; those past the end to in[e].
+  float s = float(radius) * in[0];
+  for (long long i = 0; i <= r; ++i) s += in[std::min(i, e)];
+  out[0] = s;
+  for (long long i = 1; i < n; ++i) out[i] = (out[i - 1] - in[clamp_index(i - r - 1, e)]) + in[clamp_index(i + r, e)];
+}
+
+void box_sum_columns(const float* in, float* out, int w, int h, int radius) {
+  // An empty plane has no first row to build.
+  if (w < 1 || h < 1) return;
+  const long long r = radius;
+  const long long e = h - 1;
+  const std::size_t stride = std::size_t(w);
+  auto in_row = [&](long long y) { return in + std::size_t(y) * stride; };
+  auto out_row = [&](long long y) { return out + std::size_t(y) * stride; };
+
+  const float fr = float(radius);
+  for (int x = 0; x < w; ++x) out[x] = fr * in[x];
+  for (long long i = 0; i <= r; ++i) add_row(in_row(std::min(i, e)), out, w);
+  if (h < 2) return;
+  for (long long y = 1; y < h; ++y) {
+    float* row = out_row(y);
+    std::memcpy(row, out_row(y - 1), stride * sizeof(float));
+    subtract_row(in_row(clamp_index(y - r - 1, e)), row, w);
+    add_row(in_row(clamp_index(y + r, e)), row, w);
+  }
+}
+
 void add_row(const float* in, float* out, int n) {
   for (int i = 0; i < n; ++i) out[i] += in[i];
 }
+
 void subtract_row(const float* in, float* out, int n) {
   for (int i = 0; i < n; ++i) out[i] -= in[i];
 }
-Image box_blur(const Image& source, int) { return source; }
+
+Image box_blur(const Image& source, int radius) {
+  const int w = source.width;
+  const int h = source.height;
+  const int channels = source.channels;
+  if (w == 0 || h == 0 || channels == 0) return Image(w, h, channels);
+  // A window of one sample is the identity; the running sums would turn an
+  // infinite sample into NaN through 0 * inf.
+  if (radius == 0) return source;
+  // The magnitude of INT_MIN does not fit an int; one less is the same window
+  // for every image that can exist.
+  const int r = radius == INT_MIN ? INT_MAX : std::abs(radius);
+
+  Image sums(w, h, channels);
+  const std::size_t stride = std::size_t(w);
+  const std::size_t rows = std::size_t(h) * std::size_t(channels);
+  for (std::size_t row = 0; row < rows; ++row)
+    box_sum_row(source.data.data() + row * stride, sums.data.data() + row * stride, w, r);
+
+  Image out(w, h, channels);
+  for (int c = 0; c < channels; ++c) box_sum_columns(sums.plane(c), out.plane(c), w, h, r);
+  sums = Image();
+
+  // The window's area in 64 bits, converted once: (2R+1)^2 overflows an int
+  // for radii above 23169.
+  const long long side = 2LL * r + 1;
+  const float k = 1.0f / float(side * side);
+  for (float& value : out.data) value *= k;
+  return out;
+}
 
 }  // namespace neonvale

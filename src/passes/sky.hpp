@@ -18,4 +18,12 @@ Image cloud_cover(int width, int height, int aa_scale, std::uint32_t seed);
 SkySample sky_sample(const Image& scene, float u, float v, float cloud, int aa_scale);
 void paint_sky(Image& scene, int aa_scale, std::uint32_t seed);
 
+// Pieces of the above, exposed so their worked values can be checked.
+// The sun's stripe factor at row position v: 1 above v = 0.45, dark gaps below.
+float sun_stripe(float v);
+// Blurred noise q to cloud cover: 0 up to q = 0.4, capped at 0.88^1.2.
+float shape_cloud(float q);
+// The cloud blur radius for a buffer `height` samples high.
+int cloud_blur_radius(int height);
+
 }  // namespace neonvale

@@ -1,9 +1,73 @@
 #include "post/color_grade.hpp"
 
+#include <algorithm>
+#include <cstddef>
+#include <stdexcept>
+
 namespace neonvale {
 
-// Not built yet: returns its input.
-std::array<float, 3> sample_color_grader(float r, float g, float b, const Image&) { return {r, g, b}; }
-Image apply_color_grader(const Image& image, const Image&) { return image; }
+namespace {
+
+// x clamped to [0, 1], the upper bound first so that NaN lands on 1.
+inline float clamp_unit(float x) {
+  const float c = x < 1.0f ? x : 1.0f;
+  return c > 0.0f ? c : 0.0f;
+}
+
+// int(e) truncated toward zero, then clamped to [0, top]. Clamping the float
+// first gives the same index for every finite e and keeps the conversion
+// defined for values far outside the int range (and NaN, which picks 0).
+inline int slice_index(float e, int top) {
+  if (!(e > 0.0f)) return 0;
+  if (e >= float(top)) return top;
+  return std::min(std::max(int(e), 0), top);
+}
+
+}  // namespace
+
+std::array<float, 3> sample_color_grader(float r, float g, float b, const Image& grader) {
+  const int s = grader.width;
+  const float m = float(s - 1);
+  // Red picks two neighbouring slices; the fraction comes from the unclamped
+  // product, so it stays 0 at the ends of the range.
+  const float e = m * r;
+  const int ri = slice_index(e, s - 1);
+  const float f = e - float(ri);
+  // Green and blue stay within one slice, so the bilinear sample never mixes
+  // rows of two slices.
+  const float yg = clamp_unit(g) * m;
+  const float xb = clamp_unit(b) * m;
+  const float y0 = float(s * ri) + yg;
+  const float y1 = float(s * std::min(ri + 1, s - 1)) + yg;
+  std::array<float, 3> out{};
+  for (int k = 0; k < 3; ++k) {
+    const float lower = grader.sample(k, xb, y0, false);
+    const float upper = grader.sample(k, xb, y1, false);
+    out[std::size_t(k)] = (1.0f - f) * lower + f * upper;
+  }
+  return out;
+}
+
+Image apply_color_grader(const Image& image, const Image& grader) {
+  // An empty grader would leave the lookup nothing to read, so it is refused
+  // with the malformed-cube message as well.
+  if (grader.width <= 0 || (long long)grader.width * grader.width != (long long)grader.height)
+    throw std::invalid_argument("invalid color grader dimensions");
+  if (grader.channels < 3) throw std::invalid_argument("invalid grader channel count");
+  if (image.channels != 3) throw std::invalid_argument("invalid image channel count");
+
+  Image out(image);
+  float* const r = out.plane(0);
+  float* const g = out.plane(1);
+  float* const b = out.plane(2);
+  const std::size_t n = out.plane_size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::array<float, 3> c = sample_color_grader(r[i], g[i], b[i], grader);
+    r[i] = c[0];
+    g[i] = c[1];
+    b[i] = c[2];
+  }
+  return out;
+}
 
 }  // namespace neonvale

@@ -1,0 +1,120 @@
+#include "passes/box_blur.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace neonvale {
+namespace {
+
+// The clamped box mean written out directly, in double, as a reference.
+double brute_force_mean(const Image& image, int c, int x, int y, int r) {
+  double sum = 0.0;
+  for (int dy = -r; dy <= r; ++dy)
+    for (int dx = -r; dx <= r; ++dx) {
+      const int sx = std::clamp(x + dx, 0, image.width - 1);
+      const int sy = std::clamp(y + dy, 0, image.height - 1);
+      sum += image.at(c, sx, sy);
+    }
+  const double side = 2.0 * r + 1.0;
+  return sum / (side * side);
+}
+
+Image patterned(int w, int h, int channels) {
+  Image image(w, h, channels);
+  for (std::size_t i = 0; i < image.data.size(); ++i) image.data[i] = float((i * 37) % 11) * 0.25f - 1.0f;
+  return image;
+}
+
+TEST(BoxBlur, MatchesClampedBoxMeanEverywhere) {
+  const Image source = patterned(9, 7, 2);
+  for (int r : {1, 2, 3}) {
+    const Image out = box_blur(source, r);
+    ASSERT_EQ(out.width, 9);
+    ASSERT_EQ(out.height, 7);
+    ASSERT_EQ(out.channels, 2);
+    for (int c = 0; c < 2; ++c)
+      for (int y = 0; y < 7; ++y)
+        for (int x = 0; x < 9; ++x)
+          EXPECT_NEAR(out.at(c, x, y), brute_force_mean(source, c, x, y, r), 1e-5)
+              << "r=" << r << " c=" << c << " x=" << x << " y=" << y;
+  }
+}
+
+TEST(BoxBlur, LoneSampleSpreadsOverItsSquare) {
+  Image source(11, 11, 1);
+  source.at(0, 5, 5) = 3.0f;
+  const Image out = box_blur(source, 2);
+  for (int y = 0; y < 11; ++y)
+    for (int x = 0; x < 11; ++x) {
+      const bool inside = std::abs(x - 5) <= 2 && std::abs(y - 5) <= 2;
+      if (inside)
+        EXPECT_NEAR(out.at(0, x, y), 3.0f / 25.0f, 1e-6) << x << "," << y;
+      else
+        EXPECT_EQ(out.at(0, x, y), 0.0f) << x << "," << y;
+    }
+}
+
+TEST(BoxBlur, OneRowOfThreeClampsAtBothEnds) {
+  Image source(3, 1, 1);
+  const float a = 0.3f, b = 1.7f, c = -0.4f;
+  source.at(0, 0, 0) = a;
+  source.at(0, 1, 0) = b;
+  source.at(0, 2, 0) = c;
+  const Image out = box_blur(source, 1);
+  EXPECT_NEAR(out.at(0, 0, 0), (2 * a + b) / 3, 1e-6);
+  EXPECT_NEAR(out.at(0, 1, 0), (a + b + c) / 3, 1e-6);
+  EXPECT_NEAR(out.at(0, 2, 0), (b + 2 * c) / 3, 1e-6);
+}
+
+TEST(BoxBlur, ConstantImageStaysConstantAtTheEdges) {
+  Image source(7, 5, 2);
+  std::fill(source.data.begin(), source.data.end(), 0.75f);
+  const Image out = box_blur(source, 3);
+  for (float v : out.data) EXPECT_NEAR(v, 0.75f, 1e-6);
+}
+
+TEST(BoxBlur, NegativeRadiusActsAsItsMagnitude) {
+  const Image source = patterned(6, 5, 3);
+  const Image positive = box_blur(source, 2);
+  const Image negative = box_blur(source, -2);
+  EXPECT_TRUE(positive.data == negative.data);
+}
+
+TEST(BoxBlur, RadiusZeroReturnsTheSource) {
+  const Image source = patterned(4, 3, 1);
+  const Image out = box_blur(source, 0);
+  EXPECT_TRUE(out.data == source.data);
+}
+
+TEST(BoxBlur, RadiusBeyondTheImageUsesClampedEdges) {
+  const Image source = patterned(3, 2, 1);
+  const Image out = box_blur(source, 10);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 3; ++x) EXPECT_NEAR(out.at(0, x, y), brute_force_mean(source, 0, x, y, 10), 1e-5);
+
+  Image pixel(1, 1, 1);
+  pixel.data[0] = 0.6f;
+  for (int r : {1, 7, 100}) EXPECT_NEAR(box_blur(pixel, r).data[0], 0.6f, 1e-5) << r;  // 2R+2 rounded additions
+}
+
+TEST(BoxBlur, EmptyImagesStayEmpty) {
+  for (auto [w, h] : {std::pair{0, 5}, std::pair{5, 0}, std::pair{0, 0}}) {
+    const Image out = box_blur(Image(w, h, 3), 2);
+    EXPECT_EQ(out.width, w);
+    EXPECT_EQ(out.height, h);
+    EXPECT_EQ(out.channels, 3);
+    EXPECT_TRUE(out.data.empty());
+  }
+}
+
+TEST(BoxSum, RowWithoutSamplesWritesNothing) {
+  const float in[1] = {1.0f};
+  float out[1] = {42.0f};
+  box_sum_row(in, out, 0, 3);
+  EXPECT_EQ(out[0], 42.0f);
+}
+
+}  // namespace
+}  // namespace neonvale

@@ -1,0 +1,130 @@
+#include "passes/droplets.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "scene/channels.hpp"
+#include "scene/random.hpp"
+
+namespace neonvale {
+namespace {
+
+bool same_bits(const Image& a, const Image& b) {
+  return a.data.size() == b.data.size() && std::memcmp(a.data.data(), b.data.data(), a.data.size() * 4) == 0;
+}
+
+TEST(DropletLayout, BoxesForSeed5489AtFullSize) {
+  // Only the sizes enter the layout, so no 7680 x 4320 buffer is needed.
+  Random rng(5489);
+  const std::vector<RainStreak> streaks = make_streaks(rng, 1000, 7680, 4320);
+  ASSERT_EQ(streaks.size(), 1000u);
+  EXPECT_EQ(streaks[0].x0, 6252);
+  EXPECT_EQ(streaks[0].y0, 585);
+  EXPECT_EQ(streaks[0].x1, 6320);
+  EXPECT_EQ(streaks[0].y1, 852);
+  EXPECT_NEAR(streaks[0].width, 7.0575f, 1e-4f);
+  // The second streak runs into the bottom edge and is cut there.
+  EXPECT_EQ(streaks[1].x0, 970);
+  EXPECT_EQ(streaks[1].y0, 4185);
+  EXPECT_EQ(streaks[1].x1, 1039);
+  EXPECT_EQ(streaks[1].y1, 4320);
+
+  // The drops draw after all 4000 streak draws.
+  const std::vector<RainDrop> drops = make_drops(rng, 84, 7680, 4320);
+  ASSERT_EQ(drops.size(), 84u);
+  EXPECT_EQ(drops[0].x0, 5511);
+  EXPECT_EQ(drops[0].y0, 1044);
+  EXPECT_EQ(drops[0].x1, 5929);
+  EXPECT_EQ(drops[0].y1, 1763);
+  EXPECT_EQ(drops[1].x0, 1786);
+  EXPECT_EQ(drops[1].y0, 1221);
+  EXPECT_EQ(drops[1].x1, 1939);
+  EXPECT_EQ(drops[1].y1, 1470);
+}
+
+TEST(DropletLayout, StreakBoxesStayInsideTheBuffer) {
+  Random rng(77);
+  for (const RainStreak& s : make_streaks(rng, 1000, 200, 120)) {
+    EXPECT_GE(s.x0, 0);
+    EXPECT_GE(s.y0, 0);
+    EXPECT_LE(s.x1, 200);
+    EXPECT_LE(s.y1, 120);
+  }
+}
+
+TEST(DropletStreak, OneRowStreakChangesNothing) {
+  Image scene(16, 16, kSceneChannels);
+  scene.at(kWater, 5, 3) = 0.5f;
+  const Image before(scene);
+  paint_streak(scene, {2, 3, 12, 4, 1.0f});
+  EXPECT_TRUE(same_bits(scene, before));
+}
+
+TEST(DropletStreak, CentreOfStreakHasFullStrength) {
+  // Span 100 rows: row 50 is t = 0.5; the centre line there is at
+  // 50 * 0.18 + (0 + 5) = 14.
+  Image scene(32, 101, kSceneChannels);
+  paint_streak(scene, {0, 0, 30, 101, 2.0f});
+  EXPECT_FLOAT_EQ(scene.at(kWater, 14, 50), 1.0f);
+  EXPECT_FLOAT_EQ(scene.at(kOffsetX, 14, 50), 0.0f);
+  EXPECT_FLOAT_EQ(scene.at(kOffsetY, 14, 50), 2.5f);
+  // Offsets point away from the centre line; the ends fade to nothing.
+  EXPECT_LT(scene.at(kOffsetX, 12, 50), 0.0f);
+  EXPECT_GT(scene.at(kOffsetX, 16, 50), 0.0f);
+  EXPECT_EQ(scene.at(kWater, 5, 0), 0.0f);
+  EXPECT_LT(scene.at(kWater, 23, 100), 1e-6f);
+  for (float v : std::vector<float>(scene.plane(kDrop), scene.plane(kDrop) + scene.plane_size())) EXPECT_EQ(v, 0.0f);
+}
+
+TEST(DropletDrop, CentrePixelIsFullyCoveredWithoutOffset) {
+  Image scene(32, 40, kSceneChannels);
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 32; ++x) {
+      scene.at(kOffsetX, x, y) = 3.0f;
+      scene.at(kOffsetY, x, y) = -2.0f;
+    }
+  paint_drop(scene, {10, 10, 20, 30});  // centre (15, 20)
+  EXPECT_EQ(scene.at(kOffsetX, 15, 20), 0.0f);
+  EXPECT_EQ(scene.at(kOffsetY, 15, 20), 0.0f);
+  EXPECT_EQ(scene.at(kWater, 15, 20), 1.0f);
+  EXPECT_EQ(scene.at(kDrop, 15, 20), 1.0f);
+  // Outside the box nothing changes.
+  EXPECT_EQ(scene.at(kOffsetX, 25, 20), 3.0f);
+  EXPECT_EQ(scene.at(kDrop, 25, 20), 0.0f);
+}
+
+TEST(DropletDrop, PartlyOutsideDropIsClippedAroundItsOwnCentre) {
+  Image scene(16, 16, kSceneChannels);
+  paint_drop(scene, {-10, -12, 10, 12});  // centre (0, 0), mostly outside
+  EXPECT_EQ(scene.at(kDrop, 0, 0), 1.0f);
+  EXPECT_EQ(scene.at(kOffsetX, 0, 0), 0.0f);
+  EXPECT_GT(scene.at(kOffsetX, 5, 0), 0.0f);  // pointing outward
+  EXPECT_GT(scene.at(kOffsetY, 0, 6), 0.0f);
+  EXPECT_EQ(scene.at(kDrop, 15, 15), 0.0f);   // beyond the rim
+}
+
+TEST(DropletPass, LayerStaysInRangeAndIsReproducible) {
+  Image scene(160, 90, kSceneChannels);
+  paint_droplets(scene, 2, 1286516326u);
+  Image again(160, 90, kSceneChannels);
+  paint_droplets(again, 1, 1286516326u);  // the AA scale does not enter
+  EXPECT_TRUE(same_bits(scene, again));
+
+  bool any_drop = false;
+  for (int y = 0; y < 90; ++y)
+    for (int x = 0; x < 160; ++x) {
+      const float water = scene.at(kWater, x, y), drop = scene.at(kDrop, x, y);
+      ASSERT_GE(water, 0.0f);
+      ASSERT_LE(water, 1.0f);
+      ASSERT_GE(drop, 0.0f);
+      ASSERT_LE(drop, water);
+      any_drop = any_drop || drop > 0.0f;
+      for (int c : {kRed, kGreen, kBlue, kDepth, kEmission, kUnused, kRobot, kReflectivity})
+        ASSERT_EQ(scene.at(c, x, y), 0.0f);
+    }
+  EXPECT_TRUE(any_drop);
+}
+
+}  // namespace
+}  // namespace neonvale

@@ -1,0 +1,84 @@
+#include "post/glow.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "scene/channels.hpp"
+
+namespace neonvale {
+namespace {
+
+// A scene with one emissive pixel of colour (r, g, b) at (x, y).
+Image lone_emitter(int w, int h, int x, int y, float emission) {
+  Image scene(w, h, kSceneChannels);
+  scene.at(kRed, x, y) = 1.0f;
+  scene.at(kGreen, x, y) = 0.5f;
+  scene.at(kBlue, x, y) = 0.25f;
+  scene.at(kEmission, x, y) = emission;
+  return scene;
+}
+
+// Checks the glow is colour * weight * 0.8 / (2R+1)^2 on the square of
+// radius r around (cx, cy), zero elsewhere.
+void expect_square(const Image& glow, int cx, int cy, int r, float weight) {
+  const float area = float((2 * r + 1) * (2 * r + 1));
+  const float colour[3] = {1.0f, 0.5f, 0.25f};
+  for (int c = 0; c < 3; ++c)
+    for (int y = 0; y < glow.height; ++y)
+      for (int x = 0; x < glow.width; ++x) {
+        const bool inside = std::abs(x - cx) <= r && std::abs(y - cy) <= r;
+        const float expected = inside ? 0.8f * colour[c] * weight / area : 0.0f;
+        ASSERT_NEAR(glow.at(c, x, y), expected, 1e-6) << c << " " << x << "," << y;
+      }
+}
+
+TEST(Glow, NoEmissionNoGlow) {
+  Image scene(12, 10, kSceneChannels);
+  scene.at(kRed, 3, 3) = 9.0f;
+  const Image glow = make_glow(scene, 0.8f);
+  ASSERT_EQ(glow.channels, 3);
+  for (float v : glow.data) EXPECT_EQ(v, 0.0f);
+}
+
+TEST(Glow, LoneEmitterFillsItsSquare) {
+  // 90 rows give radius 2.
+  const Image glow = make_glow(lone_emitter(20, 90, 10, 40, 3.0f), 0.8f);
+  expect_square(glow, 10, 40, 2, 3.0f);
+}
+
+TEST(Glow, LowSceneUsesRadiusOne) {
+  const Image glow = make_glow(lone_emitter(20, 89, 10, 40, 2.0f), 0.8f);
+  expect_square(glow, 10, 40, 1, 2.0f);
+}
+
+TEST(Glow, EmissionIsClampedToZeroToFive) {
+  expect_square(make_glow(lone_emitter(12, 12, 6, 6, 40.0f), 0.8f), 6, 6, 1, 5.0f);
+  const Image dark = make_glow(lone_emitter(12, 12, 6, 6, -2.0f), 0.8f);
+  for (float v : dark.data) EXPECT_EQ(v, 0.0f);
+}
+
+TEST(WeightChannels, OneWeightPlaneWeighsEveryPlane) {
+  Image target(2, 1, 3);
+  for (float& v : target.data) v = 2.0f;
+  Image weights(2, 1, 1);
+  weights.at(0, 0, 0) = 0.5f;
+  weights.at(0, 1, 0) = 9.0f;
+  weight_channels(target, weights);
+  for (int c = 0; c < 3; ++c) {
+    EXPECT_EQ(target.at(c, 0, 0), 1.0f);
+    EXPECT_EQ(target.at(c, 1, 0), 10.0f);
+  }
+}
+
+TEST(WeightChannels, SizeMismatchClearsTarget) {
+  Image target(2, 2, 3);
+  for (float& v : target.data) v = 1.0f;
+  Image weights(2, 3, 1);
+  for (float& v : weights.data) v = 1.0f;
+  weight_channels(target, weights);
+  for (float v : target.data) EXPECT_EQ(v, 0.0f);
+}
+
+}  // namespace
+}  // namespace neonvale

@@ -1,0 +1,130 @@
+#include "passes/sky.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "scene/channels.hpp"
+
+namespace neonvale {
+namespace {
+
+// sky_sample reads only the scene's size, so a buffer without planes will do.
+const Image kFullHd(1920, 1080, 0);
+
+TEST(SkySample, SunInteriorIsTheSunColour) {
+  const SkySample s = sky_sample(kFullHd, 0.6f, 0.40f, 0.0f, 2);
+  EXPECT_EQ(s.r, 5.5f);
+  EXPECT_EQ(s.g, 1.65f);
+  EXPECT_EQ(s.b, 0.19f);
+  EXPECT_EQ(s.depth, 1000.0f);
+  const double band = std::exp(-(0.17 / 0.19) * (0.17 / 0.19));
+  EXPECT_NEAR(s.emission, 2.8 + 0.055 * band, 1e-5);
+  EXPECT_NEAR(s.emission, 2.8247, 1e-4);
+}
+
+TEST(SkySample, HalfCloudOverTheSun) {
+  const SkySample s = sky_sample(kFullHd, 0.6f, 0.40f, 0.5f, 2);
+  EXPECT_NEAR(s.r, 2.8109, 1e-4);
+  EXPECT_NEAR(s.g, 0.8395, 1e-4);
+  EXPECT_NEAR(s.b, 0.1176, 1e-4);
+  EXPECT_NEAR(s.emission, 1.4123, 1e-4);
+}
+
+TEST(SkySample, StripesOnlyBelowTheUpperDisc) {
+  EXPECT_EQ(sun_stripe(0.30f), 1.0f);
+  EXPECT_EQ(sun_stripe(0.45f), 1.0f);
+  EXPECT_NEAR(sun_stripe(0.49f), 1.26e-5, 0.01e-5);
+  EXPECT_LT(sun_stripe(0.4631f), 1e-4);  // the first gap
+  EXPECT_EQ(sun_stripe(0.45f + 0.02618f), 1.0f);  // between gaps
+}
+
+TEST(SkySample, TopRowIsNearBlackBlue) {
+  for (float u : {0.0f, 0.3f, 0.6f, 1.0f}) {
+    const SkySample s = sky_sample(kFullHd, u, 0.0f, 0.0f, 2);
+    EXPECT_NEAR(s.r, 0.0061f, 0.0001f) << u;
+    EXPECT_NEAR(s.g, 0.0120f, 0.0001f) << u;
+    EXPECT_GE(s.b, 0.065f) << u;
+    EXPECT_LE(s.b, 0.090f) << u;
+    EXPECT_NEAR(s.emission, 6.8e-6f, 0.05e-6f) << u;
+  }
+}
+
+TEST(SkySample, HorizonBandEmitsItsFullWeight) {
+  EXPECT_EQ(sky_sample(kFullHd, 0.1f, 0.57f, 0.0f, 2).emission, 0.055f);
+}
+
+TEST(SkySample, SeedDoesNotMatterWhereThereIsNoCloud) {
+  // Everything random enters through the cloud cover.
+  const SkySample a = sky_sample(kFullHd, 0.25f, 0.52f, 0.0f, 1);
+  const SkySample b = sky_sample(Image(1920, 1080, 12), 0.25f, 0.52f, 0.0f, 1);
+  EXPECT_EQ(a.r, b.r);
+  EXPECT_EQ(a.emission, b.emission);
+}
+
+TEST(CloudCover, ShapingCutsThinNoiseAndCapsThickCloud) {
+  EXPECT_EQ(shape_cloud(0.0f), 0.0f);
+  EXPECT_EQ(shape_cloud(0.4f), 0.0f);
+  EXPECT_GT(shape_cloud(0.41f), 0.0f);
+  EXPECT_NEAR(shape_cloud(0.5f), std::pow(0.5f, 1.2f), 1e-6);
+  EXPECT_EQ(shape_cloud(1.0f), std::pow(0.88f, 1.2f));
+  EXPECT_EQ(shape_cloud(7.0f), std::pow(0.88f, 1.2f));
+}
+
+TEST(CloudCover, BlurRadiusFollowsTheHeight) {
+  EXPECT_EQ(cloud_blur_radius(90), 1);
+  EXPECT_EQ(cloud_blur_radius(479), 1);
+  EXPECT_EQ(cloud_blur_radius(480), 2);
+  EXPECT_EQ(cloud_blur_radius(1080), 4);
+  EXPECT_EQ(cloud_blur_radius(4320), 18);
+}
+
+TEST(CloudCover, StaysInRangeWithClearAndCloudyParts) {
+  const Image cloud = cloud_cover(160, 90, 1, 1383026975u);
+  ASSERT_EQ(cloud.channels, 1);
+  int clear = 0;
+  for (float q : cloud.data) {
+    ASSERT_GE(q, 0.0f);
+    ASSERT_LE(q, std::pow(0.88f, 1.2f));
+    clear += q == 0.0f;
+  }
+  EXPECT_GT(clear, 0);
+  EXPECT_LT(clear, int(cloud.data.size()));
+}
+
+TEST(CloudCover, SeedDecidesTheClouds) {
+  const Image a = cloud_cover(160, 90, 2, 7u);
+  const Image b = cloud_cover(160, 90, 2, 7u);
+  const Image c = cloud_cover(160, 90, 2, 8u);
+  EXPECT_TRUE(a.data == b.data);
+  EXPECT_FALSE(a.data == c.data);
+}
+
+TEST(PaintSky, WritesFivePlanesFromSampleAndCloud) {
+  Image scene(160, 90, kSceneChannels);
+  paint_sky(scene, 1, 99u);
+  const Image cloud = cloud_cover(160, 90, 1, 99u);
+  for (int y = 0; y < 90; ++y)
+    for (int x = 0; x < 160; ++x) {
+      ASSERT_EQ(scene.at(kDepth, x, y), 1000.0f);
+      for (int c = kUnused; c < kSceneChannels; ++c) ASSERT_EQ(scene.at(c, x, y), 0.0f);
+    }
+  for (auto [x, y] : {std::pair{0, 0}, std::pair{96, 44}, std::pair{159, 89}, std::pair{30, 60}}) {
+    const SkySample s = sky_sample(scene, float(x) / 159.0f, float(y) / 89.0f, cloud.at(0, x, y), 1);
+    EXPECT_EQ(scene.at(kRed, x, y), s.r);
+    EXPECT_EQ(scene.at(kGreen, x, y), s.g);
+    EXPECT_EQ(scene.at(kBlue, x, y), s.b);
+    EXPECT_EQ(scene.at(kEmission, x, y), s.emission);
+  }
+}
+
+TEST(PaintSky, SameSeedSameBytes) {
+  Image a(160, 90, kSceneChannels);
+  Image b(160, 90, kSceneChannels);
+  paint_sky(a, 2, 5u);
+  paint_sky(b, 2, 5u);
+  EXPECT_TRUE(a.data == b.data);
+}
+
+}  // namespace
+}  // namespace neonvale

@@ -1,0 +1,66 @@
+#include "post/tone_map.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace neonvale {
+namespace {
+
+Image grey(float level) {
+  Image image(4, 3, 3);
+  std::fill(image.data.begin(), image.data.end(), level);
+  return image;
+}
+
+TEST(ToneMap, UniformGreyLandsOnTheKeyAtAnyLevel) {
+  for (float level : {0.1f, 1.0f, 10.0f, 100.0f}) {
+    const Image out = tone_map(grey(level));
+    ASSERT_EQ(out.channels, 3);
+    for (float v : out.data) EXPECT_NEAR(v, 0.389f, 0.001f) << level;
+  }
+}
+
+TEST(ToneMap, BlackStaysBlack) {
+  const Image out = tone_map(grey(0.0f));
+  for (float v : out.data) EXPECT_EQ(v, 0.0f);
+}
+
+TEST(ToneMap, NegativeSamplesCountAsZero) {
+  Image with_negatives = grey(0.5f);
+  Image with_zeros = grey(0.5f);
+  with_negatives.at(0, 1, 1) = -3.0f;
+  with_negatives.at(2, 3, 0) = -0.1f;
+  with_zeros.at(0, 1, 1) = 0.0f;
+  with_zeros.at(2, 3, 0) = 0.0f;
+  EXPECT_TRUE(tone_map(with_negatives).data == tone_map(with_zeros).data);
+}
+
+TEST(ToneMap, BrightRedClipsButBrightGreyDoesNot) {
+  Image image = grey(0.05f);
+  image.at(0, 0, 0) = 50.0f;  // pure red: counts with weight 0.2126 only
+  image.at(1, 0, 0) = 0.0f;
+  image.at(2, 0, 0) = 0.0f;
+  for (int c = 0; c < 3; ++c) image.at(c, 1, 0) = 50.0f;
+  const Image out = tone_map(image);
+  EXPECT_EQ(out.at(0, 0, 0), 1.0f);
+  EXPECT_EQ(out.at(1, 0, 0), 0.0f);
+  EXPECT_LT(out.at(0, 1, 0), 1.0f);
+  EXPECT_GT(out.at(0, 1, 0), 0.99f);
+  for (float v : out.data) {
+    EXPECT_GE(v, 0.0f);
+    EXPECT_LE(v, 1.0f);
+  }
+}
+
+TEST(ToneMap, ExtraChannelsAreDroppedAndEmptyStaysEmpty) {
+  Image four(2, 2, 4);
+  std::fill(four.data.begin(), four.data.end(), 1.0f);
+  EXPECT_EQ(tone_map(four).channels, 3);
+  const Image empty = tone_map(Image(0, 4, 3));
+  EXPECT_EQ(empty.height, 4);
+  EXPECT_TRUE(empty.data.empty());
+}
+
+}  // namespace
+}  // namespace neonvale
