@@ -71,6 +71,17 @@ TEST(OutputFile, UncommittedWriteLeavesTheOldFileAndNoTemporary) {
   EXPECT_EQ(entries(dir.path()), 1u);
 }
 
+TEST(OutputFile, SignalCleanupRemovesThePendingTemporary) {
+  TempDir dir;
+  OutputFile out(dir.path() / "out.bin");
+  ASSERT_NE(out.file(), nullptr);
+  EXPECT_EQ(entries(dir.path()), 1u);
+  remove_pending_output();  // what the handlers of install_output_cleanup do first
+  EXPECT_EQ(entries(dir.path()), 0u);
+  EXPECT_FALSE(out.commit());
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "out.bin"));
+}
+
 TEST(OutputFile, NewFileGetsUsualPermissions) {
   TempDir dir;
   const mode_t mask = umask(022);

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -16,7 +15,6 @@ namespace {
 
 // The four assets, their decode buffers, libpng and the program itself.
 constexpr std::uint64_t kFixedAllowance = std::uint64_t(64) << 20;
-constexpr double kGiB = 1024.0 * 1024.0 * 1024.0;
 
 std::optional<std::string> read_text(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -183,11 +181,10 @@ std::optional<std::uint64_t> available_memory_bytes() {
 }
 
 std::string format_gib(std::uint64_t bytes, bool round_up) {
-  const double tenths = double(bytes) / kGiB * 10.0;
-  const double rounded = round_up ? std::ceil(tenths - 1e-9) : std::floor(tenths + 1e-9);
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f", rounded / 10.0);
-  return text;
+  const std::uint64_t gib = std::uint64_t(1) << 30;
+  const std::uint64_t capped = std::min<std::uint64_t>(bytes, UINT64_MAX / 10 - gib);
+  const std::uint64_t tenths = (capped * 10 + (round_up ? gib - 1 : 0)) / gib;
+  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
 }
 
 void check_memory(const Config& config, std::optional<std::uint64_t> available) {
