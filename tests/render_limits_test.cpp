@@ -37,6 +37,7 @@ TEST(RenderSize, RefusesProductsThatOverflow32Bits) {
   EXPECT_THROW(check_render_size(sized(16384, 16384, 1)), std::length_error);     // 12 planes of it
   EXPECT_THROW(check_render_size(sized(60000, 30000, 1)), std::length_error);
   EXPECT_NO_THROW(check_render_size(sized(64, 64, 1)));
+  EXPECT_THROW(check_render_size(sized(-2147483647 - 1, -2147483647 - 1, 1 << 30)), std::invalid_argument);
   try {
     check_render_size(sized(20000, 20000, 4));
   } catch (const std::length_error& e) {

@@ -12,12 +12,14 @@ namespace neonvale {
 
 void check_render_size(const Config& config) {
   const long long aa = config.aa_scale;
-  const long long scene_width = config.width * aa;
+  const long long scene_width = config.width * aa;  // int times int: fits 64 bits
   const long long scene_height = config.height * aa;
-  // Each factor is an int, so every product below fits 64 bits until the
-  // last, which is only formed when the pixel count is within int range.
-  const long long pixels = scene_width * scene_height;
-  if (scene_width > INT_MAX || scene_height > INT_MAX || pixels > INT_MAX || pixels * kSceneChannels > INT_MAX)
+  if (scene_width < 0 || scene_height < 0) throw std::invalid_argument("Invalid render settings");
+  // The pixel count is formed only from sides within int range, and the
+  // element count only from a pixel count within int range.
+  const bool sides_fit = scene_width <= INT_MAX && scene_height <= INT_MAX;
+  const long long pixels = sides_fit ? scene_width * scene_height : 0;
+  if (!sides_fit || pixels > INT_MAX || pixels * kSceneChannels > INT_MAX)
     throw std::length_error("render too large: " + std::to_string(config.width) + " x " +
                             std::to_string(config.height) + " at AA scale " + std::to_string(config.aa_scale) +
                             " exceeds the 2^31 - 1 samples an image can hold");

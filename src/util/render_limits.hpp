@@ -9,7 +9,7 @@ namespace neonvale {
 // Throws std::length_error when width x aa_scale, height x aa_scale or the
 // element count of the 12-channel scene buffer does not fit a signed 32-bit
 // int, and the refusal of check_memory when the run cannot fit in the memory
-// available now. Allocates nothing.
+// available now. Negative sizes are "Invalid render settings". Allocates nothing.
 void check_render_size(const Config& config);
 
 // Throws std::runtime_error("Cannot allocate PNG output"), the refusal of the
