@@ -10,6 +10,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "test_support.hpp"
@@ -203,155 +204,71 @@ TEST(LoadPng, InterlacedFileLoadsTheSameValues) {
   EXPECT_EQ(plain.at(2, 10, 8), byte_value(unsigned((11 * 9 * 3 - 1) * 7 % 256)));
 }
 
-TEST(LoadPng, RgbaKeepsAlpha) {
-  TempDir dir;
-  TestPng spec;
-  spec.width = 2;
-  spec.height = 1;
-  spec.color_type = PNG_COLOR_TYPE_RGB_ALPHA;
-  spec.samples = {10, 20, 30, 0, 40, 50, 60, 255};
-  write_png(dir.path() / "rgba.png", spec);
-  const Image image = load_png(dir.path() / "rgba.png");
-  ASSERT_EQ(image.channels, 4);
-  EXPECT_EQ(image.at(3, 0, 0), 0.0f);
-  EXPECT_EQ(image.at(3, 1, 0), 1.0f);
-  EXPECT_EQ(image.at(2, 1, 0), byte_value(60));
+TestPng make_png(int width, int height, int bit_depth, int color_type, std::vector<unsigned> samples) {
+  TestPng png;
+  png.width = width;
+  png.height = height;
+  png.bit_depth = bit_depth;
+  png.color_type = color_type;
+  png.samples = std::move(samples);
+  return png;
 }
 
-TEST(LoadPng, GreyBecomesThreeEqualPlanes) {
-  TempDir dir;
-  TestPng spec;
-  spec.width = 3;
-  spec.height = 1;
-  spec.color_type = PNG_COLOR_TYPE_GRAY;
-  spec.samples = {0, 128, 255};
-  write_png(dir.path() / "grey.png", spec);
-  const Image image = load_png(dir.path() / "grey.png");
-  ASSERT_EQ(image.channels, 3);
-  for (int c = 0; c < 3; ++c) {
-    EXPECT_EQ(image.at(c, 0, 0), 0.0f);
-    EXPECT_EQ(image.at(c, 1, 0), 0.50196081f);
-    EXPECT_EQ(image.at(c, 2, 0), 1.0f);
-  }
-}
+// One kind of file, and values its load must give: channel, x, y, value.
+struct KindCase {
+  const char* name;
+  TestPng png;
+  int channels;
+  std::vector<std::tuple<int, int, int, float>> values;
+};
 
-TEST(LoadPng, GreyAlphaBecomesRgba) {
-  TempDir dir;
-  TestPng spec;
-  spec.width = 2;
-  spec.height = 1;
-  spec.color_type = PNG_COLOR_TYPE_GRAY_ALPHA;
-  spec.samples = {50, 100, 200, 255};
-  write_png(dir.path() / "ga.png", spec);
-  const Image image = load_png(dir.path() / "ga.png");
-  ASSERT_EQ(image.channels, 4);
-  for (int c = 0; c < 3; ++c) EXPECT_EQ(image.at(c, 1, 0), byte_value(200));
-  EXPECT_EQ(image.at(3, 0, 0), byte_value(100));
-}
-
-TEST(LoadPng, LowBitDepthGreyWidensToEightBits) {
-  TempDir dir;
-  struct Case {
-    int depth;
-    unsigned value;
-    unsigned byte;
+TEST(LoadPng, EveryKindExpandsToRgbOrRgba) {
+  const float half = 0.50196081f;  // 128 / 255
+  const float third = byte_value(85);
+  std::vector<unsigned> one_lit(10, 0);
+  one_lit[6] = 1;
+  std::vector<KindCase> cases = {
+      {"rgba", make_png(2, 1, 8, PNG_COLOR_TYPE_RGB_ALPHA, {10, 20, 30, 0, 40, 50, 60, 255}), 4,
+       {{3, 0, 0, 0.0f}, {3, 1, 0, 1.0f}, {2, 1, 0, byte_value(60)}}},
+      {"grey", make_png(3, 1, 8, PNG_COLOR_TYPE_GRAY, {0, 128, 255}), 3,
+       {{0, 1, 0, half}, {1, 1, 0, half}, {2, 1, 0, half}, {2, 2, 0, 1.0f}, {0, 0, 0, 0.0f}}},
+      {"grey+alpha", make_png(2, 1, 8, PNG_COLOR_TYPE_GRAY_ALPHA, {50, 100, 200, 255}), 4,
+       {{0, 1, 0, byte_value(200)}, {2, 1, 0, byte_value(200)}, {3, 0, 0, byte_value(100)}}},
+      // Five samples a row: rows do not end on a byte boundary at these depths.
+      {"grey 1-bit", make_png(5, 2, 1, PNG_COLOR_TYPE_GRAY, one_lit), 3, {{1, 1, 1, 1.0f}, {1, 0, 1, 0.0f}}},
+      {"grey 2-bit", make_png(5, 2, 2, PNG_COLOR_TYPE_GRAY, one_lit), 3, {{0, 1, 1, third}, {0, 2, 1, 0.0f}}},
+      {"grey 4-bit", make_png(5, 2, 4, PNG_COLOR_TYPE_GRAY, {15, 5, 0, 0, 0, 0, 0, 0, 0, 0}), 3,
+       {{2, 0, 0, 1.0f}, {2, 1, 0, third}}},
+      {"palette 2-bit", make_png(3, 1, 2, PNG_COLOR_TYPE_PALETTE, {2, 0, 1}), 3,
+       {{2, 0, 0, byte_value(3)}, {0, 1, 0, 1.0f}, {1, 2, 0, half}}},
+      {"palette+tRNS", make_png(3, 1, 8, PNG_COLOR_TYPE_PALETTE, {0, 1, 2}), 4,
+       {{3, 0, 0, 0.0f}, {3, 1, 0, half}, {3, 2, 0, 1.0f}, {0, 2, 0, byte_value(1)}}},
+      {"rgb+tRNS", make_png(2, 1, 8, PNG_COLOR_TYPE_RGB, {1, 2, 3, 1, 2, 4}), 4,
+       {{3, 0, 0, 0.0f}, {3, 1, 0, 1.0f}, {2, 1, 0, byte_value(4)}}},
+      {"grey+tRNS", make_png(2, 1, 8, PNG_COLOR_TYPE_GRAY, {9, 10}), 4,
+       {{3, 0, 0, 0.0f}, {3, 1, 0, 1.0f}, {2, 1, 0, byte_value(10)}}},
+      {"rgba 16-bit", make_png(2, 1, 16, PNG_COLOR_TYPE_RGB_ALPHA, {0, 1, 32768, 65535, 65534, 256, 255, 12345}),
+       4, {}},
+      {"grey 16-bit", make_png(1, 1, 16, PNG_COLOR_TYPE_GRAY, {40000}), 3, {{2, 0, 0, float(40000.0 / 65535.0)}}},
   };
-  for (const Case& k : {Case{1, 1, 255}, Case{2, 1, 85}, Case{2, 3, 255}, Case{4, 5, 85}, Case{4, 15, 255}}) {
-    TestPng spec;
-    spec.width = 5;  // not a whole byte of samples at these depths
-    spec.height = 2;
-    spec.bit_depth = k.depth;
-    spec.color_type = PNG_COLOR_TYPE_GRAY;
-    spec.samples.assign(10, 0);
-    spec.samples[6] = k.value;
-    const auto path = dir.path() / ("grey" + std::to_string(k.depth) + ".png");
-    write_png(path, spec);
-    const Image image = load_png(path);
-    ASSERT_EQ(image.channels, 3);
-    EXPECT_EQ(image.at(1, 1, 1), byte_value(k.byte)) << k.depth << " " << k.value;
-    EXPECT_EQ(image.at(1, 0, 1), 0.0f);
-  }
-}
-
-TEST(LoadPng, PaletteExpandsThroughItsColours) {
-  TempDir dir;
-  TestPng spec;
-  spec.width = 3;
-  spec.height = 1;
-  spec.bit_depth = 2;
-  spec.color_type = PNG_COLOR_TYPE_PALETTE;
-  spec.palette = {{255, 0, 0}, {0, 128, 0}, {1, 2, 3}};
-  spec.samples = {2, 0, 1};
-  write_png(dir.path() / "palette.png", spec);
-  const Image image = load_png(dir.path() / "palette.png");
-  ASSERT_EQ(image.channels, 3);
-  EXPECT_EQ(image.at(2, 0, 0), byte_value(3));
-  EXPECT_EQ(image.at(0, 1, 0), 1.0f);
-  EXPECT_EQ(image.at(1, 2, 0), 0.50196081f);
-}
-
-TEST(LoadPng, TransparencyChunkBecomesAlpha) {
-  TempDir dir;
-  TestPng palette;
-  palette.width = 3;
-  palette.height = 1;
-  palette.color_type = PNG_COLOR_TYPE_PALETTE;
-  palette.palette = {{10, 10, 10}, {20, 20, 20}, {30, 30, 30}};
-  palette.palette_alpha = {0, 128};  // the third entry has none: opaque
-  palette.samples = {0, 1, 2};
-  write_png(dir.path() / "palette.png", palette);
-  Image image = load_png(dir.path() / "palette.png");
-  ASSERT_EQ(image.channels, 4);
-  EXPECT_EQ(image.at(3, 0, 0), 0.0f);
-  EXPECT_EQ(image.at(3, 1, 0), 0.50196081f);
-  EXPECT_EQ(image.at(3, 2, 0), 1.0f);
-
-  TestPng rgb = rgb_sample();
-  rgb.trans_colour = png_color_16{0, 1, 2, 3, 0};
-  write_png(dir.path() / "rgb.png", rgb);
-  image = load_png(dir.path() / "rgb.png");
-  expect_rgb_sample(image, 4);
-  EXPECT_EQ(image.at(3, 1, 0), 0.0f);  // the pixel 1, 2, 3
-  EXPECT_EQ(image.at(3, 0, 0), 1.0f);
-
-  TestPng grey;
-  grey.width = 2;
-  grey.height = 1;
-  grey.color_type = PNG_COLOR_TYPE_GRAY;
-  grey.samples = {9, 10};
-  grey.trans_colour = png_color_16{0, 0, 0, 0, 9};
-  write_png(dir.path() / "grey.png", grey);
-  image = load_png(dir.path() / "grey.png");
-  ASSERT_EQ(image.channels, 4);
-  EXPECT_EQ(image.at(3, 0, 0), 0.0f);
-  EXPECT_EQ(image.at(3, 1, 0), 1.0f);
-  EXPECT_EQ(image.at(2, 1, 0), byte_value(10));
-}
-
-TEST(LoadPng, SixteenBitSamplesAreOver65535) {
-  TempDir dir;
-  TestPng spec;
-  spec.width = 2;
-  spec.height = 1;
-  spec.bit_depth = 16;
-  spec.color_type = PNG_COLOR_TYPE_RGB_ALPHA;
-  spec.samples = {0, 1, 32768, 65535, 65534, 256, 255, 12345};
-  write_png(dir.path() / "deep.png", spec);
-  const Image image = load_png(dir.path() / "deep.png");
-  ASSERT_EQ(image.channels, 4);
+  cases[6].png.palette = {{255, 0, 0}, {0, 128, 0}, {1, 2, 3}};
+  cases[7].png.palette = {{10, 10, 10}, {20, 20, 20}, {1, 1, 1}};
+  cases[7].png.palette_alpha = {0, 128};  // the third entry has none: opaque
+  cases[8].png.trans_colour = png_color_16{0, 1, 2, 3, 0};
+  cases[9].png.trans_colour = png_color_16{0, 0, 0, 0, 9};
   for (int i = 0; i < 8; ++i)
-    EXPECT_EQ(image.plane(i % 4)[i / 4], float(double(spec.samples[std::size_t(i)]) / 65535.0)) << i;
+    cases[10].values.emplace_back(i % 4, i / 4, 0, float(double(cases[10].png.samples[std::size_t(i)]) / 65535.0));
 
-  TestPng grey;
-  grey.width = 1;
-  grey.height = 1;
-  grey.bit_depth = 16;
-  grey.color_type = PNG_COLOR_TYPE_GRAY;
-  grey.samples = {40000};
-  write_png(dir.path() / "grey16.png", grey);
-  const Image g = load_png(dir.path() / "grey16.png");
-  ASSERT_EQ(g.channels, 3);
-  EXPECT_EQ(g.at(2, 0, 0), float(40000.0 / 65535.0));
+  TempDir dir;
+  for (const KindCase& k : cases) {
+    SCOPED_TRACE(k.name);
+    const auto path = dir.path() / "kind.png";
+    write_png(path, k.png);
+    const Image image = load_png(path);
+    ASSERT_EQ(image.channels, k.channels);
+    ASSERT_EQ(image.width, k.png.width);
+    for (const auto& [c, x, y, value] : k.values) EXPECT_EQ(image.at(c, x, y), value) << c << " " << x << " " << y;
+  }
 }
 
 // Inserts a chunk right after IHDR, with its CRC.
