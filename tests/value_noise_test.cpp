@@ -1,0 +1,104 @@
+#include "passes/value_noise.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+#include "scene/random.hpp"
+
+namespace neonvale {
+namespace {
+
+long long total_draws(float stretch) {
+  long long draws = 0;
+  for (int i = 0; i < kNoiseOctaves; ++i) {
+    const NoiseGridSize size = noise_grid_size(i, stretch);
+    draws += (long long)size.columns * size.rows;
+  }
+  return draws;
+}
+
+TEST(ValueNoise, GridSizesOfBothStretches) {
+  const int streaked[kNoiseOctaves] = {33, 66, 133, 266, 533, 1066};
+  const int round[kNoiseOctaves] = {6, 12, 24, 48, 96, 192};
+  for (int i = 0; i < kNoiseOctaves; ++i) {
+    EXPECT_EQ(noise_grid_size(i, 0.18f).columns, streaked[i]) << "octave " << i;
+    EXPECT_EQ(noise_grid_size(i, 1.0f).columns, round[i]) << "octave " << i;
+    EXPECT_EQ(noise_grid_size(i, 0.18f).rows, 4 << i);
+    EXPECT_EQ(noise_grid_size(i, 1.0f).rows, 4 << i);
+  }
+  EXPECT_EQ(total_draws(0.18f), 181860);
+  EXPECT_EQ(total_draws(1.0f), 32760);
+  // Wide stretches keep at least two columns.
+  EXPECT_EQ(noise_grid_size(0, 100.0f).columns, 2);
+  EXPECT_EQ(noise_grid_size(5, 1000.0f).columns, 2);
+}
+
+TEST(ValueNoise, UnrepresentableColumnCountIsRefused) {
+  EXPECT_THROW(noise_grid_size(0, 0.0f), std::out_of_range);
+  EXPECT_THROW(noise_grid_size(0, std::nanf("")), std::out_of_range);
+  EXPECT_THROW(value_noise(4, 4, 1, 1e-12f), std::out_of_range);
+}
+
+// On a 2 x 2 image the four pixels sample the four corners of every grid
+// exactly, so each is a weighted sum of known draws: this pins the draw
+// order (storage order, octave after octave) and the draw count per octave.
+void expect_corners_match_draws(std::uint32_t seed, float stretch) {
+  Random rng(seed);
+  float expected[4] = {0, 0, 0, 0};
+  float total = 0.0f;
+  for (int i = 0; i < kNoiseOctaves; ++i) {
+    const NoiseGridSize size = noise_grid_size(i, stretch);
+    std::vector<float> grid(std::size_t(size.columns) * size.rows);
+    for (float& g : grid) g = rng.next_float();
+    const float amplitude = powf(0.52f, float(i));
+    const float corners[4] = {grid[0], grid[size.columns - 1], grid[grid.size() - size.columns],
+                              grid.back()};
+    for (int c = 0; c < 4; ++c) expected[c] = corners[c] * amplitude + expected[c];
+    total = total + amplitude;
+  }
+  const float k = 1.0f / total;
+  const Image noise = value_noise(2, 2, seed, stretch);
+  EXPECT_EQ(noise.at(0, 0, 0), expected[0] * k);
+  EXPECT_EQ(noise.at(0, 1, 0), expected[1] * k);
+  EXPECT_EQ(noise.at(0, 0, 1), expected[2] * k);
+  EXPECT_EQ(noise.at(0, 1, 1), expected[3] * k);
+}
+
+TEST(ValueNoise, CornersAreTheDrawsOfEveryOctave) {
+  expect_corners_match_draws(2485691504u, 0.18f);
+  expect_corners_match_draws(77u, 1.0f);
+}
+
+TEST(ValueNoise, SameSeedSameBytesAndSignOfStretchIgnored) {
+  const Image a = value_noise(37, 23, 12345u, 0.18f);
+  const Image b = value_noise(37, 23, 12345u, 0.18f);
+  const Image negative = value_noise(37, 23, 12345u, -0.18f);
+  const Image other = value_noise(37, 23, 12346u, 0.18f);
+  ASSERT_EQ(a.data.size(), std::size_t(37 * 23));
+  EXPECT_EQ(std::memcmp(a.data.data(), b.data.data(), a.data.size() * sizeof(float)), 0);
+  EXPECT_EQ(std::memcmp(a.data.data(), negative.data.data(), a.data.size() * sizeof(float)), 0);
+  EXPECT_NE(std::memcmp(a.data.data(), other.data.data(), a.data.size() * sizeof(float)), 0);
+}
+
+TEST(ValueNoise, ValuesInUnitRangeAndSpread) {
+  for (float stretch : {0.18f, 1.0f}) {
+    const Image noise = value_noise(96, 54, 99u, stretch);
+    EXPECT_EQ(noise.channels, 1);
+    float lo = 1.0f, hi = 0.0f;
+    for (float v : noise.data) {
+      ASSERT_GE(v, 0.0f);
+      ASSERT_LT(v, 1.0f);
+      lo = std::min(lo, v);
+      hi = std::max(hi, v);
+    }
+    EXPECT_GT(hi - lo, 0.2f) << "stretch " << stretch;
+  }
+}
+
+}  // namespace
+}  // namespace neonvale
