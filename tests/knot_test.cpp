@@ -53,12 +53,9 @@ TEST(KnotBeads, PositionsOnFullSizeBuffer) {
     EXPECT_LT(b.t, 6.2831855f);
     EXPECT_LT(std::fabs(b.z), 1.83f);
   }
-}
-
-TEST(KnotBeads, ZeroCountIsEmpty) {
-  const Image scene(64, 64, 1);
   EXPECT_TRUE(knot_beads(0, scene).empty());
 }
+
 
 TEST(PaintBead, CentrePixelOfFlatBead) {
   Image scene = sky_scene(21, 21);

@@ -105,8 +105,9 @@ Solid super(double cx, double cy, double a, double b, double c, double p, double
 }
 
 // Where a point lies relative to a solid: for a capsule, along the axis (0 to
-// 1) and across it (-1 to 1, right of the axis positive); for a
-// superellipsoid, its normalised local coordinates.
+// 1) and across it in radii (-1 to 1); for a superellipsoid, `along` is its
+// normalised X (across the picture) and `across` its Y (down the picture),
+// both -1 to 1 inside.
 struct Local {
   double along, across;
 };
@@ -206,7 +207,7 @@ const Vec3 kMagentaGlow{0.100, 0.012, 0.075};
 Vec3 mix(Vec3 a, Vec3 b, double t) { return (1.0 - t) * a + t * b; }
 
 // The surface pattern of a solid at a point: panel seams, trim and neon.
-Shading shade(const Solid& s, const Local& l, double x, double y) {
+Shading shade(const Solid& s, const Local& l, double x) {
   Shading out{kDark, 0.9, 0.06, {0, 0, 0}};
   switch (s.part) {
     case Part::kDarkMetal: out = {kDark, 0.9, 0.06, {0, 0, 0}}; break;
@@ -275,7 +276,6 @@ Shading shade(const Solid& s, const Local& l, double x, double y) {
     }
     default: break;
   }
-  (void)y;
   return out;
 }
 
@@ -350,7 +350,7 @@ bool trace(const std::vector<Solid>& solids, const std::vector<Box>& boxes, doub
   if (best < 0) return false;
   const Solid& s = solids[std::size_t(best)];
   const Vec3 n = surface_normal(s, x, y, best_hit.z);
-  const Shading sh = shade(s, best_hit.local, x, y);
+  const Shading sh = shade(s, best_hit.local, x);
   const double turned = (1.0 - n.z) * (1.0 - n.z);
   out->normal = n;
   out->base = sh.base;
