@@ -6,11 +6,13 @@
 
 #include "app/catalogue.hpp"
 #include "app/options.hpp"
+#include "app/signals.hpp"
 #include "image/png_io.hpp"
 #include "scene/scene.hpp"
 
 int main(int argc, char** argv) {
   using namespace neonvale;
+  install_signal_handlers();  // before anything can create the output's temporary
   Config config;
   try {
     config = parse_command_line(argc, argv);

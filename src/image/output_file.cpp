@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -13,8 +13,11 @@ namespace neonvale {
 
 namespace {
 // The temporary's name for a signal handler; only one save runs at a time.
+// The flag is a lock-free atomic rather than a volatile sig_atomic_t because
+// the handler may run on any thread of the process, not only the saving one.
 char pending_path[4096];
-volatile std::sig_atomic_t pending = 0;
+std::atomic<int> pending{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the flag is read by a signal handler");
 }  // namespace
 
 void remove_pending_output() noexcept {
@@ -27,17 +30,26 @@ void remove_pending_output() noexcept {
 OutputFile::OutputFile(const std::filesystem::path& target) : target_(target) {
   std::filesystem::path folder = target.parent_path();
   if (folder.empty()) folder = ".";
-  std::string pattern = (folder / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
+  // A folder in the target's place could never be replaced by the rename.
+  struct stat existing {};
+  if (::stat(target.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) return;
+  const std::string pattern = (folder / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
   if (pattern.size() >= sizeof pending_path) return;
-  const int fd = ::mkstemp(pattern.data());
-  if (fd < 0) return;
+  // The name is published before mkstemp creates the file (mkstemp fills in
+  // the buffer itself), so a signal at any point finds the file it must
+  // remove; before creation, removing the not-yet-existing name is harmless.
   std::memcpy(pending_path, pattern.c_str(), pattern.size() + 1);
   pending = 1;
+  const int fd = ::mkstemp(pending_path);
+  if (fd < 0) {
+    pending = 0;
+    return;
+  }
   // mkstemp makes the file private; give it the permissions a new file gets.
   const mode_t mask = ::umask(0);
   ::umask(mask);
   ::fchmod(fd, 0666 & ~mask);
-  temp_ = pattern;
+  temp_ = pending_path;
   file_ = ::fdopen(fd, "wb");
   if (!file_) ::close(fd);
 }
@@ -58,8 +70,8 @@ bool OutputFile::commit() {
 OutputFile::~OutputFile() {
   if (file_) std::fclose(file_);
   if (!temp_.empty()) {
+    ::unlink(temp_.c_str());  // before the flag drops, so no signal can miss the file
     pending = 0;
-    ::unlink(temp_.c_str());
   }
 }
 

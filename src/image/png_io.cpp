@@ -1,11 +1,16 @@
 #include "image/png_io.hpp"
 
+#include <fcntl.h>
 #include <png.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cmath>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -46,6 +51,52 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
+// Opens a regular file for reading, or returns null. O_NONBLOCK keeps a named
+// pipe in the file's place from blocking the open forever; anything but a
+// regular file (a folder, a pipe, a device) is refused like a missing file.
+std::FILE* open_regular_file(const std::string& name) {
+  const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  const int flags = ::fcntl(fd, F_GETFL);
+  std::FILE* file = nullptr;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0)
+    file = ::fdopen(fd, "rb");
+  if (!file) ::close(fd);
+  return file;
+}
+
+// Bytes this process can still expect to get: the smallest of the memory the
+// system reports available, the control group's remaining allowance and the
+// address-space and data limits. Unknown figures do not restrict.
+std::uint64_t available_memory() {
+  std::uint64_t limit = UINT64_MAX;
+  if (std::FILE* info = std::fopen("/proc/meminfo", "r")) {
+    char line[256];
+    unsigned long long kib = 0;
+    while (std::fgets(line, sizeof line, info))
+      if (std::sscanf(line, "MemAvailable: %llu kB", &kib) == 1) {
+        limit = std::min<std::uint64_t>(limit, std::uint64_t(kib) * 1024u);
+        break;
+      }
+    std::fclose(info);
+  }
+  unsigned long long cg_max = 0, cg_current = 0;
+  std::FILE* max_file = std::fopen("/sys/fs/cgroup/memory.max", "r");
+  std::FILE* current_file = std::fopen("/sys/fs/cgroup/memory.current", "r");
+  if (max_file && current_file && std::fscanf(max_file, "%llu", &cg_max) == 1 &&
+      std::fscanf(current_file, "%llu", &cg_current) == 1)
+    limit = std::min<std::uint64_t>(limit, cg_max > cg_current ? cg_max - cg_current : 0);
+  if (max_file) std::fclose(max_file);
+  if (current_file) std::fclose(current_file);
+  for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    struct rlimit rl {};
+    if (::getrlimit(resource, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY)
+      limit = std::min<std::uint64_t>(limit, std::uint64_t(rl.rlim_cur));
+  }
+  return limit;
+}
+
 struct ReadStructs {
   png_structp png = nullptr;
   png_infop info = nullptr;
@@ -74,6 +125,10 @@ bool read_png_header(png_structp png, png_infop info, std::FILE* file, PngErrorS
   png_set_user_limits(png, kMaxPngSide, kMaxPngSide);
   png_set_chunk_cache_max(png, 1000);
   png_set_chunk_malloc_max(png, png_alloc_size_t(64) << 20);
+  // A CRC error means a damaged file. libpng stops on one in a critical chunk
+  // but only warns and drops an ancillary one; a dropped transparency chunk
+  // would silently change the channel count, so both end the load.
+  png_set_crc_action(png, PNG_CRC_ERROR_QUIT, PNG_CRC_ERROR_QUIT);
   png_read_info(png, info);
   const int color_type = png_get_color_type(png, info);
   png_set_expand(png);  // palette to RGB, low-depth grey to 8 bits, tRNS to alpha
@@ -132,7 +187,7 @@ std::uint8_t to_byte(float value) {
 
 Image load_png(const std::filesystem::path& path) {
   const std::string name = path.string();
-  File file(std::fopen(name.c_str(), "rb"));
+  File file(open_regular_file(name));
   if (!file) throw std::runtime_error("Cannot open PNG: " + name);
 
   PngErrorState state{};
@@ -149,9 +204,20 @@ Image load_png(const std::filesystem::path& path) {
   if ((layout.channels != 3 && layout.channels != 4) || (layout.bit_depth != 8 && layout.bit_depth != 16))
     throw std::runtime_error("Cannot convert PNG to float: " + name);
 
-  std::vector<png_byte> pixels(layout.row_bytes * layout.height);
+  // The header alone can promise gigabytes; refuse before allocating what the
+  // decoded rows and the float image together would need.
+  const std::uint64_t decoded_bytes = std::uint64_t(layout.row_bytes) * layout.height;
+  const std::uint64_t image_bytes =
+      std::uint64_t(layout.width) * layout.height * std::uint64_t(layout.channels) * sizeof(float);
+  if (decoded_bytes + image_bytes > available_memory())
+    throw std::runtime_error("Cannot decode PNG: " + name + ": " + std::to_string(layout.width) + " x " +
+                             std::to_string(layout.height) + " pixels need more memory than is available");
+
+  // Left uninitialised: libpng writes every row, and a truncated file then
+  // fails without first touching memory for rows it never reaches.
+  std::unique_ptr<png_byte[]> pixels(new png_byte[decoded_bytes]);
   std::vector<png_bytep> rows(layout.height);
-  for (png_uint_32 y = 0; y < layout.height; ++y) rows[y] = pixels.data() + std::size_t(y) * layout.row_bytes;
+  for (png_uint_32 y = 0; y < layout.height; ++y) rows[y] = pixels.get() + std::size_t(y) * layout.row_bytes;
   if (!read_png_rows(png.png, png.info, rows.data(), &state))
     throw std::runtime_error("Cannot decode PNG: " + name);
 
