@@ -293,6 +293,44 @@ TEST(AssetLoading, SixteenBitAndInterlacedAssetsGiveTheSamePicture) {
   }
 }
 
+// Chunks other than IHDR, PLTE, tRNS, IDAT and IEND are skipped unread; the
+// transparency chunk must still make an alpha channel, a gamma chunk must not
+// change a value, and a text chunk claiming 2 GB must fail as truncation.
+TEST(AssetLoading, TransparencyCountsWhileOtherChunksAreSkipped) {
+  TempDir dir;
+  test::PngPicture p;
+  p.width = 2;
+  p.height = 1;
+  p.samples = {10, 20, 30, 128, 255, 0};
+  p.has_colour_key = true;
+  p.colour_key.red = 10;
+  p.colour_key.green = 20;
+  p.colour_key.blue = 30;
+  std::vector<Chunk> chunks = test::read_chunks(test::encode_png(p));
+  chunks.insert(chunks.begin() + 1, Chunk{"gAMA", test::u32_bytes(100000 / 4), 0});
+  chunks.insert(chunks.begin() + 1, Chunk{"tEXt", std::string("Title\0keyed", 11), 0});
+  write_file(dir.path() / "keyed.png", test::write_chunks(chunks));
+
+  const Image image = load_png(dir.path() / "keyed.png");
+  ASSERT_EQ(image.channels, 4);
+  EXPECT_EQ(image.at(3, 0, 0), 0.0f);  // the keyed colour is transparent
+  EXPECT_EQ(image.at(3, 1, 0), 1.0f);
+  EXPECT_EQ(image.at(0, 1, 0), float(128.0 / 255.0));  // no gamma conversion
+  EXPECT_EQ(image.at(1, 1, 0), 1.0f);
+
+  // The chunk after the image data claims 1.8 GB but the file ends at once.
+  std::vector<Chunk> bloated = test::read_chunks(test::encode_png(p));
+  std::string claim = test::write_chunks({bloated.begin(), bloated.end() - 1});
+  claim += test::u32_bytes(1866876531u) + "tEXt" + std::string(8, '\0');
+  write_file(dir.path() / "bloated.png", claim);
+  try {
+    load_png(dir.path() / "bloated.png");
+    ADD_FAILURE() << "a truncated chunk loaded";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot decode PNG: " + (dir.path() / "bloated.png").string());
+  }
+}
+
 TEST(OutputFailure, FolderNotWritable) {
   Workspace w;
   std::string prefix;

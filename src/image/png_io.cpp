@@ -129,6 +129,11 @@ bool read_png_header(png_structp png, png_infop info, std::FILE* file, PngErrorS
   // but only warns and drops an ancillary one; a dropped transparency chunk
   // would silently change the channel count, so both end the load.
   png_set_crc_action(png, PNG_CRC_ERROR_QUIT, PNG_CRC_ERROR_QUIT);
+  // Only IHDR, PLTE, tRNS, IDAT and IEND shape the pixels; every other chunk
+  // (colour space, text, unknown) is skipped unread, still CRC-checked. Kept
+  // chunks would be read whole into memory, and libpng's chunk size limit is
+  // only a warning, so one text chunk claiming 2 GB would allocate 2 GB.
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
   png_read_info(png, info);
   const int color_type = png_get_color_type(png, info);
   png_set_expand(png);  // palette to RGB, low-depth grey to 8 bits, tRNS to alpha
