@@ -125,7 +125,7 @@ TEST(Interrupt, SignalDuringSaveLeavesNoTemporaryAndNoPartialPicture) {
     bool caught_saving = false;
     for (int attempt = 0; attempt < 3 && !caught_saving; ++attempt) {
       Workspace w;
-      const pid_t pid = start(w.dir.path(), {"-w", "1920", "-h", "1080", "-a", "1"});
+      const pid_t pid = start(w.dir.path(), {"-w", "1280", "-h", "720", "-a", "1"});
       ASSERT_GT(pid, 0);
       int status = 0;
       while (true) {
@@ -146,8 +146,8 @@ TEST(Interrupt, SignalDuringSaveLeavesNoTemporaryAndNoPartialPicture) {
       const std::string picture = test::read_file(w.output());
       if (picture != kOlderPicture) {
         const Image image = load_png(w.output());  // throws on a partial file
-        EXPECT_EQ(image.width, 1920);
-        EXPECT_EQ(image.height, 1080);
+        EXPECT_EQ(image.width, 1280);
+        EXPECT_EQ(image.height, 720);
       }
     }
     EXPECT_TRUE(caught_saving) << "never saw the save in progress";
