@@ -1,12 +1,25 @@
 #include "image/image.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <new>
+#include <stdexcept>
 
 namespace neonvale {
 namespace {
+
+// A w x h x c image whose every value differs: 100 c + 10 y + x.
+Image numbered(int w, int h, int c) {
+  Image image(w, h, c);
+  for (int ch = 0; ch < c; ++ch)
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) image.at(ch, x, y) = float(100 * ch + 10 * y + x);
+  return image;
+}
 
 TEST(Image, NewImageIsZeroAndPlanar) {
   Image image(4, 3, 2);
@@ -14,6 +27,224 @@ TEST(Image, NewImageIsZeroAndPlanar) {
   for (float v : image.data) EXPECT_EQ(v, 0.0f);
   image.at(1, 2, 1) = 7.0f;
   EXPECT_EQ(image.data[18], 7.0f);
+  const auto planes = image.channel_pointers();
+  ASSERT_EQ(planes.size(), 2u);
+  EXPECT_EQ(planes[0], image.data.data());
+  EXPECT_EQ(planes[1], image.data.data() + 12);
+}
+
+TEST(Image, ZeroDimensionHasNoStorage) {
+  Image image(0, 5, 3);
+  EXPECT_TRUE(image.data.empty());
+  EXPECT_EQ(image.channels, 3);
+}
+
+TEST(Image, RefusesNegativeAndOversizedCountsBeforeAllocating) {
+  EXPECT_THROW(Image(-1, 4, 3), std::invalid_argument);
+  EXPECT_THROW(Image(4, 4, -3), std::invalid_argument);
+  EXPECT_THROW(Image(65536, 32768, 1), std::length_error);  // exactly 2^31
+  EXPECT_THROW(Image(46341, 46341, 1), std::length_error);  // the 32-bit product wraps
+  EXPECT_THROW(Image(7680 * 4, 4320 * 2, 12), std::length_error);  // 3.2e9 values
+  EXPECT_THROW(Image(100000, 100000, 0), std::length_error);
+}
+
+TEST(Image, LargeStorageIsZeroAndHugePageAligned) {
+  for (int round = 0; round < 2; ++round) {  // the second gets a fresh block, not the dirty first one
+    Image image(1537, 1025, 3);
+    ASSERT_EQ(reinterpret_cast<std::uintptr_t>(image.data.data()) % kPlaneAlignment, 0u);
+    for (std::size_t i = 0; i < image.data.size(); i += 4093) ASSERT_EQ(image.data[i], 0.0f);
+    EXPECT_EQ(image.data.back(), 0.0f);
+    for (float& v : image.data) v = 3.0f;
+  }
+}
+
+TEST(Image, AllocatorRoundTripsOddSizes) {
+  for (std::size_t bytes : {std::size_t(1), std::size_t(4095), kMappedPlaneThreshold - 1, kMappedPlaneThreshold,
+                            kMappedPlaneThreshold + 1, kPlaneAlignment * 3 + 7}) {
+    auto* p = static_cast<unsigned char*>(allocate_zeroed_planes(bytes));
+    EXPECT_EQ(p[0], 0);
+    EXPECT_EQ(p[bytes - 1], 0);
+    p[bytes - 1] = 1;
+    release_planes(p, bytes);
+  }
+}
+
+TEST(Image, GrowingAfterShrinkingReadsZeros) {
+  PlaneStorage storage(8);
+  for (float& v : storage) v = 5.0f;
+  storage.resize(2);
+  storage.resize(8);
+  for (std::size_t i = 2; i < 8; ++i) EXPECT_EQ(storage[i], 0.0f) << i;
+  storage.pop_back();
+  storage.emplace_back();
+  EXPECT_EQ(storage.back(), 0.0f);
+}
+
+TEST(Image, FailedAllocationThrowsBadAlloc) {
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_AS, &saved), 0);
+  rlimit tight = saved;
+  tight.rlim_cur = rlim_t(1) << 30;  // far below a 2 GiB request, above what the test binary uses
+  ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
+  bool threw = false;
+  try {
+    Image image(16384, 8192, 4);
+  } catch (const std::bad_alloc&) {
+    threw = true;
+  }
+  setrlimit(RLIMIT_AS, &saved);
+  EXPECT_TRUE(threw);
+}
+
+TEST(Image, CopyIsDeepAndMoveLeavesSourceEmpty) {
+  Image source = numbered(3, 2, 2);
+  Image copy(source);
+  EXPECT_EQ(copy.data, source.data);
+  EXPECT_NE(copy.data.data(), source.data.data());
+  copy.at(0, 0, 0) = -1.0f;
+  EXPECT_EQ(source.at(0, 0, 0), 0.0f);
+
+  const float* storage = source.data.data();
+  Image moved(std::move(source));
+  EXPECT_EQ(moved.data.data(), storage);
+  EXPECT_EQ(moved.width, 3);
+  EXPECT_TRUE(source.data.empty());
+  EXPECT_EQ(source.width, 0);
+
+  Image target(5, 5, 1);
+  target = std::move(moved);
+  EXPECT_EQ(target.data.data(), storage);
+  EXPECT_EQ(target.width, 3);
+  EXPECT_EQ(target.height, 2);
+  EXPECT_EQ(target.channels, 2);
+  EXPECT_TRUE(moved.data.empty());
+
+  Image& alias = target;
+  target = std::move(alias);
+  EXPECT_EQ(target.data.data(), storage);
+  EXPECT_EQ(target.data.size(), 12u);
+}
+
+TEST(Sample, IntegerPositionsReturnStoredValues) {
+  const Image image = numbered(5, 4, 2);
+  EXPECT_EQ(image.sample(0, 3.0f, 2.0f, false), 23.0f);
+  EXPECT_EQ(image.sample(1, 4.0f, 3.0f, true), 134.0f);
+}
+
+TEST(Sample, LinearAndSmoothWeights) {
+  Image image(2, 2, 1);
+  image.at(0, 1, 0) = 1.0f;
+  EXPECT_EQ(image.sample(0, 0.5f, 0.0f, false), 0.5f);
+  EXPECT_EQ(image.sample(0, 0.5f, 0.0f, true), 0.5f);
+  EXPECT_EQ(image.sample(0, 0.25f, 0.0f, false), 0.25f);
+  EXPECT_EQ(image.sample(0, 0.25f, 0.0f, true), 0.15625f);
+  // top * (1 - fy) + bottom * fy, top and bottom blended across first.
+  image.at(0, 0, 1) = 2.0f;
+  image.at(0, 1, 1) = 4.0f;
+  const float top = 0.75f * 0.0f + 0.25f * 1.0f;
+  const float bottom = 0.75f * 2.0f + 0.25f * 4.0f;
+  EXPECT_EQ(image.sample(0, 0.25f, 0.5f, false), top * 0.5f + bottom * 0.5f);
+}
+
+TEST(Sample, ClampsOutsidePositionsAndNaNToEdges) {
+  const Image image = numbered(4, 3, 1);
+  const float inf = std::numeric_limits<float>::infinity();
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  EXPECT_EQ(image.sample(0, -3.0f, 1.0f, false), 10.0f);
+  EXPECT_EQ(image.sample(0, 14.0f, 1.0f, false), 13.0f);
+  EXPECT_EQ(image.sample(0, inf, 1.0f, false), 13.0f);
+  EXPECT_EQ(image.sample(0, -inf, 1.0f, false), 10.0f);
+  EXPECT_EQ(image.sample(0, nan, 1.0f, false), 13.0f);  // the upper clamp comes first
+  EXPECT_EQ(image.sample(0, 0.0f, nan, false), 20.0f);
+  EXPECT_EQ(image.sample(0, 2.0f, -1.0f, true), 2.0f);
+}
+
+TEST(Sample, OnePixelWideImageReadsItsColumnEverywhere) {
+  const Image image = numbered(1, 3, 1);
+  for (float x : {-2.0f, 0.0f, 0.3f, 5.0f}) EXPECT_EQ(image.sample(0, x, 2.0f, false), 20.0f);
+  EXPECT_EQ(image.sample(0, 0.7f, 0.5f, false), 5.0f);
+}
+
+TEST(Sample, ChannelWrapsModuloChannelCount) {
+  const Image image = numbered(3, 3, 3);
+  EXPECT_EQ(image.sample(4, 1.0f, 1.0f, false), 111.0f);
+  EXPECT_EQ(image.sample(3, 2.0f, 0.0f, false), 2.0f);
+}
+
+TEST(Sample, UvMapsOneToTheLastPixelCentre) {
+  const Image image = numbered(5, 3, 1);
+  EXPECT_EQ(image.sample_uv(0, 0.0f, 0.0f, false), 0.0f);
+  EXPECT_EQ(image.sample_uv(0, 1.0f, 1.0f, false), 24.0f);
+  EXPECT_EQ(image.sample_uv(0, 0.5f, 0.5f, false), 12.0f);
+}
+
+TEST(Resample, CornersAlignAndInteriorInterpolates) {
+  Image source(2, 2, 2);
+  const float v[4] = {1.0f, 3.0f, 5.0f, 11.0f};
+  for (int i = 0; i < 4; ++i) {
+    source.at(0, i % 2, i / 2) = v[i];
+    source.at(1, i % 2, i / 2) = -v[i];
+  }
+  const Image out = resample(source, 3, 3, false);
+  ASSERT_EQ(out.width, 3);
+  ASSERT_EQ(out.height, 3);
+  ASSERT_EQ(out.channels, 2);
+  EXPECT_EQ(out.at(0, 0, 0), 1.0f);
+  EXPECT_EQ(out.at(0, 2, 0), 3.0f);
+  EXPECT_EQ(out.at(0, 0, 2), 5.0f);
+  EXPECT_EQ(out.at(0, 2, 2), 11.0f);
+  EXPECT_EQ(out.at(0, 1, 0), 2.0f);
+  EXPECT_EQ(out.at(0, 0, 1), 3.0f);
+  EXPECT_EQ(out.at(0, 2, 1), 7.0f);
+  EXPECT_EQ(out.at(0, 1, 2), 8.0f);
+  EXPECT_EQ(out.at(0, 1, 1), 5.0f);
+  EXPECT_EQ(out.at(1, 1, 1), -5.0f);
+}
+
+TEST(Resample, SmoothEnlargementKeepsCorners) {
+  const Image source = numbered(3, 2, 1);
+  const Image out = resample(source, 7, 5, true);
+  EXPECT_EQ(out.at(0, 0, 0), 0.0f);
+  EXPECT_EQ(out.at(0, 6, 0), 2.0f);
+  EXPECT_EQ(out.at(0, 0, 4), 10.0f);
+  EXPECT_EQ(out.at(0, 6, 4), 12.0f);
+}
+
+TEST(PlaneOps, CopyChannelsWrapsSourcePlanes) {
+  const Image scene = numbered(3, 2, 12);
+  Image snapshot(3, 2, 5);
+  snapshot.copy_channels(scene);
+  for (int c = 0; c < 5; ++c) EXPECT_EQ(snapshot.at(c, 2, 1), scene.at(c, 2, 1));
+
+  const Image one = numbered(3, 2, 1);
+  Image three(3, 2, 3);
+  three.copy_channels(one);
+  for (int c = 0; c < 3; ++c) EXPECT_EQ(three.at(c, 1, 1), 11.0f);
+}
+
+TEST(PlaneOps, SizeMismatchZeroFillsAndKeepsOwnSize) {
+  Image target = numbered(3, 2, 2);
+  target.copy_channels(numbered(2, 3, 2));
+  EXPECT_EQ(target.width, 3);
+  EXPECT_EQ(target.data.size(), 12u);
+  for (float v : target.data) EXPECT_EQ(v, 0.0f);
+
+  Image sum = numbered(3, 2, 2);
+  sum.add(numbered(3, 3, 2));
+  for (float v : sum.data) EXPECT_EQ(v, 0.0f);
+}
+
+TEST(PlaneOps, AddAccumulatesWithWrappedChannels) {
+  Image colour = numbered(2, 2, 3);
+  Image glow(2, 2, 1);
+  glow.at(0, 1, 1) = 0.5f;
+  colour.add(glow);
+  EXPECT_EQ(colour.at(0, 1, 1), 11.5f);
+  EXPECT_EQ(colour.at(2, 1, 1), 211.5f);
+  EXPECT_EQ(colour.at(1, 0, 0), 100.0f);
+
+  add_scaled(colour, glow, 4.0f);
+  EXPECT_EQ(colour.at(1, 1, 1), 113.5f);
 }
 
 }  // namespace

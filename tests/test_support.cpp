@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -37,6 +38,21 @@ std::string read_file(const std::filesystem::path& path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+std::vector<PngChunk> png_chunks(const std::string& bytes) {
+  static const std::string signature("\x89PNG\r\n\x1a\n", 8);
+  if (bytes.compare(0, 8, signature) != 0) return {};
+  std::vector<PngChunk> chunks;
+  std::size_t at = 8;
+  while (at + 12 <= bytes.size()) {
+    const auto byte = [&](std::size_t i) { return std::uint32_t(static_cast<unsigned char>(bytes[i])); };
+    const std::size_t length = (byte(at) << 24) | (byte(at + 1) << 16) | (byte(at + 2) << 8) | byte(at + 3);
+    if (at + 12 + length > bytes.size()) return {};
+    chunks.push_back({bytes.substr(at + 4, 4), bytes.substr(at + 8, length)});
+    at += 12 + length;
+  }
+  return chunks;
 }
 
 RunResult run_in(const std::filesystem::path& folder, const std::string& command) {

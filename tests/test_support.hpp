@@ -2,6 +2,7 @@
 // Helpers shared by the tests: temporary folders and running the executable.
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace neonvale::test {
 
@@ -33,5 +34,13 @@ RunResult run_in(const std::filesystem::path& folder, const std::string& command
 
 std::filesystem::path source_dir();
 std::string read_file(const std::filesystem::path& path);
+
+// The chunks of a PNG file in file order, read from its bytes without libpng;
+// empty when the signature is wrong or a chunk runs past the end.
+struct PngChunk {
+  std::string type;
+  std::string data;
+};
+std::vector<PngChunk> png_chunks(const std::string& file_bytes);
 
 }  // namespace neonvale::test

@@ -17,10 +17,14 @@ void check_settings(const Config& config) {
     throw std::invalid_argument("invalid render id");
 }
 
-std::string output_name(const Config& config) {
+std::string output_name(int render_id, const std::string& file_key) {
   char id[16];
-  std::snprintf(id, sizeof id, "%02d", config.render_id);
-  return std::string("./") + id + "_" + render_catalogue[std::size_t(config.render_id - 1)].file_key + ".png";
+  std::snprintf(id, sizeof id, "%02d", render_id);
+  return std::string("./") + id + "_" + file_key + ".png";
+}
+
+std::string output_name(const Config& config) {
+  return output_name(config.render_id, render_catalogue.at(std::size_t(config.render_id - 1)).file_key);
 }
 
 }  // namespace neonvale

@@ -18,6 +18,8 @@ extern const std::vector<RenderInfo> render_catalogue;
 // Throws std::invalid_argument("Invalid render settings") or ("invalid render id").
 void check_settings(const Config& config);
 // "./" + id as at least two digits + "_" + file key + ".png".
+std::string output_name(int render_id, const std::string& file_key);
+// The name for the catalogue entry of config.render_id, which must be valid.
 std::string output_name(const Config& config);
 
 }  // namespace neonvale

@@ -6,8 +6,10 @@
 
 #include "app/catalogue.hpp"
 #include "app/options.hpp"
+#include "image/output_file.hpp"
 #include "image/png_io.hpp"
 #include "scene/scene.hpp"
+#include "util/render_limits.hpp"
 
 int main(int argc, char** argv) {
   using namespace neonvale;
@@ -21,7 +23,10 @@ int main(int argc, char** argv) {
   }
   try {
     check_settings(config);
+    // A picture the PNG writer would refuse is refused before the render.
+    check_output_size(config);
     const std::filesystem::path output = output_name(config);
+    install_output_cleanup();
     Image picture = render_scene(config);
     save_png(picture, output);
   } catch (const std::exception& e) {

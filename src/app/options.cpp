@@ -1,5 +1,6 @@
 #include "app/options.hpp"
 
+#include <cstdarg>
 #include <cstdio>
 #include <stdexcept>
 
@@ -41,6 +42,20 @@ int to_int(const std::string& text) {
   return int(value);
 }
 
+// printf into a string of whatever length the text needs.
+std::string format(const char* pattern, ...) {
+  va_list args;
+  va_start(args, pattern);
+  va_list again;
+  va_copy(again, args);
+  const int length = std::vsnprintf(nullptr, 0, pattern, args);
+  va_end(args);
+  std::string text(length > 0 ? std::size_t(length) : 0, '\0');
+  if (length > 0) std::vsnprintf(text.data(), text.size() + 1, pattern, again);
+  va_end(again);
+  return text;
+}
+
 }  // namespace
 
 Config parse_command_line(int argc, const char* const* argv) {
@@ -64,19 +79,15 @@ Config parse_command_line(int argc, const char* const* argv) {
 
 std::string usage_text() {
   std::string text = "neonvale [option value]\n\nAvailable options:\n";
-  char line[512];
   for (const Option& option : options) {
-    Config defaults;
-    std::snprintf(line, sizeof line, "\t%s\t%s (default: %d)\n", option.flag.c_str(), option.description.c_str(),
-                  option.accessor(defaults));
-    text += line;
+    Config defaults;  // the defaults are listed, never the values parsed so far
+    text += format("\t%s\t%s (default: %d)\n", option.flag.c_str(), option.description.c_str(),
+                   option.accessor(defaults));
   }
   text += "\nAvailable renders:\n";
-  for (std::size_t i = 0; i < render_catalogue.size(); ++i) {
-    std::snprintf(line, sizeof line, "\t%d\t%s - %s\n", int(i + 1), render_catalogue[i].title.c_str(),
-                  render_catalogue[i].tagline.c_str());
-    text += line;
-  }
+  for (std::size_t i = 0; i < render_catalogue.size(); ++i)
+    text += format("\t%d\t%s - %s\n", int(i + 1), render_catalogue[i].title.c_str(),
+                   render_catalogue[i].tagline.c_str());
   return text;
 }
 

@@ -23,6 +23,12 @@ std::size_t checked_element_count(long long width, long long height, long long c
 Image::Image(int w, int h, int c)
     : width(w), height(h), channels(c), data(checked_element_count(w, h, c)) {}
 
+Image::Image(const Image& other)
+    : width(other.width), height(other.height), channels(other.channels), data(other.data.size()) {
+  // The fresh storage is untouched zeros; one copy writes each page once.
+  if (!data.empty()) std::memcpy(data.data(), other.data.data(), data.size() * sizeof(float));
+}
+
 Image::Image(Image&& other) noexcept
     : width(other.width), height(other.height), channels(other.channels), data(std::move(other.data)) {
   other.width = other.height = other.channels = 0;
@@ -33,7 +39,11 @@ Image& Image::operator=(Image&& other) noexcept {
     width = other.width;
     height = other.height;
     channels = other.channels;
-    data = std::move(other.data);
+    // Taking the storage by move construction leaves the source's vector
+    // empty; the swap hands this image's old storage to `taken`, which
+    // releases it on leaving the block.
+    PlaneStorage taken(std::move(other.data));
+    data.swap(taken);
     // A moved-from image is an empty one, never dimensions without storage.
     other.width = other.height = other.channels = 0;
   }

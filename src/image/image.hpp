@@ -9,8 +9,6 @@
 
 namespace neonvale {
 
-using PlaneStorage = std::vector<float, PlaneAllocator<float>>;
-
 struct Image {
   int width = 0;
   int height = 0;
@@ -22,8 +20,9 @@ struct Image {
   // std::length_error when the element count does not fit a signed 32-bit int.
   Image(int width, int height, int channels);
 
-  Image(const Image&) = default;  // deep copy, bit for bit
+  Image(const Image& other);  // deep copy, bit for bit
   Image& operator=(const Image&) = delete;  // whole copies are always explicit
+  // The source is left an empty 0 x 0 x 0 image.
   Image(Image&& other) noexcept;
   Image& operator=(Image&& other) noexcept;
 
@@ -43,7 +42,7 @@ struct Image {
   // The same at normalised coordinates: u = 0 and u = 1 are the centres of the
   // first and last columns.
   float sample_uv(int channel, float u, float v, bool smooth) const {
-    return sample(channel, u * (float(width) - 1.0f), v * (float(height) - 1.0f), smooth);
+    return sample(channel, u * float(width - 1), v * float(height - 1), smooth);
   }
 
   // Plane i takes plane (i mod source.channels); a size mismatch zero-fills.

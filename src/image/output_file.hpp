@@ -2,7 +2,8 @@
 // OutputFile: a file written beside its target under a temporary name and
 // renamed over the target only after a complete write, flush and sync. Until
 // commit() succeeds the target is untouched; the temporary is removed on every
-// other path, including when the process is interrupted by a signal.
+// other path, and by the handlers of install_output_cleanup() when the
+// process is interrupted by a signal.
 #include <cstdio>
 #include <filesystem>
 
@@ -10,6 +11,7 @@ namespace neonvale {
 
 class OutputFile {
  public:
+  // A target that is a symbolic link is written through, as opening it would.
   explicit OutputFile(const std::filesystem::path& target);
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
@@ -26,8 +28,11 @@ class OutputFile {
   std::FILE* file_ = nullptr;
 };
 
-// Removes the temporary of the save in progress, if any. Async-signal-safe:
-// a signal handler may call it before ending the process.
+// Removes the temporary of the save in progress, if any. Async-signal-safe.
 void remove_pending_output() noexcept;
+
+// Makes SIGINT, SIGTERM and SIGHUP remove a pending temporary before the
+// signal ends the process as it otherwise would.
+void install_output_cleanup();
 
 }  // namespace neonvale

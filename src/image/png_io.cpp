@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cmath>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,7 +21,7 @@ namespace neonvale {
 
 namespace {
 
-constexpr png_uint_32 kMaxPngSide = 23170;
+constexpr png_uint_32 kMaxSide = png_uint_32(kMaxPngSide);
 
 // libpng reports errors through a callback that must not return. The callback
 // records the message and jumps back to the setjmp in one of the small
@@ -45,6 +46,22 @@ struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Creation runs under a setjmp as well, so an error reported while libpng
+// builds its structures lands here rather than on an unset jump buffer.
+bool create_read_structs(PngErrorState* state, png_structp* png, png_infop* info) {
+  if (setjmp(state->jump)) return false;
+  *png = png_create_read_struct(PNG_LIBPNG_VER_STRING, state, on_png_error, on_png_warning);
+  if (*png) *info = png_create_info_struct(*png);
+  return *png && *info;
+}
+
+bool create_write_structs(PngErrorState* state, png_structp* png, png_infop* info) {
+  if (setjmp(state->jump)) return false;
+  *png = png_create_write_struct(PNG_LIBPNG_VER_STRING, state, on_png_error, on_png_warning);
+  if (*png) *info = png_create_info_struct(*png);
+  return *png && *info;
+}
 
 struct ReadStructs {
   png_structp png = nullptr;
@@ -71,7 +88,7 @@ struct PngLayout {
 bool read_png_header(png_structp png, png_infop info, std::FILE* file, PngErrorState* state, PngLayout* out) {
   if (setjmp(state->jump)) return false;
   png_init_io(png, file);
-  png_set_user_limits(png, kMaxPngSide, kMaxPngSide);
+  png_set_user_limits(png, kMaxSide, kMaxSide);
   png_set_chunk_cache_max(png, 1000);
   png_set_chunk_malloc_max(png, png_alloc_size_t(64) << 20);
   png_read_info(png, info);
@@ -137,15 +154,15 @@ Image load_png(const std::filesystem::path& path) {
 
   PngErrorState state{};
   ReadStructs png;
-  png.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, on_png_error, on_png_warning);
-  if (png.png) png.info = png_create_info_struct(png.png);
-  if (!png.png || !png.info) throw std::runtime_error("Cannot allocate PNG input");
+  if (!create_read_structs(&state, &png.png, &png.info)) throw std::runtime_error("Cannot allocate PNG input");
 
   PngLayout layout{};
   if (!read_png_header(png.png, png.info, file.get(), &state, &layout))
     throw std::runtime_error("Cannot decode PNG: " + name);
-  if (layout.width == 0 || layout.height == 0 || layout.width > kMaxPngSide || layout.height > kMaxPngSide)
-    throw std::runtime_error("PNG dimensions are invalid: " + name);
+  // libpng already refuses both cases in the header; kept so the limit holds
+  // whatever the library version does.
+  if (layout.width > kMaxSide || layout.height > kMaxSide) throw std::runtime_error("Cannot decode PNG: " + name);
+  if (layout.width == 0 || layout.height == 0) throw std::runtime_error("PNG dimensions are invalid: " + name);
   if ((layout.channels != 3 && layout.channels != 4) || (layout.bit_depth != 8 && layout.bit_depth != 16))
     throw std::runtime_error("Cannot convert PNG to float: " + name);
 
@@ -177,7 +194,7 @@ void save_png(const Image& image, const std::filesystem::path& path) {
   if (image.width <= 0 || image.height <= 0 || (image.channels != 3 && image.channels != 4) ||
       std::size_t(image.width) * std::size_t(image.height) * std::size_t(image.channels) != image.data.size())
     throw std::invalid_argument("Invalid output image dimensions");
-  if (image.width > int(kMaxPngSide) || image.height > int(kMaxPngSide))
+  if (image.width > kMaxPngSide || image.height > kMaxPngSide)
     throw std::runtime_error("Cannot allocate PNG output");
 
   const int channels = image.channels;
@@ -193,9 +210,7 @@ void save_png(const Image& image, const std::filesystem::path& path) {
 
   PngErrorState state{};
   WriteStructs png;
-  png.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, on_png_error, on_png_warning);
-  if (png.png) png.info = png_create_info_struct(png.png);
-  if (!png.png || !png.info) throw std::runtime_error("Cannot allocate PNG output");
+  if (!create_write_structs(&state, &png.png, &png.info)) throw std::runtime_error("Cannot allocate PNG output");
 
   const std::string name = path.string();
   OutputFile out(path);  // a temporary beside the target, removed unless committed

@@ -9,17 +9,21 @@ namespace neonvale {
 
 class Random {
  public:
+  // The standard MT19937 seeding; a negative int seed passes its two's-complement bits.
   explicit Random(std::uint32_t seed) : engine_(seed) {}
 
   std::uint32_t next_u32() { return static_cast<std::uint32_t>(engine_()); }
 
-  // float(x) * 2^-32 in [0, 1]; raw values from 4294967168 up round to 1.0.
-  float next_float() {
-    const float x = static_cast<float>(next_u32());
-    return (kUpper - kLower) * (x * 2.3283064365386963e-10f) + kLower;
-  }
+  float next_float() { return unit_float(next_u32()); }
 
   std::uint32_t draw_seed() { return next_u32(); }
+
+  // float(x) * 2^-32, in [0, 1]: x rounds to the nearest float first, so raw
+  // values from 4294967168 up give exactly 1.0. Nothing clamps that.
+  static float unit_float(std::uint32_t raw) {
+    const float x = static_cast<float>(raw);
+    return (kUpper - kLower) * (x * 2.3283064365386963e-10f) + kLower;  // 2^-32 exactly
+  }
 
  private:
   static constexpr float kLower = 0.0f;

@@ -14,6 +14,7 @@
 #include "post/tone_map.hpp"
 #include "scene/channels.hpp"
 #include "scene/random.hpp"
+#include "util/render_limits.hpp"
 
 namespace neonvale {
 
@@ -32,6 +33,8 @@ void run_stage(const RenderObserver* observer, const char* name, const Image& re
 std::filesystem::path asset_folder() { return std::filesystem::path("./assets") / "01_neonvale"; }
 
 Image render_scene(const Config& config, const RenderObserver* observer) {
+  // Sizes that overflow or cannot fit in memory end here, before any allocation.
+  check_render_size(config);
   Random rng(static_cast<std::uint32_t>(config.seed));
   const int aa = config.aa_scale;
   Image scene(config.width * aa, config.height * aa, kSceneChannels);

@@ -1,0 +1,59 @@
+#include "app/catalogue.hpp"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace neonvale {
+namespace {
+
+std::string check(int width, int height, int aa_scale, int render_id) {
+  Config c;
+  c.width = width;
+  c.height = height;
+  c.aa_scale = aa_scale;
+  c.render_id = render_id;
+  try {
+    check_settings(c);
+  } catch (const std::invalid_argument& e) {
+    return e.what();
+  }
+  return "ok";
+}
+
+TEST(Catalogue, HoldsLumenDrift) {
+  ASSERT_EQ(render_catalogue.size(), 1u);
+  EXPECT_EQ(render_catalogue[0].title, "Lumen Drift");
+  EXPECT_EQ(render_catalogue[0].file_key, "LumenDrift");
+  EXPECT_EQ(render_catalogue[0].tagline, "Somewhere, the rain never stops.");
+}
+
+TEST(Settings, AcceptsMinimumSizeAndPowerOfTwoScales) {
+  EXPECT_EQ(check(64, 64, 1, 1), "ok");
+  EXPECT_EQ(check(3840, 2160, 2, 1), "ok");
+  EXPECT_EQ(check(100, 70, 1 << 30, 1), "ok");  // no upper bound here
+}
+
+TEST(Settings, RejectsSmallSizesAndOtherScales) {
+  EXPECT_EQ(check(63, 64, 1, 1), "Invalid render settings");
+  EXPECT_EQ(check(64, 63, 1, 1), "Invalid render settings");
+  for (int aa : {0, 3, 6, -2, -2147483647 - 1}) EXPECT_EQ(check(64, 64, aa, 1), "Invalid render settings") << aa;
+}
+
+TEST(Settings, RejectsRenderIdsOutsideTheCatalogue) {
+  EXPECT_EQ(check(64, 64, 1, 0), "invalid render id");
+  EXPECT_EQ(check(64, 64, 1, 2), "invalid render id");
+  EXPECT_EQ(check(64, 64, 1, -1), "invalid render id");
+}
+
+TEST(Settings, SettingsAreTestedBeforeTheRenderId) { EXPECT_EQ(check(10, 64, 1, 5), "Invalid render settings"); }
+
+TEST(OutputName, PadsTheIdToTwoDigits) {
+  EXPECT_EQ(output_name(Config{}), "./01_LumenDrift.png");
+  EXPECT_EQ(output_name(12, "Key"), "./12_Key.png");
+  EXPECT_EQ(output_name(123, "Key"), "./123_Key.png");
+}
+
+}  // namespace
+}  // namespace neonvale

@@ -1,0 +1,150 @@
+// The real executable, run in a temporary folder with its own assets.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "app/options.hpp"
+#include "test_support.hpp"
+
+namespace neonvale {
+namespace {
+
+using test::RunResult;
+using test::TempDir;
+
+RunResult run(const TempDir& dir, const std::string& args) {
+  return test::run_in(dir.path(), std::string("'") + NEONVALE_EXE + "' " + args);
+}
+
+std::size_t entries(const std::filesystem::path& folder) {
+  std::size_t n = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) n += entry.path().filename() != "assets";
+  return n;
+}
+
+TEST(Cli, ParseErrorsPrintTheErrorThenTheUsage) {
+  TempDir dir;
+  const struct {
+    const char* args;
+    const char* message;
+  } cases[] = {{"-q 1", "invalid option: -q"},
+               {"-w", "invalid CLI argument count"},
+               {"-w 64 -x abc", "invalid stoi argument"},
+               {"-s 2147483648", "stoi argument out of range"}};
+  for (const auto& c : cases) {
+    const RunResult r = run(dir, c.args);
+    EXPECT_EQ(r.exit_code, 1) << c.args;
+    EXPECT_EQ(r.out, "E: " + std::string(c.message) + "\n" + usage_text()) << c.args;
+  }
+  EXPECT_EQ(entries(dir.path()), 0u);
+}
+
+TEST(Cli, BadSettingsAndRenderIdsPrintOneLine) {
+  TempDir dir;
+  const struct {
+    const char* args;
+    const char* out;
+  } cases[] = {{"-w 63", "E: Invalid render settings\n"},
+               {"-h 63 -w 64", "E: Invalid render settings\n"},
+               {"-a 3", "E: Invalid render settings\n"},
+               {"-a 0", "E: Invalid render settings\n"},
+               {"-a -2", "E: Invalid render settings\n"},
+               {"-r 0", "E: invalid render id\n"},
+               {"-r 2", "E: invalid render id\n"},
+               {"-r 2 -a 6", "E: Invalid render settings\n"}};
+  for (const auto& c : cases) {
+    const RunResult r = run(dir, c.args);
+    EXPECT_EQ(r.exit_code, 1) << c.args;
+    EXPECT_EQ(r.out, c.out) << c.args;
+  }
+  EXPECT_EQ(entries(dir.path()), 0u);
+}
+
+TEST(Cli, ImpossibleSizesAreRefusedAtOnce) {
+  TempDir dir;
+  dir.install_assets();
+  const auto start = std::chrono::steady_clock::now();
+  RunResult r = run(dir, "-w 60000 -h 30000 -a 1");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "E: Cannot allocate PNG output\n");
+  r = run(dir, "-w 16384 -h 16384 -a 1");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "E: render too large: 16384 x 16384 at AA scale 1 exceeds the 2^31 - 1 samples an image can hold\n");
+  r = run(dir, "-w 64 -h 64 -a 1073741824");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out.compare(0, 20, "E: render too large:"), 0) << r.out;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(entries(dir.path()), 0u);
+}
+
+TEST(Cli, RenderThatCannotFitInMemoryIsRefused) {
+  TempDir dir;
+  dir.install_assets();
+  // About 2 GiB needed, under 1 GiB of address space allowed.
+  const RunResult r =
+      test::run_in(dir.path(), std::string("ulimit -v 1000000 && '") + NEONVALE_EXE + "' -w 4096 -h 4096 -a 1");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.signal, 0);
+  const std::string head = "E: not enough memory: this render needs about 2.0 GiB, ";
+  EXPECT_EQ(r.out.compare(0, head.size(), head), 0) << r.out;
+  EXPECT_GE(r.out.size(), 15u);
+  EXPECT_EQ(r.out.substr(r.out.size() - 15), " GiB available\n") << r.out;
+  EXPECT_EQ(entries(dir.path()), 0u);
+}
+
+TEST(Cli, MissingAssetsFailBeforeRendering) {
+  TempDir dir;
+  RunResult r = run(dir, "-w 64 -h 64 -a 1");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "E: Cannot open PNG: ./assets/01_neonvale/robo.png\n");
+
+  dir.install_assets();
+  std::filesystem::remove(dir.path() / "assets" / "01_neonvale" / "color_grader.png");
+  r = run(dir, "-w 64 -h 64 -a 1");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "E: Cannot open PNG: ./assets/01_neonvale/color_grader.png\n");
+  EXPECT_EQ(entries(dir.path()), 0u);
+}
+
+TEST(Cli, SmallRenderWritesAnEightBitRgbPngSilently) {
+  TempDir dir;
+  dir.install_assets();
+  {
+    std::FILE* f = std::fopen((dir.path() / "01_LumenDrift.png").c_str(), "wb");
+    std::fputs("an older picture", f);
+    std::fclose(f);
+  }
+  const RunResult r = run(dir, "-w 64 -h 72 -a 1 -s 5");
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, "");
+  const auto chunks = test::png_chunks(test::read_file(dir.path() / "01_LumenDrift.png"));
+  ASSERT_GE(chunks.size(), 3u);
+  ASSERT_EQ(chunks[0].type, "IHDR");
+  const std::string& h = chunks[0].data;
+  EXPECT_EQ(h.substr(0, 8), std::string("\0\0\0\x40\0\0\0\x48", 8));  // 64 x 72
+  EXPECT_EQ(h[8], 8);   // bits per sample
+  EXPECT_EQ(h[9], 2);   // RGB
+  EXPECT_EQ(h[12], 0);  // not interlaced
+  bool software = false;
+  for (const auto& chunk : chunks) {
+    if (chunk.type == "IDAT") break;
+    software |= chunk.type == "tEXt" && chunk.data == std::string("Software\0libimago2", 18);
+  }
+  EXPECT_TRUE(software);
+  EXPECT_EQ(entries(dir.path()), 1u);  // no temporary left beside it
+}
+
+TEST(Cli, OutputThatCannotBeWrittenIsReported) {
+  TempDir dir;
+  dir.install_assets();
+  std::filesystem::create_directory(dir.path() / "01_LumenDrift.png");
+  const RunResult r = run(dir, "-w 64 -h 64 -a 1");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "E: Cannot write output PNG: ./01_LumenDrift.png\n");
+  EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "01_LumenDrift.png"));
+  EXPECT_EQ(entries(dir.path()), 1u);
+}
+
+}  // namespace
+}  // namespace neonvale

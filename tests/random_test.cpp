@@ -1,0 +1,47 @@
+#include "scene/random.hpp"
+
+#include <gtest/gtest.h>
+
+namespace neonvale {
+namespace {
+
+TEST(Random, MatchesPublishedCheckValue) {
+  Random rng(5489);
+  std::uint32_t value = 0;
+  for (int i = 0; i < 10000; ++i) value = rng.next_u32();
+  EXPECT_EQ(value, 4123659995u);
+}
+
+TEST(Random, DefaultSeedGivesTheFourPassSeeds) {
+  Random rng(147994);
+  EXPECT_EQ(rng.draw_seed(), 1383026975u);
+  EXPECT_EQ(rng.draw_seed(), 2485691504u);
+  EXPECT_EQ(rng.draw_seed(), 3141541847u);
+  EXPECT_EQ(rng.draw_seed(), 1286516326u);
+}
+
+TEST(Random, NegativeSeedUsesItsBits) {
+  Random a(static_cast<std::uint32_t>(-2));
+  std::mt19937 b(4294967294u);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(a.next_u32(), std::uint32_t(b()));
+}
+
+TEST(Random, UnitFloatScalesByTwoToMinus32) {
+  EXPECT_EQ(Random::unit_float(0), 0.0f);
+  EXPECT_EQ(Random::unit_float(2147483648u), 0.5f);
+  EXPECT_EQ(Random::unit_float(4294967295u), 1.0f);
+  EXPECT_EQ(Random::unit_float(4294967168u), 1.0f);       // the first value that rounds up to 2^32
+  EXPECT_EQ(Random::unit_float(4294967167u), 0.99999994f);  // the last that does not
+  EXPECT_EQ(Random::unit_float(1u), 2.3283064365386963e-10f);
+}
+
+TEST(Random, EachFloatConsumesOneDraw) {
+  Random floats(77), raw(77);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(floats.next_float(), Random::unit_float(raw.next_u32()));
+  floats.draw_seed();
+  raw.next_u32();
+  EXPECT_EQ(floats.next_u32(), raw.next_u32());
+}
+
+}  // namespace
+}  // namespace neonvale

@@ -1,0 +1,131 @@
+#include "util/render_limits.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+#include "image/png_io.hpp"
+#include "test_support.hpp"
+#include "util/memory_budget.hpp"
+
+namespace neonvale {
+namespace {
+
+using test::TempDir;
+
+Config sized(int width, int height, int aa_scale) {
+  Config c;
+  c.width = width;
+  c.height = height;
+  c.aa_scale = aa_scale;
+  return c;
+}
+
+void write_text(const std::filesystem::path& path, const std::string& text) {
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream(path) << text;
+}
+
+constexpr std::uint64_t kMiB = std::uint64_t(1) << 20;
+constexpr std::uint64_t kGiB = std::uint64_t(1) << 30;
+
+TEST(RenderSize, RefusesProductsThatOverflow32Bits) {
+  EXPECT_THROW(check_render_size(sized(64, 64, 1 << 30)), std::length_error);     // width x scale
+  EXPECT_THROW(check_render_size(sized(20000, 20000, 4)), std::length_error);     // pixel count
+  EXPECT_THROW(check_render_size(sized(16384, 16384, 1)), std::length_error);     // 12 planes of it
+  EXPECT_THROW(check_render_size(sized(60000, 30000, 1)), std::length_error);
+  EXPECT_NO_THROW(check_render_size(sized(64, 64, 1)));
+  EXPECT_THROW(check_render_size(sized(-2147483647 - 1, -2147483647 - 1, 1 << 30)), std::invalid_argument);
+  try {
+    check_render_size(sized(20000, 20000, 4));
+  } catch (const std::length_error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "render too large: 20000 x 20000 at AA scale 4 exceeds the 2^31 - 1 samples an image can hold");
+  }
+}
+
+TEST(RenderSize, OutputSideLimitIsThePngWriters) {
+  EXPECT_NO_THROW(check_output_size(sized(kMaxPngSide, kMaxPngSide, 1)));
+  for (const Config& c : {sized(kMaxPngSide + 1, 64, 1), sized(64, kMaxPngSide + 1, 1)}) {
+    try {
+      check_output_size(c);
+      ADD_FAILURE() << "accepted";
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(std::string(e.what()), "Cannot allocate PNG output");
+    }
+  }
+}
+
+TEST(MemoryBudget, DefaultRenderPeaksDuringTheReflections) {
+  const std::uint64_t plane = std::uint64_t(7680) * 4320 * 4;
+  EXPECT_EQ(estimate_peak_bytes(Config{}), 30 * plane + 64 * kMiB);
+  double largest = 0.0;
+  const char* step = "";
+  for (const MemoryPhase& phase : memory_phases())
+    if (phase.scene_planes > largest) {
+      largest = phase.scene_planes;
+      step = phase.step;
+    }
+  EXPECT_STREQ(step, "reflections");
+  // At scale 1 the output-sized steps weigh as much as the rest.
+  EXPECT_EQ(estimate_peak_bytes(sized(1000, 1000, 1)), std::uint64_t(30) * 4000000 + 64 * kMiB);
+}
+
+TEST(MemoryBudget, RefusesWhatDoesNotFit) {
+  const Config defaults;
+  EXPECT_NO_THROW(check_memory(defaults, std::nullopt));
+  EXPECT_NO_THROW(check_memory(defaults, estimate_peak_bytes(defaults)));
+  try {
+    check_memory(defaults, std::uint64_t(3.1 * double(kGiB)) + 1);
+    ADD_FAILURE() << "accepted";
+  } catch (const std::runtime_error& e) {
+    // 3.77 GiB needed: rounded up, the available amount rounded down.
+    EXPECT_EQ(std::string(e.what()), "not enough memory: this render needs about 3.8 GiB, 3.1 GiB available");
+  }
+}
+
+TEST(MemoryBudget, FormatsTenthsOfGiB) {
+  EXPECT_EQ(format_gib(0, true), "0.0");
+  EXPECT_EQ(format_gib(kGiB, true), "1.0");
+  EXPECT_EQ(format_gib(kGiB, false), "1.0");
+  EXPECT_EQ(format_gib(kGiB + kMiB, true), "1.1");
+  EXPECT_EQ(format_gib(2 * kGiB - kMiB, false), "1.9");
+}
+
+TEST(MemoryBudget, ReadsMemAvailable) {
+  EXPECT_EQ(parse_mem_available("MemTotal:       24000000 kB\nMemFree:  1 kB\nMemAvailable:   3145728 kB\n"),
+            std::uint64_t(3) * kGiB);
+  EXPECT_EQ(parse_mem_available("MemTotal: 5 kB\n"), std::nullopt);
+}
+
+TEST(MemoryBudget, UnifiedCgroupLimitOfAnEnclosingGroupCounts) {
+  TempDir root;
+  write_text(root.path() / "a" / "b" / "memory.max", "max\n");
+  write_text(root.path() / "a" / "b" / "memory.current", "100\n");
+  write_text(root.path() / "a" / "memory.max", "1073741824\n");
+  write_text(root.path() / "a" / "memory.current", "536870912\n");
+  write_text(root.path() / "a" / "memory.stat", "anon 1\ninactive_file 104857600\nactive_file 7\n");
+  EXPECT_EQ(cgroup_headroom("0::/a/b\n", root.path()), kGiB - (512 - 100) * kMiB);
+  EXPECT_EQ(cgroup_headroom("0::/\n", root.path()), std::nullopt);
+}
+
+TEST(MemoryBudget, VersionOneMemoryGroupCounts) {
+  TempDir root;
+  const auto group = root.path() / "memory" / "jobs" / "x";
+  write_text(group / "memory.limit_in_bytes", "2147483648\n");
+  write_text(group / "memory.usage_in_bytes", "1073741824\n");
+  write_text(root.path() / "memory" / "memory.limit_in_bytes", "9223372036854771712\n");  // no limit
+  EXPECT_EQ(cgroup_headroom("5:devices:/jobs/x\n4:memory:/jobs/x\n0::/\n", root.path()), kGiB);
+  EXPECT_EQ(cgroup_headroom("3:cpu,cpuacct:/jobs/x\n", root.path()), std::nullopt);
+}
+
+TEST(MemoryBudget, ThisMachineReportsSomething) {
+  const auto available = available_memory_bytes();
+  ASSERT_TRUE(available.has_value());
+  EXPECT_GT(*available, 16 * kMiB);
+}
+
+}  // namespace
+}  // namespace neonvale
