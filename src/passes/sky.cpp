@@ -180,7 +180,7 @@ void paint_sky(Image& scene, int aa_scale, std::uint32_t seed) {
   const float hden = float(h) - 1.0f;
   const float wf = float(w);
   const float hf = float(h);
-  std::vector<SkyColumn> columns(std::size_t(w));
+  std::vector<SkyColumn> columns(static_cast<std::size_t>(w));
   for (int x = 0; x < w; ++x) columns[std::size_t(x)] = sky_column(float(x) / wden, wf, hf);
 
   parallel_for(h, [&](int begin, int end) {
