@@ -14,6 +14,7 @@
 #include "post/tone_map.hpp"
 #include "scene/channels.hpp"
 #include "scene/random.hpp"
+#include "util/planes.hpp"
 #include "util/render_limits.hpp"
 
 namespace neonvale {
@@ -52,8 +53,12 @@ Image render_scene(const Config& config, const RenderObserver* observer) {
   run_stage(observer, "knot", scene, [&] { paint_knot(scene); });
 
   // The backdrop without the robot, mirrored by the reflections.
+  // The backdrop without the robot, mirrored by the reflections. Its depth
+  // plane is never read, so it is left out (zero, and never touched).
   Image snapshot(scene.width, scene.height, 5);
-  run_stage(observer, "snapshot", snapshot, [&] { snapshot.copy_channels(scene); });
+  run_stage(observer, "snapshot", snapshot, [&] {
+    for (int c : {kRed, kGreen, kBlue, kEmission}) copy_plane(snapshot, c, scene, c);
+  });
 
   run_stage(observer, "robot", scene,
             [&] { composite_robot(scene, robo, robo_material, robo_emissive, aa); });
@@ -65,12 +70,12 @@ Image render_scene(const Config& config, const RenderObserver* observer) {
   run_stage(observer, "refraction", scene, [&] { apply_droplets(scene); });
 
   Image colour(scene.width, scene.height, 3);
-  run_stage(observer, "colour", colour, [&] { colour.copy_channels(scene); });
+  run_stage(observer, "colour", colour, [&] { copy_planes(colour, scene, {kRed, kGreen, kBlue}); });
   run_stage(observer, "glow", colour, [&] {
-    const Image glow = make_glow(scene, 0.8f);
-    colour.add(glow);
+    Image source = glow_source(scene);
+    scene = Image();  // the glow's source was its last reader
+    add_planes(colour, spread_glow(std::move(source), 0.8f));
   });
-  scene = Image();  // the glow was its last reader
 
   run_stage(observer, "tone_map", colour, [&] { colour = tone_map(colour); });
   run_stage(observer, "downsample", colour, [&] { colour = downsample(colour, aa); });
