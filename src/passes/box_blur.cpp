@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "util/parallel.hpp"
+#include "util/planes.hpp"
 
 namespace neonvale {
 
@@ -60,38 +61,32 @@ void subtract_row(const float* in, float* out, int n) {
   for (int i = 0; i < n; ++i) out[i] -= in[i];
 }
 
-Image box_blur(const Image& source, int radius) {
-  const int w = source.width;
-  const int h = source.height;
-  const int channels = source.channels;
-  if (w == 0 || h == 0 || channels == 0) return Image(w, h, channels);
-  // A window of one sample is the identity; the running sums would turn an
-  // infinite sample into NaN through 0 * inf.
-  if (radius == 0) return source;
-  // The magnitude of INT_MIN does not fit an int; one less is the same window
-  // for every image that can exist.
-  const int r = radius == INT_MIN ? INT_MAX : std::abs(radius);
+namespace {
 
-  Image sums(w, h, channels);
-  const std::size_t stride = std::size_t(w);
-  const int rows = h * channels;
-  parallel_for(rows, [&](int begin, int end) {
+// Horizontal box sums of every row of `source` into `sums`.
+void sum_rows(const Image& source, Image& sums, int r) {
+  const std::size_t stride = std::size_t(source.width);
+  parallel_for(source.height * source.channels, [&](int begin, int end) {
     for (int row = begin; row < end; ++row)
       box_sum_row(source.data.data() + std::size_t(row) * stride, sums.data.data() + std::size_t(row) * stride,
-                  w, r);
+                  source.width, r);
   });
+}
 
+// Vertical box sums of `sums` into `out`, scaled by the window's area.
+// Columns are independent, so the sums run on strips of columns; each strip
+// is scaled once its sums are complete.
+void sum_columns(const Image& sums, Image& out, int r) {
+  const int w = sums.width;
+  const int h = sums.height;
+  const std::size_t stride = std::size_t(w);
   // The window's area in 64 bits, converted once: (2R+1)^2 overflows an int
   // for radii above 23169.
   const long long side = 2LL * r + 1;
   const float k = 1.0f / float(side * side);
-
-  // Columns are independent, so the vertical sums run on strips of columns;
-  // each strip is scaled once its sums are complete.
-  Image out(w, h, channels);
   constexpr int kStrip = 256;
   const int strips = (w + kStrip - 1) / kStrip;
-  parallel_for(strips * channels, [&](int begin, int end) {
+  parallel_for(strips * sums.channels, [&](int begin, int end) {
     for (int job = begin; job < end; ++job) {
       const int c = job / strips;
       const int x0 = (job % strips) * kStrip;
@@ -104,7 +99,36 @@ Image box_blur(const Image& source, int radius) {
       }
     }
   });
+}
+
+// The magnitude of INT_MIN does not fit an int; one less is the same window
+// for every image that can exist.
+int radius_magnitude(int radius) { return radius == INT_MIN ? INT_MAX : std::abs(radius); }
+
+}  // namespace
+
+Image box_blur(const Image& source, int radius) {
+  const int w = source.width;
+  const int h = source.height;
+  const int channels = source.channels;
+  if (w == 0 || h == 0 || channels == 0) return Image(w, h, channels);
+  // A window of one sample is the identity; the running sums would turn an
+  // infinite sample into NaN through 0 * inf.
+  if (radius == 0) return source;
+  const int r = radius_magnitude(radius);
+  Image sums(w, h, channels);
+  sum_rows(source, sums, r);
+  Image out(w, h, channels);
+  sum_columns(sums, out, r);
   return out;
+}
+
+void box_blur_in_place(Image& image, int radius, Image scratch) {
+  if (image.width == 0 || image.height == 0 || image.channels == 0 || radius == 0) return;
+  const int r = radius_magnitude(radius);
+  Image sums = reuse_storage(std::move(scratch), image.width, image.height, image.channels);
+  sum_rows(image, sums, r);
+  sum_columns(sums, image, r);
 }
 
 }  // namespace neonvale

@@ -9,6 +9,9 @@
 namespace neonvale {
 
 Image box_blur(const Image& source, int radius);
+// The same result written over `image`; the temporary sums take the storage
+// of `scratch` when it is large enough.
+void box_blur_in_place(Image& image, int radius, Image scratch = Image());
 
 // Box sums of one run of n floats, clamped at both ends.
 void box_sum_row(const float* in, float* out, int n, int radius);

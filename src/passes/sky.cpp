@@ -99,8 +99,8 @@ Image cloud_cover(int width, int height, int aa_scale, std::uint32_t seed) {
     });
   }
 
-  out = box_blur(warped, radius);
-  warped = Image();
+  box_blur_in_place(warped, radius, std::move(out));
+  out = std::move(warped);
 
   // Thin noise is clear sky.
   values = out.plane(0);

@@ -48,9 +48,9 @@ int glow_radius(int height) {
   return radius;
 }
 
-Image spread_glow(Image source, float strength) {
-  Image glow = box_blur(source, glow_radius(source.height));
-  source = Image();
+Image spread_glow(Image source, float strength, Image scratch) {
+  Image glow = std::move(source);
+  box_blur_in_place(glow, glow_radius(glow.height), std::move(scratch));
   const std::size_t stride = std::size_t(glow.width);
   const int rows = glow.height * glow.channels;
   float* values = glow.data.data();

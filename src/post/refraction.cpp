@@ -59,10 +59,15 @@ std::array<float, 4> droplet_pixel(const Image& copy, int x, int y, float c0, fl
 }
 
 void apply_droplets(Image& scene) {
+  Image scratch;
+  apply_droplets(scene, scratch);
+}
+
+void apply_droplets(Image& scene, Image& copy) {
   // Offsets read neighbouring pixels, so every read of colour goes to an
   // unchanged copy of the colour planes. The pass writes nothing else, and
   // each pixel reads its own emission and water channels before it writes.
-  Image copy(scene.width, scene.height, 3);
+  copy = reuse_storage(std::move(copy), scene.width, scene.height, 3);
   copy_planes(copy, scene, {kRed, kGreen, kBlue});
   const float* const r = copy.plane(kRed);
   const float* const g = copy.plane(kGreen);

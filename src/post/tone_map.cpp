@@ -19,11 +19,18 @@ inline float luminance(float r, float g, float b) { return (g * 0.7152f + r * 0.
 }  // namespace
 
 Image tone_map(const Image& colour) {
+  Image out(colour.width, colour.height, 3);
+  tone_map_into(colour, out);
+  return out;
+}
+
+void tone_map_in_place(Image& colour) { tone_map_into(colour, colour); }
+
+void tone_map_into(const Image& colour, Image& out) {
   const int w = colour.width;
   const int h = colour.height;
-  Image out(w, h, 3);
   const std::size_t n = out.plane_size();
-  if (n == 0) return out;
+  if (n == 0) return;
   if (colour.channels < 3) throw std::invalid_argument("tone mapping needs three colour channels");
 
   const float* rin = colour.plane(0);
@@ -78,7 +85,6 @@ Image tone_map(const Image& colour) {
       bout[i] = map(scale, b);
     }
   });
-  return out;
 }
 
 }  // namespace neonvale

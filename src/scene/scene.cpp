@@ -64,20 +64,23 @@ Image render_scene(const Config& config, const RenderObserver* observer) {
             [&] { composite_robot(scene, robo, robo_material, robo_emissive, aa); });
   const std::uint32_t reflection_seed = rng.draw_seed();
   run_stage(observer, "reflections", scene, [&] { add_reflections(scene, snapshot, reflection_seed); });
-  snapshot = Image();
   const std::uint32_t droplet_seed = rng.draw_seed();
   run_stage(observer, "droplets", scene, [&] { paint_droplets(scene, aa, droplet_seed); });
-  run_stage(observer, "refraction", scene, [&] { apply_droplets(scene); });
+  // The refraction's copy and then the colour image reuse the snapshot's
+  // storage, which saves the page faults of fresh memory.
+  Image spare = std::move(snapshot);
+  run_stage(observer, "refraction", scene, [&] { apply_droplets(scene, spare); });
 
-  Image colour(scene.width, scene.height, 3);
+  Image colour = reuse_storage(std::move(spare), scene.width, scene.height, 3);
   run_stage(observer, "colour", colour, [&] { copy_planes(colour, scene, {kRed, kGreen, kBlue}); });
   run_stage(observer, "glow", colour, [&] {
     Image source = glow_source(scene);
-    scene = Image();  // the glow's source was its last reader
-    add_planes(colour, spread_glow(std::move(source), 0.8f));
+    // The glow's source was the scene's last reader; its storage holds the blur's sums.
+    Image sums = reuse_storage(std::move(scene), source.width, source.height, 3);
+    add_planes(colour, spread_glow(std::move(source), 0.8f, std::move(sums)));
   });
 
-  run_stage(observer, "tone_map", colour, [&] { colour = tone_map(colour); });
+  run_stage(observer, "tone_map", colour, [&] { tone_map_in_place(colour); });
   run_stage(observer, "downsample", colour, [&] { colour = downsample(colour, aa); });
   run_stage(observer, "grade", colour, [&] { colour = apply_color_grader(colour, color_grader); });
   return colour;

@@ -36,4 +36,20 @@ void add_planes(Image& target, const Image& other) {
   });
 }
 
+Image reuse_storage(Image&& old, int width, int height, int channels) {
+  const std::size_t count = checked_element_count(width, height, channels);
+  if (old.data.capacity() < count) {
+    old = Image();
+    return Image(width, height, channels);
+  }
+  Image image;
+  image.data = std::move(old.data);
+  old = Image();
+  image.data.resize(count);
+  image.width = width;
+  image.height = height;
+  image.channels = channels;
+  return image;
+}
+
 }  // namespace neonvale

@@ -16,4 +16,10 @@ void copy_planes(Image& target, const Image& source, std::initializer_list<int> 
 // target += other, plane by plane (same size and channel count).
 void add_planes(Image& target, const Image& other);
 
+// An image of the given size built on the storage of `old`, an image that is
+// no longer needed, when that storage is large enough. Its values are
+// unspecified: for results whose every value is written before it is read.
+// Reusing touched memory saves the page faults of fresh memory.
+Image reuse_storage(Image&& old, int width, int height, int channels);
+
 }  // namespace neonvale
