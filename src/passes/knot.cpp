@@ -1,9 +1,11 @@
 #include "passes/knot.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
 #include "scene/channels.hpp"
+#include "util/parallel.hpp"
 
 namespace neonvale {
 
@@ -11,7 +13,9 @@ namespace {
 
 // Rasterises one bead through plane addresses taken by the caller, so the
 // whole chain shares one plane table.
-void paint_bead_planes(float* const* planes, int width, int height, const KnotBead& bead, float r) {
+// Paints the rows [row_begin, row_end) of one bead.
+void paint_bead_planes(float* const* planes, int width, int height, const KnotBead& bead, float r, int row_begin,
+                       int row_end) {
   const float cx = bead.x;
   const float cy = bead.y;
   const int left = int(std::floor(cx - r));
@@ -20,8 +24,8 @@ void paint_bead_planes(float* const* planes, int width, int height, const KnotBe
   const int bottom = int(std::ceil(cy + r)) + 1;
   const int x_begin = left > 0 ? left : 0;
   const int x_end = right < width ? right : width;
-  const int y_begin = top > 0 ? top : 0;
-  const int y_end = bottom < height ? bottom : height;
+  const int y_begin = std::max({top, 0, row_begin});
+  const int y_end = std::min({bottom, height, row_end});
   if (x_begin >= x_end || y_begin >= y_end) return;
 
   // The hue is the same for the whole bead.
@@ -90,14 +94,19 @@ std::vector<KnotBead> knot_beads(int count, const Image& scene) {
 
 void paint_bead(Image& scene, const KnotBead& bead, float r) {
   const std::vector<float*> planes = scene.channel_pointers();
-  paint_bead_planes(planes.data(), scene.width, scene.height, bead, r);
+  paint_bead_planes(planes.data(), scene.width, scene.height, bead, r, 0, scene.height);
 }
 
 void paint_knot(Image& scene) {
   const float r = knot_radius(scene.height);
   const std::vector<KnotBead> beads = knot_beads(2400, scene);
   const std::vector<float*> planes = scene.channel_pointers();
-  for (const KnotBead& bead : beads) paint_bead_planes(planes.data(), scene.width, scene.height, bead, r);
+  // Each band of rows sees every bead in chain order, so every pixel meets
+  // the same sequence of depth tests as in one serial sweep.
+  parallel_for(scene.height, [&](int begin, int end) {
+    for (const KnotBead& bead : beads)
+      paint_bead_planes(planes.data(), scene.width, scene.height, bead, r, begin, end);
+  });
 }
 
 }  // namespace neonvale

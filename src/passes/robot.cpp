@@ -7,6 +7,8 @@
 
 #include "passes/box_blur.hpp"
 #include "scene/channels.hpp"
+#include "util/parallel.hpp"
+#include "util/planes.hpp"
 
 namespace neonvale {
 
@@ -93,28 +95,30 @@ void composite_robot(Image& scene, const Image& robo, const Image& robo_material
 
   // The figure mirrors the scene as it stands before any of its own pixels.
   Image environment(width, height, 3);
-  environment.copy_channels(scene);
-  environment = box_blur(environment, 2 * aa_scale);
+  copy_planes(environment, scene, {kRed, kGreen, kBlue});
+  box_blur_in_place(environment, 2 * aa_scale);
 
   const std::vector<float*> planes = scene.channel_pointers();
-  for (int i = 0; i < rows; ++i) {
-    const float v = figure_coordinate(i, fig_h);
-    const std::size_t row = std::size_t(y0 + i) * std::size_t(width) + std::size_t(x0);
-    for (int j = 0; j < cols; ++j) {
-      const float u = figure_coordinate(j, fig_w);
-      const RobotSample s = robot_sample(environment, robo, robo_material, robo_emissive, u, v);
-      const std::size_t p = row + std::size_t(j);
-      if (!(s.alpha > 0.0f && s.depth < planes[kDepth][p])) continue;
-      const float a = s.alpha;
-      planes[kRed][p] = s.r * a + (1.0f - a) * planes[kRed][p];
-      planes[kGreen][p] = s.g * a + (1.0f - a) * planes[kGreen][p];
-      planes[kBlue][p] = s.b * a + (1.0f - a) * planes[kBlue][p];
-      planes[kDepth][p] = s.depth;
-      planes[kRobot][p] = a;
-      planes[kReflectivity][p] = s.reflectivity;
-      planes[kEmission][p] = s.emission;
+  parallel_for(rows, [&](int begin, int end) {
+    for (int i = begin; i < end; ++i) {
+      const float v = figure_coordinate(i, fig_h);
+      const std::size_t row = std::size_t(y0 + i) * std::size_t(width) + std::size_t(x0);
+      for (int j = 0; j < cols; ++j) {
+        const float u = figure_coordinate(j, fig_w);
+        const RobotSample s = robot_sample(environment, robo, robo_material, robo_emissive, u, v);
+        const std::size_t p = row + std::size_t(j);
+        if (!(s.alpha > 0.0f && s.depth < planes[kDepth][p])) continue;
+        const float a = s.alpha;
+        planes[kRed][p] = s.r * a + (1.0f - a) * planes[kRed][p];
+        planes[kGreen][p] = s.g * a + (1.0f - a) * planes[kGreen][p];
+        planes[kBlue][p] = s.b * a + (1.0f - a) * planes[kBlue][p];
+        planes[kDepth][p] = s.depth;
+        planes[kRobot][p] = a;
+        planes[kReflectivity][p] = s.reflectivity;
+        planes[kEmission][p] = s.emission;
+      }
     }
-  }
+  });
 }
 
 }  // namespace neonvale
