@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "image/png_io.hpp"
+#include "passes/robot.hpp"
 #include "scene/channels.hpp"
 #include "test_support.hpp"
 
@@ -43,6 +45,8 @@ TEST(Scene, ReturnsThePictureAtTheRequestedSize) {
   InFolder here(dir.path());
   std::string stages;
   bool unused_plane_zero = false;
+  bool coverage_only_on_figure = false;
+  const Image robo = load_png(dir.path() / "assets" / "01_neonvale" / "robo.png");
   RenderObserver observer;
   observer.stage_end = [&](const char* stage, const Image& image) {
     stages += std::string(stage) + " ";
@@ -50,6 +54,14 @@ TEST(Scene, ReturnsThePictureAtTheRequestedSize) {
       ASSERT_EQ(image.channels, kSceneChannels);
       unused_plane_zero = true;
       for (std::size_t i = 0; i < image.plane_size(); ++i) unused_plane_zero &= image.plane(kUnused)[i] == 0.0f;
+      // Robot coverage is written by the figure alone, inside its rectangle.
+      const FigureRect rect = figure_rect(image.width, image.height, robo.width, robo.height);
+      coverage_only_on_figure = true;
+      for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x) {
+          const bool inside = x >= rect.x0 && x < rect.x0 + rect.width && y >= rect.y0 && y < rect.y0 + rect.height;
+          if (!inside) coverage_only_on_figure &= image.at(kRobot, x, y) == 0.0f;
+        }
     }
   };
   const Image picture = render_scene(small(64, 80), &observer);
@@ -57,6 +69,7 @@ TEST(Scene, ReturnsThePictureAtTheRequestedSize) {
   EXPECT_EQ(picture.height, 80);
   EXPECT_EQ(picture.channels, 3);
   EXPECT_TRUE(unused_plane_zero);
+  EXPECT_TRUE(coverage_only_on_figure);
   EXPECT_EQ(stages, "sky ground knot snapshot robot reflections droplets refraction colour glow tone_map downsample grade ");
 }
 

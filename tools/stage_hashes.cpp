@@ -49,13 +49,7 @@ void print_stage(const char* stage, const neonvale::Image& image) {
 int main(int argc, char** argv) {
   using namespace neonvale;
   Config config;
-  try {
-    config = parse_command_line(argc, argv);
-  } catch (const std::exception& e) {
-    std::printf("E: %s\n", e.what());
-    print_usage();
-    return 1;
-  }
+  if (!parse_or_print_usage(argc, argv, config)) return 1;
   try {
     check_settings(config);
     RenderObserver observer;

@@ -15,13 +15,7 @@ int main(int argc, char** argv) {
   using namespace neonvale;
   install_signal_handlers();  // before anything can create the output's temporary
   Config config;
-  try {
-    config = parse_command_line(argc, argv);
-  } catch (const std::exception& e) {
-    std::printf("E: %s\n", e.what());
-    print_usage();
-    return 1;
-  }
+  if (!parse_or_print_usage(argc, argv, config)) return 1;
   try {
     check_settings(config);
     // A picture the PNG writer would refuse is refused before the render.

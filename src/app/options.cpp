@@ -77,6 +77,17 @@ Config parse_command_line(int argc, const char* const* argv) {
   return config;
 }
 
+bool parse_or_print_usage(int argc, const char* const* argv, Config& config) {
+  try {
+    config = parse_command_line(argc, argv);
+    return true;
+  } catch (const std::exception& e) {
+    std::printf("E: %s\n", e.what());
+    print_usage();
+    return false;
+  }
+}
+
 std::string usage_text() {
   std::string text = "neonvale [option value]\n\nAvailable options:\n";
   for (const Option& option : options) {

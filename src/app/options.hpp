@@ -27,6 +27,10 @@ extern const std::vector<Option> options;
 // std::out_of_range with the user-facing message; prints nothing.
 Config parse_command_line(int argc, const char* const* argv);
 
+// parse_command_line for a program's main: on a parse error prints "E: " and
+// the message, then the usage text, and returns false.
+bool parse_or_print_usage(int argc, const char* const* argv, Config& config);
+
 // The usage text, exactly as print_usage writes it.
 std::string usage_text();
 void print_usage();

@@ -15,6 +15,19 @@ constexpr float kPi = 3.1415927f;
 constexpr int kStreakCount = 1000;
 constexpr int kDropCount = 84;
 
+// The four draws of one streak or drop, in their order.
+struct Draws {
+  float r0, r1, r2, r3;
+};
+Draws draw_four(Random& rng) {
+  Draws d;
+  d.r0 = rng.next_float();
+  d.r1 = rng.next_float();
+  d.r2 = rng.next_float();
+  d.r3 = rng.next_float();
+  return d;
+}
+
 }  // namespace
 
 std::vector<RainStreak> make_streaks(Random& rng, int count, int width, int height) {
@@ -23,10 +36,7 @@ std::vector<RainStreak> make_streaks(Random& rng, int count, int width, int heig
   std::vector<RainStreak> streaks;
   streaks.reserve(std::size_t(std::max(count, 0)));
   for (int i = 0; i < count; ++i) {
-    const float r0 = rng.next_float();
-    const float r1 = rng.next_float();
-    const float r2 = rng.next_float();
-    const float r3 = rng.next_float();
+    const auto [r0, r1, r2, r3] = draw_four(rng);
     const float cx = r0 * wf;
     const float cy = r1 * hf;
     // Lengths follow the height, widths the width, so the rain keeps its look
@@ -51,10 +61,7 @@ std::vector<RainDrop> make_drops(Random& rng, int count, int width, int height) 
   std::vector<RainDrop> drops;
   drops.reserve(std::size_t(std::max(count, 0)));
   for (int i = 0; i < count; ++i) {
-    const float r0 = rng.next_float();
-    const float r1 = rng.next_float();
-    const float r2 = rng.next_float();
-    const float r3 = rng.next_float();
+    const auto [r0, r1, r2, r3] = draw_four(rng);
     const float cx = r0 * wf;
     const float cy = r1 * hf;
     const float rx = (((1.0f - r2) * 9.0f + r2 * 38.0f) * hf) / 720.0f;
