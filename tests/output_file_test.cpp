@@ -76,7 +76,7 @@ TEST(OutputFile, SignalCleanupRemovesThePendingTemporary) {
   OutputFile out(dir.path() / "out.bin");
   ASSERT_NE(out.file(), nullptr);
   EXPECT_EQ(entries(dir.path()), 1u);
-  remove_pending_output();  // what the handlers of install_output_cleanup do first
+  remove_pending_output();  // what the interrupt handlers do first
   EXPECT_EQ(entries(dir.path()), 0u);
   EXPECT_FALSE(out.commit());
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "out.bin"));
@@ -155,7 +155,7 @@ TEST(AtomicSave, TargetThatCannotBeReplacedFailsCleanly) {
   } catch (const std::runtime_error& e) {
     message = e.what();
   }
-  EXPECT_EQ(message, "Cannot write output PNG: " + target.string());
+  EXPECT_EQ(message, "Cannot open output PNG: " + target.string());
   EXPECT_EQ(test::read_file(target / "keep.txt"), "kept");
   EXPECT_EQ(entries(dir.path()), 1u);
 }

@@ -58,9 +58,9 @@ TEST(RenderSize, OutputSideLimitIsThePngWriters) {
   }
 }
 
-TEST(MemoryBudget, DefaultRenderPeaksDuringTheReflections) {
+TEST(MemoryBudget, DefaultRenderPeaksDuringTheRobot) {
   const std::uint64_t plane = std::uint64_t(7680) * 4320 * 4;
-  EXPECT_EQ(estimate_peak_bytes(Config{}), 30 * plane + 64 * kMiB);
+  EXPECT_EQ(estimate_peak_bytes(Config{}), 23 * plane + 64 * kMiB);
   double largest = 0.0;
   const char* step = "";
   for (const MemoryPhase& phase : memory_phases())
@@ -68,9 +68,9 @@ TEST(MemoryBudget, DefaultRenderPeaksDuringTheReflections) {
       largest = phase.scene_planes;
       step = phase.step;
     }
-  EXPECT_STREQ(step, "reflections");
+  EXPECT_STREQ(step, "robot");
   // At scale 1 the output-sized steps weigh as much as the rest.
-  EXPECT_EQ(estimate_peak_bytes(sized(1000, 1000, 1)), std::uint64_t(30) * 4000000 + 64 * kMiB);
+  EXPECT_EQ(estimate_peak_bytes(sized(1000, 1000, 1)), std::uint64_t(23) * 4000000 + 64 * kMiB);
 }
 
 TEST(MemoryBudget, RefusesWhatDoesNotFit) {
@@ -78,11 +78,11 @@ TEST(MemoryBudget, RefusesWhatDoesNotFit) {
   EXPECT_NO_THROW(check_memory(defaults, std::nullopt));
   EXPECT_NO_THROW(check_memory(defaults, estimate_peak_bytes(defaults)));
   try {
-    check_memory(defaults, std::uint64_t(3.1 * double(kGiB)) + 1);
+    check_memory(defaults, std::uint64_t(2.5 * double(kGiB)) + 1);
     ADD_FAILURE() << "accepted";
   } catch (const std::runtime_error& e) {
-    // 3.77 GiB needed: rounded up, the available amount rounded down.
-    EXPECT_EQ(std::string(e.what()), "not enough memory: this render needs about 3.8 GiB, 3.1 GiB available");
+    // 2.91 GiB needed: rounded up, the available amount rounded down.
+    EXPECT_EQ(std::string(e.what()), "not enough memory: this render needs about 3.0 GiB, 2.5 GiB available");
   }
 }
 

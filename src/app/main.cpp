@@ -7,13 +7,14 @@
 #include "app/catalogue.hpp"
 #include "app/options.hpp"
 #include "app/progress.hpp"
-#include "image/output_file.hpp"
+#include "app/signals.hpp"
 #include "image/png_io.hpp"
 #include "scene/scene.hpp"
 #include "util/render_limits.hpp"
 
 int main(int argc, char** argv) {
   using namespace neonvale;
+  install_signal_handlers();  // before anything can create the output's temporary
   Config config;
   try {
     config = parse_command_line(argc, argv);
@@ -27,7 +28,6 @@ int main(int argc, char** argv) {
     // A picture the PNG writer would refuse is refused before the render.
     check_output_size(config);
     const std::filesystem::path output = output_name(config);
-    install_output_cleanup();
     ProgressDisplay progress;  // on standard error, only when it is a terminal
     progress.step("loading assets");
     Image picture = render_scene(config, progress.observer());

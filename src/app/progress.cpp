@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "image/output_file.hpp"
 #include "util/parallel.hpp"
 
 namespace neonvale {
@@ -58,6 +59,9 @@ static_assert(std::atomic<bool>::is_always_lock_free, "read from a signal handle
 
 void on_interrupt(int signal_number) {
   const int saved_errno = errno;
+  // The pending output goes first, so a paused terminal that blocks the write
+  // below cannot keep a temporary file behind.
+  remove_pending_output();
   if (line_open.exchange(false)) {
     const ssize_t ignored = ::write(STDERR_FILENO, "\n", 1);
     (void)ignored;
@@ -82,6 +86,7 @@ void install_interrupt_handlers() {
     struct sigaction action {};
     action.sa_handler = on_interrupt;
     sigemptyset(&action.sa_mask);
+    for (int other : kSignals) sigaddset(&action.sa_mask, other);
     installed[i] = ::sigaction(kSignals[i], &action, nullptr) == 0;
   }
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "image/plane_allocator.hpp"
+#include "image/sampling.hpp"
 
 namespace neonvale {
 
@@ -62,29 +63,7 @@ Image resample(const Image& source, int new_width, int new_height, bool smooth);
 void add_scaled(Image& destination, const Image& source, float factor);
 
 inline float Image::sample(int channel, float x, float y, bool smooth) const {
-  const float xmax = float(width) - 1.0f;
-  const float ymax = float(height) - 1.0f;
-  // The upper clamp comes first, so NaN lands on the upper edge.
-  float xc = x < xmax ? x : xmax;
-  xc = xc > 0.0f ? xc : 0.0f;
-  float yc = y < ymax ? y : ymax;
-  yc = yc > 0.0f ? yc : 0.0f;
-  const int x0 = int(xc);
-  const int y0 = int(yc);
-  const int x1 = x0 + 1 < width - 1 ? x0 + 1 : width - 1;
-  const int y1 = y0 + 1 < height - 1 ? y0 + 1 : height - 1;
-  float fx = xc - float(x0);
-  float fy = yc - float(y0);
-  if (smooth) {
-    fx = (3.0f - (fx + fx)) * (fx * fx);
-    fy = (3.0f - (fy + fy)) * (fy * fy);
-  }
-  const float* p = plane(channel % channels);
-  const float* row0 = p + std::size_t(y0) * std::size_t(width);
-  const float* row1 = p + std::size_t(y1) * std::size_t(width);
-  const float top = (1.0f - fx) * row0[x0] + fx * row0[x1];
-  const float bottom = (1.0f - fx) * row1[x0] + fx * row1[x1];
-  return top * (1.0f - fy) + bottom * fy;
+  return sample_plane(plane(channel % channels), width, height, x, y, smooth);
 }
 
 }  // namespace neonvale

@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <system_error>
@@ -15,14 +15,11 @@ namespace neonvale {
 namespace {
 
 // The temporary's name for a signal handler; only one save runs at a time.
+// The flag is a lock-free atomic rather than a volatile sig_atomic_t because
+// the handler may run on any thread of the process, not only the saving one.
 char pending_path[4096];
-volatile std::sig_atomic_t pending = 0;
-
-void on_fatal_signal(int signal_number) {
-  remove_pending_output();
-  std::signal(signal_number, SIG_DFL);
-  std::raise(signal_number);
-}
+std::atomic<int> pending{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the flag is read by a signal handler");
 
 // Makes a completed rename durable; a folder that cannot be synced is no error.
 void sync_folder(const std::filesystem::path& folder) {
@@ -46,35 +43,32 @@ void remove_pending_output() noexcept {
   }
 }
 
-void install_output_cleanup() {
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction action {};
-    action.sa_handler = on_fatal_signal;
-    sigemptyset(&action.sa_mask);
-    struct sigaction previous {};
-    // A signal the caller chose to ignore stays ignored.
-    if (::sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
-    ::sigaction(signal_number, &action, nullptr);
-  }
-}
-
 OutputFile::OutputFile(const std::filesystem::path& target) : target_(target) {
   std::error_code error;
   if (std::filesystem::is_symlink(target_, error)) {
     const std::filesystem::path resolved = std::filesystem::weakly_canonical(target_, error);
     if (!error) target_ = resolved;
   }
-  std::string pattern = (folder_of(target_) / ("." + target_.filename().string() + ".tmp-XXXXXX")).string();
+  // A folder in the target's place could never be replaced by the rename.
+  struct stat existing {};
+  if (::stat(target_.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) return;
+  const std::string pattern = (folder_of(target_) / ("." + target_.filename().string() + ".tmp-XXXXXX")).string();
   if (pattern.size() >= sizeof pending_path) return;
-  const int fd = ::mkstemp(pattern.data());
-  if (fd < 0) return;
+  // The name is published before mkstemp creates the file (mkstemp fills in
+  // the buffer itself), so a signal at any point finds the file it must
+  // remove; before creation, removing the not-yet-existing name is harmless.
   std::memcpy(pending_path, pattern.c_str(), pattern.size() + 1);
   pending = 1;
-  temp_ = pattern;
+  const int fd = ::mkstemp(pending_path);
+  if (fd < 0) {
+    pending = 0;
+    return;
+  }
   // mkstemp makes the file private; give it the permissions a new file gets.
   const mode_t mask = ::umask(0);
   ::umask(mask);
   ::fchmod(fd, 0666 & ~mask);
+  temp_ = pending_path;
   file_ = ::fdopen(fd, "wb");
   if (!file_) ::close(fd);
 }
@@ -96,8 +90,8 @@ bool OutputFile::commit() {
 OutputFile::~OutputFile() {
   if (file_) std::fclose(file_);
   if (!temp_.empty()) {
+    ::unlink(temp_.c_str());  // before the flag drops, so no signal can miss the file
     pending = 0;
-    ::unlink(temp_.c_str());
   }
 }
 

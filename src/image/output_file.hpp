@@ -2,8 +2,8 @@
 // OutputFile: a file written beside its target under a temporary name and
 // renamed over the target only after a complete write, flush and sync. Until
 // commit() succeeds the target is untouched; the temporary is removed on every
-// other path, and by the handlers of install_output_cleanup() when the
-// process is interrupted by a signal.
+// other path, and by the signal handlers of app/signals when the process is
+// interrupted.
 #include <cstdio>
 #include <filesystem>
 
@@ -30,9 +30,5 @@ class OutputFile {
 
 // Removes the temporary of the save in progress, if any. Async-signal-safe.
 void remove_pending_output() noexcept;
-
-// Makes SIGINT, SIGTERM and SIGHUP remove a pending temporary before the
-// signal ends the process as it otherwise would.
-void install_output_cleanup();
 
 }  // namespace neonvale

@@ -1,8 +1,12 @@
 #include "image/png_io.hpp"
 
+#include <fcntl.h>
 #include <png.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <csetjmp>
@@ -16,6 +20,7 @@
 #include <vector>
 
 #include "image/output_file.hpp"
+#include "util/memory_budget.hpp"
 
 namespace neonvale {
 
@@ -63,6 +68,21 @@ bool create_write_structs(PngErrorState* state, png_structp* png, png_infop* inf
   return *png && *info;
 }
 
+// Opens a regular file for reading, or returns null. O_NONBLOCK keeps a named
+// pipe in the file's place from blocking the open forever; anything but a
+// regular file (a folder, a pipe, a device) is refused like a missing file.
+std::FILE* open_regular_file(const std::string& name) {
+  const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  const int flags = ::fcntl(fd, F_GETFL);
+  std::FILE* file = nullptr;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0)
+    file = ::fdopen(fd, "rb");
+  if (!file) ::close(fd);
+  return file;
+}
+
 struct ReadStructs {
   png_structp png = nullptr;
   png_infop info = nullptr;
@@ -91,6 +111,15 @@ bool read_png_header(png_structp png, png_infop info, std::FILE* file, PngErrorS
   png_set_user_limits(png, kMaxSide, kMaxSide);
   png_set_chunk_cache_max(png, 1000);
   png_set_chunk_malloc_max(png, png_alloc_size_t(64) << 20);
+  // A CRC error means a damaged file. libpng stops on one in a critical chunk
+  // but only warns and drops an ancillary one; a dropped transparency chunk
+  // would silently change the channel count, so both end the load.
+  png_set_crc_action(png, PNG_CRC_ERROR_QUIT, PNG_CRC_ERROR_QUIT);
+  // Only IHDR, PLTE, tRNS, IDAT and IEND shape the pixels; every other chunk
+  // (colour space, text, unknown) is skipped unread, still CRC-checked. Kept
+  // chunks would be read whole into memory, and libpng's chunk size limit is
+  // only a warning, so one text chunk claiming 2 GB would allocate 2 GB.
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
   png_read_info(png, info);
   const int color_type = png_get_color_type(png, info);
   png_set_expand(png);  // palette to RGB, low-depth grey to 8 bits, tRNS to alpha
@@ -149,7 +178,7 @@ std::uint8_t to_byte(float value) {
 
 Image load_png(const std::filesystem::path& path) {
   const std::string name = path.string();
-  File file(std::fopen(name.c_str(), "rb"));
+  File file(open_regular_file(name));
   if (!file) throw std::runtime_error("Cannot open PNG: " + name);
 
   PngErrorState state{};
@@ -166,9 +195,20 @@ Image load_png(const std::filesystem::path& path) {
   if ((layout.channels != 3 && layout.channels != 4) || (layout.bit_depth != 8 && layout.bit_depth != 16))
     throw std::runtime_error("Cannot convert PNG to float: " + name);
 
-  std::vector<png_byte> pixels(layout.row_bytes * layout.height);
+  // The header alone can promise gigabytes; refuse before allocating what the
+  // decoded rows and the float image together would need.
+  const std::uint64_t decoded_bytes = std::uint64_t(layout.row_bytes) * layout.height;
+  const std::uint64_t image_bytes =
+      std::uint64_t(layout.width) * layout.height * std::uint64_t(layout.channels) * sizeof(float);
+  if (decoded_bytes + image_bytes > available_memory_bytes().value_or(UINT64_MAX))
+    throw std::runtime_error("Cannot decode PNG: " + name + ": " + std::to_string(layout.width) + " x " +
+                             std::to_string(layout.height) + " pixels need more memory than is available");
+
+  // Left uninitialised: libpng writes every row, and a truncated file then
+  // fails without first touching memory for rows it never reaches.
+  std::unique_ptr<png_byte[]> pixels(new png_byte[decoded_bytes]);
   std::vector<png_bytep> rows(layout.height);
-  for (png_uint_32 y = 0; y < layout.height; ++y) rows[y] = pixels.data() + std::size_t(y) * layout.row_bytes;
+  for (png_uint_32 y = 0; y < layout.height; ++y) rows[y] = pixels.get() + std::size_t(y) * layout.row_bytes;
   if (!read_png_rows(png.png, png.info, rows.data(), &state))
     throw std::runtime_error("Cannot decode PNG: " + name);
 

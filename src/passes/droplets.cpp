@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "scene/channels.hpp"
+#include "util/parallel.hpp"
 
 namespace neonvale {
 
@@ -64,14 +65,17 @@ std::vector<RainDrop> make_drops(Random& rng, int count, int width, int height) 
   return drops;
 }
 
-void paint_streak(Image& scene, const RainStreak& streak) {
+void paint_streak(Image& scene, const RainStreak& streak) { paint_streak_rows(scene, streak, 0, scene.height); }
+
+void paint_streak_rows(Image& scene, const RainStreak& streak, int row_begin, int row_end) {
   float* const off_x = scene.plane(kOffsetX);
   float* const off_y = scene.plane(kOffsetY);
   float* const water = scene.plane(kWater);
   const std::size_t stride = std::size_t(scene.width);
   const float span = float(streak.y1 - streak.y0) - 1.0f;
   const float w = streak.width;
-  for (int y = streak.y0; y < streak.y1; ++y) {
+  const int first = std::max(streak.y0, row_begin), last = std::min(streak.y1, row_end);
+  for (int y = first; y < last; ++y) {
     const float along = float(y) - float(streak.y0);
     const float t = along / span;
     // A one-row (or clipped-away) streak, or a degenerate width, adds nothing;
@@ -100,7 +104,9 @@ void paint_streak(Image& scene, const RainStreak& streak) {
   }
 }
 
-void paint_drop(Image& scene, const RainDrop& drop) {
+void paint_drop(Image& scene, const RainDrop& drop) { paint_drop_rows(scene, drop, 0, scene.height); }
+
+void paint_drop_rows(Image& scene, const RainDrop& drop, int row_begin, int row_end) {
   float* const off_x = scene.plane(kOffsetX);
   float* const off_y = scene.plane(kOffsetY);
   float* const water = scene.plane(kWater);
@@ -112,7 +118,7 @@ void paint_drop(Image& scene, const RainDrop& drop) {
   const float a = float(drop.x1 - drop.x0) * 0.5f;
   const float b = float(drop.y1 - drop.y0) * 0.5f;
   const bool solid = a > 0.0f && b > 0.0f;
-  const int ys = std::max(0, drop.y0), ye = std::min(drop.y1, scene.height);
+  const int ys = std::max({0, drop.y0, row_begin}), ye = std::min({drop.y1, scene.height, row_end});
   const int xs = std::max(0, drop.x0), xe = std::min(drop.x1, scene.width);
   for (int y = ys; y < ye; ++y) {
     const std::size_t row = std::size_t(y) * stride;
@@ -150,9 +156,13 @@ void paint_droplets(Image& scene, int /*aa_scale*/, std::uint32_t seed) {
   // All streaks are drawn before any is painted, and the drops only after, so
   // the draw sequence is 4000 floats for the streaks, then 336 for the drops.
   const std::vector<RainStreak> streaks = make_streaks(rng, kStreakCount, scene.width, scene.height);
-  for (const RainStreak& s : streaks) paint_streak(scene, s);
   const std::vector<RainDrop> drops = make_drops(rng, kDropCount, scene.width, scene.height);
-  for (const RainDrop& d : drops) paint_drop(scene, d);
+  // Each band of rows sees every streak, then every drop, in their order, so
+  // every pixel receives the same sequence of writes as in one serial sweep.
+  parallel_for(scene.height, [&](int begin, int end) {
+    for (const RainStreak& s : streaks) paint_streak_rows(scene, s, begin, end);
+    for (const RainDrop& d : drops) paint_drop_rows(scene, d, begin, end);
+  });
 }
 
 }  // namespace neonvale

@@ -23,6 +23,9 @@ std::vector<RainStreak> make_streaks(Random& rng, int count, int width, int heig
 std::vector<RainDrop> make_drops(Random& rng, int count, int width, int height);
 void paint_streak(Image& scene, const RainStreak& streak);
 void paint_drop(Image& scene, const RainDrop& drop);
+// The same, restricted to the rows [row_begin, row_end).
+void paint_streak_rows(Image& scene, const RainStreak& streak, int row_begin, int row_end);
+void paint_drop_rows(Image& scene, const RainDrop& drop, int row_begin, int row_end);
 void paint_droplets(Image& scene, int aa_scale, std::uint32_t seed);
 
 }  // namespace neonvale

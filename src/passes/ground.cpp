@@ -6,7 +6,9 @@
 
 #include "passes/value_noise.hpp"
 #include "scene/channels.hpp"
+#include "image/sampling.hpp"
 #include "scene/random.hpp"
+#include "util/parallel.hpp"
 
 namespace neonvale {
 
@@ -31,13 +33,14 @@ float distance_to_line(float coordinate) {
 
 GroundSample ground_sample(const Image& scene, float u, float v, const Image& warp, const Image& puddle,
                            float grain, int aa_scale) {
-  GroundSample s{0, 0, 0, 0, 0, 0, false};
-  const float w = float(scene.width);
-  const float h = float(scene.height);
-  const float a = float(aa_scale);
-
   const float e = warp.sample_uv(0, u, v, false) - 0.5f;
   const float p = puddle.sample_uv(0, u, v, false);
+  return ground_shade(float(scene.width), float(scene.height), u, v, e, p, grain, aa_scale);
+}
+
+GroundSample ground_shade(float w, float h, float u, float v, float e, float p, float grain, int aa_scale) {
+  GroundSample s{0, 0, 0, 0, 0, 0, false};
+  const float a = float(aa_scale);
   const float below = v - kHorizon;
   if (!(below > 0.0f)) return s;
   const float depth = 1.7f / below;
@@ -82,36 +85,60 @@ void paint_ground(Image& scene, int aa_scale, std::uint32_t seed) {
   const std::uint32_t warp_seed = rng.draw_seed();
   const Image warp = value_noise(scene.width, scene.height, warp_seed, 1.0f);
 
-  const std::vector<float*> planes = scene.channel_pointers();
-  float* red = planes[kRed];
-  float* green = planes[kGreen];
-  float* blue = planes[kBlue];
-  float* depth = planes[kDepth];
-  float* emission = planes[kEmission];
-  float* reflectivity = planes[kReflectivity];
+  const int width = scene.width;
+  const int height = scene.height;
+  const float u_scale = float(width) - 1.0f;
+  const float v_scale = float(height) - 1.0f;
 
-  const float u_scale = float(scene.width) - 1.0f;
-  const float v_scale = float(scene.height) - 1.0f;
-  for (int y = 0; y < scene.height; ++y) {
-    const float v = float(y) / v_scale;
-    for (int x = 0; x < scene.width; ++x) {
-      // One grain draw for every pixel, above the horizon too, so the sequence
-      // does not depend on what the pixel shows.
-      const float grain = rng.next_float();
-      const float u = float(x) / u_scale;
-      const GroundSample s = ground_sample(scene, u, v, warp, puddle, grain, aa_scale);
-      // Strictly nearer only: equal depths never overwrite.
-      if (s.hit && *depth > s.depth) {
-        *red = s.r;
-        *green = s.g;
-        *blue = s.b;
-        *depth = s.depth;
-        *reflectivity = s.reflectivity;
-        *emission = s.emission;
+  // Rows at or above the horizon are never drawn, but every pixel of the
+  // buffer takes one grain draw in storage order; the draws of the sky rows
+  // are skipped and those of the ground rows kept, so the ground rows can
+  // then be shaded in any order.
+  int first = 0;
+  while (first < height && !(float(first) / v_scale - kHorizon > 0.0f)) ++first;
+  const std::size_t stride = std::size_t(width);
+  rng.skip(std::size_t(first) * stride);
+  std::vector<float> grain(std::size_t(height - first) * stride);
+  for (float& g : grain) g = rng.next_float();
+
+  // Both noise images share the size, so they share the column weights.
+  std::vector<SampleTap> columns(stride);
+  for (int x = 0; x < width; ++x)
+    columns[std::size_t(x)] = sample_tap((float(x) / u_scale) * float(width - 1), width, false);
+
+  const std::vector<float*> planes = scene.channel_pointers();
+  const float wf = float(width);
+  const float hf = float(height);
+  parallel_for(height - first, [&](int begin, int end) {
+    for (int y = first + begin; y < first + end; ++y) {
+      const float v = float(y) / v_scale;
+      const SampleTap row = sample_tap(v * float(height - 1), height, false);
+      const std::size_t offset = std::size_t(y) * stride;
+      const float* grains = grain.data() + std::size_t(y - first) * stride;
+      float* red = planes[kRed] + offset;
+      float* green = planes[kGreen] + offset;
+      float* blue = planes[kBlue] + offset;
+      float* depth = planes[kDepth] + offset;
+      float* emission = planes[kEmission] + offset;
+      float* reflectivity = planes[kReflectivity] + offset;
+      for (int x = 0; x < width; ++x) {
+        const float u = float(x) / u_scale;
+        const SampleTap column = columns[std::size_t(x)];
+        const float e = sample_taps(warp.plane(0), width, column, row) - 0.5f;
+        const float p = sample_taps(puddle.plane(0), width, column, row);
+        const GroundSample s = ground_shade(wf, hf, u, v, e, p, grains[x], aa_scale);
+        // Strictly nearer only: equal depths never overwrite.
+        if (s.hit && depth[x] > s.depth) {
+          red[x] = s.r;
+          green[x] = s.g;
+          blue[x] = s.b;
+          depth[x] = s.depth;
+          reflectivity[x] = s.reflectivity;
+          emission[x] = s.emission;
+        }
       }
-      ++red, ++green, ++blue, ++depth, ++emission, ++reflectivity;
     }
-  }
+  });
 }
 
 }  // namespace neonvale

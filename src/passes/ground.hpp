@@ -16,6 +16,9 @@ struct GroundSample {
 
 GroundSample ground_sample(const Image& scene, float u, float v, const Image& warp, const Image& puddle,
                            float grain, int aa_scale);
+// ground_sample after its two noise lookups: e is the warp noise minus 0.5,
+// p the puddle noise, w and h the scene's size.
+GroundSample ground_shade(float w, float h, float u, float v, float e, float p, float grain, int aa_scale);
 void paint_ground(Image& scene, int aa_scale, std::uint32_t seed);
 
 }  // namespace neonvale

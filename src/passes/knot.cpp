@@ -1,10 +1,112 @@
 #include "passes/knot.hpp"
 
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+#include "scene/channels.hpp"
+#include "util/parallel.hpp"
+
 namespace neonvale {
 
-// Not built yet: leaves the scene unchanged.
-std::vector<KnotBead> knot_beads(int, const Image&) { return {}; }
-void paint_bead(Image&, const KnotBead&, float) {}
-void paint_knot(Image&) {}
+namespace {
+
+// Rasterises one bead through plane addresses taken by the caller, so the
+// whole chain shares one plane table.
+// Paints the rows [row_begin, row_end) of one bead.
+void paint_bead_planes(float* const* planes, int width, int height, const KnotBead& bead, float r, int row_begin,
+                       int row_end) {
+  const float cx = bead.x;
+  const float cy = bead.y;
+  const int left = int(std::floor(cx - r));
+  const int right = int(std::ceil(cx + r)) + 1;
+  const int top = int(std::floor(cy - r));
+  const int bottom = int(std::ceil(cy + r)) + 1;
+  const int x_begin = left > 0 ? left : 0;
+  const int x_end = right < width ? right : width;
+  const int y_begin = std::max({top, 0, row_begin});
+  const int y_end = std::min({bottom, height, row_end});
+  if (x_begin >= x_end || y_begin >= y_end) return;
+
+  // The hue is the same for the whole bead.
+  const float k = std::sin(bead.t * 3.0f + 0.5f) * 0.5f + 0.5f;
+  const float base_r = (2.2f - 2.0f * k) * 0.5f;
+  const float base_g = (0.95f * k + 0.07f) * 0.5f;
+  const float base_b = 1.0f;
+  const float rr = r * r;
+
+  for (int py = y_begin; py < y_end; ++py) {
+    const float dy = float(py) - cy;
+    const std::size_t row = std::size_t(py) * std::size_t(width);
+    for (int px = x_begin; px < x_end; ++px) {
+      const float dx = float(px) - cx;
+      const float d = (dx * dx + dy * dy) / rr;
+      if (d >= 1.0f) continue;
+      const float h = std::sqrt(1.0f - d);
+      const float depth = (bead.z + 14.0f) - h;
+      const std::size_t i = row + std::size_t(px);
+      if (!(depth < planes[kDepth][i])) continue;
+      const float q = std::pow(h, 7.0f) * 1.4f + 0.05f;
+      planes[kRed][i] = base_r * q;
+      planes[kGreen][i] = base_g * q;
+      planes[kBlue][i] = base_b * q;
+      planes[kDepth][i] = depth;
+      planes[kEmission][i] = std::pow(h, 4.0f) + 0.3f;
+      planes[kReflectivity][i] = 0.0f;
+    }
+  }
+}
+
+}  // namespace
+
+float knot_radius(int height) {
+  const float r = 0.013f * float(height);
+  return r > 2.0f ? r : 2.0f;
+}
+
+std::vector<KnotBead> knot_beads(int count, const Image& scene) {
+  std::vector<KnotBead> beads;
+  if (count <= 0) return beads;
+  beads.reserve(std::size_t(count));
+  // The tilt about the horizontal axis, then the roll in the picture plane.
+  const float ca = std::cos(0.72f);
+  const float sa = std::sin(0.72f);
+  const float sb = std::sin(-0.28f);
+  const float cb = std::cos(-0.28f);
+  const float w_px = float(scene.width);
+  const float h_px = float(scene.height);
+  for (int i = 0; i < count; ++i) {
+    const float t = (float(i) * 6.2831855f) / float(count);
+    const float ring = std::cos(3.0f * t) * 0.65f + 2.0f;
+    const float x = std::cos(2.0f * t) * ring;
+    const float y = std::sin(2.0f * t) * ring;
+    const float z = std::sin(3.0f * t) * 0.9f;
+    const float y1 = y * ca - z * sa;
+    const float z1 = z * ca + y * sa;
+    const float x2 = x * cb - y1 * sb;
+    const float y2 = x * sb + y1 * cb;
+    // A camera 8 knot units in front of the knot's centre.
+    const float s = ((h_px * 0.09f) * 8.0f) / (z1 + 8.0f);
+    beads.push_back({x2 * s + w_px * 0.79f, y2 * s + h_px * 0.26f, z1, t});
+  }
+  return beads;
+}
+
+void paint_bead(Image& scene, const KnotBead& bead, float r) {
+  const std::vector<float*> planes = scene.channel_pointers();
+  paint_bead_planes(planes.data(), scene.width, scene.height, bead, r, 0, scene.height);
+}
+
+void paint_knot(Image& scene) {
+  const float r = knot_radius(scene.height);
+  const std::vector<KnotBead> beads = knot_beads(2400, scene);
+  const std::vector<float*> planes = scene.channel_pointers();
+  // Each band of rows sees every bead in chain order, so every pixel meets
+  // the same sequence of depth tests as in one serial sweep.
+  parallel_for(scene.height, [&](int begin, int end) {
+    for (const KnotBead& bead : beads)
+      paint_bead_planes(planes.data(), scene.width, scene.height, bead, r, begin, end);
+  });
+}
 
 }  // namespace neonvale

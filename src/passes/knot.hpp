@@ -13,6 +13,9 @@ struct KnotBead {
   float t;     // curve parameter, radians
 };
 
+// Bead radius in pixels for a buffer `height` rows high: 1.3 % of the height,
+// never below 2 pixels.
+float knot_radius(int height);
 std::vector<KnotBead> knot_beads(int count, const Image& scene);
 void paint_bead(Image& scene, const KnotBead& bead, float r);
 void paint_knot(Image& scene);

@@ -1,9 +1,124 @@
 #include "passes/robot.hpp"
 
+#include <climits>
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+#include "passes/box_blur.hpp"
+#include "scene/channels.hpp"
+#include "util/parallel.hpp"
+#include "util/planes.hpp"
+
 namespace neonvale {
 
-// Not built yet: leaves the scene unchanged.
-RobotSample robot_sample(const Image&, const Image&, const Image&, const Image&, float, float) { return {}; }
-void composite_robot(Image&, const Image&, const Image&, const Image&, int) {}
+namespace {
+
+// Normalised position of step `i` of `count` along one side of the figure; a
+// side of a single pixel samples the first row or column of the assets.
+float figure_coordinate(int i, int count) { return count > 1 ? float(i) / (float(count) - 1.0f) : 0.0f; }
+
+}  // namespace
+
+RobotSample robot_sample(const Image& environment, const Image& robo, const Image& robo_material,
+                         const Image& robo_emissive, float u, float v) {
+  float nx = 2.0f * robo.sample_uv(0, u, v, false) - 1.0f;
+  float ny = 2.0f * robo.sample_uv(1, u, v, false) - 1.0f;
+  float nz = 2.0f * robo.sample_uv(2, u, v, false) - 1.0f;
+  const float length = std::sqrt(nx * nx + ny * ny + nz * nz);
+  if (length > 0.0f) {
+    const float inverse = 1.0f / length;
+    nx *= inverse;
+    ny *= inverse;
+    nz *= inverse;
+  }
+  const float depth = 3.2f - 0.3f * nz;
+  const float alpha = robo.sample_uv(3, u, v, false);
+
+  // A point nudged along the normal, and a slower-moving one steered by it
+  // with the vertical component mirrored, so the body reflects what lies
+  // around and above it.
+  const float near_u = u + 0.15f * nx;
+  const float near_v = v + 0.18f * ny;
+  const float far_u = (0.5f * nx + 0.5f) * 0.5f + 0.5f * u + 0.29f;
+  const float far_v = (0.5f - 0.5f * ny) * 0.5f + 0.5f * v + 0.05f;
+  float e[3];
+  for (int c = 0; c < 3; ++c)
+    e[c] = 0.28f * environment.sample_uv(c, far_u, far_v, false) +
+           0.72f * environment.sample_uv(c, near_u, near_v, false);
+
+  const float luma = (0.21f * e[0] + 0.72f * e[1] + 0.07f * e[2]) * 0.45f;
+  for (float& ec : e) ec = 0.55f * ec + luma;
+
+  const float strength = 4.0f * robo_material.sample_uv(3, u, v, false);
+  for (float& ec : e) ec = strength * ec;
+
+  for (int c = 0; c < 3; ++c) {
+    e[c] = e[c] + 2.0f * robo_material.sample_uv(c, u, v, false);
+    e[c] = e[c] + 24.0f * robo_emissive.sample_uv(c, u, v, false);
+  }
+
+  // Only what the brightest channel holds above 1 feeds the glow.
+  float brightest = e[0] > e[1] ? e[0] : e[1];
+  brightest = brightest > e[2] ? brightest : e[2];
+  const float over = brightest - 1.0f;
+  const float emission = (over > 0.0f ? over : 0.0f) * 0.05f;
+
+  return {e[0], e[1], e[2], nx, ny, nz, depth, 0.0f, emission, alpha};
+}
+
+FigureRect figure_rect(int scene_width, int scene_height, int robo_width, int robo_height) {
+  FigureRect rect;
+  rect.height = int(float(scene_height) * 0.77f);
+  // Saturate instead of overflowing for an absurdly wide asset; the columns
+  // are clipped to the buffer anyway.
+  const float w = (float(robo_width) * float(rect.height)) / float(robo_height);
+  rect.width = w < 2147483520.0f ? int(w) : INT_MAX;
+  rect.x0 = int(float(scene_width) * 0.07f);
+  rect.y0 = int(float(scene_height) * 0.13f);
+  return rect;
+}
+
+void composite_robot(Image& scene, const Image& robo, const Image& robo_material, const Image& robo_emissive,
+                     int aa_scale) {
+  const int width = scene.width;
+  const int height = scene.height;
+  const FigureRect rect = figure_rect(width, height, robo.width, robo.height);
+  const int fig_w = rect.width;
+  const int fig_h = rect.height;
+  const int x0 = rect.x0;
+  const int y0 = rect.y0;
+  // Clip the figure's rectangle to the buffer.
+  const int rows = fig_h < height - y0 ? fig_h : height - y0;
+  const int cols = fig_w < width - x0 ? fig_w : width - x0;
+  if (rows <= 0 || cols <= 0) return;
+
+  // The figure mirrors the scene as it stands before any of its own pixels.
+  Image environment(width, height, 3);
+  copy_planes(environment, scene, {kRed, kGreen, kBlue});
+  box_blur_in_place(environment, 2 * aa_scale);
+
+  const std::vector<float*> planes = scene.channel_pointers();
+  parallel_for(rows, [&](int begin, int end) {
+    for (int i = begin; i < end; ++i) {
+      const float v = figure_coordinate(i, fig_h);
+      const std::size_t row = std::size_t(y0 + i) * std::size_t(width) + std::size_t(x0);
+      for (int j = 0; j < cols; ++j) {
+        const float u = figure_coordinate(j, fig_w);
+        const RobotSample s = robot_sample(environment, robo, robo_material, robo_emissive, u, v);
+        const std::size_t p = row + std::size_t(j);
+        if (!(s.alpha > 0.0f && s.depth < planes[kDepth][p])) continue;
+        const float a = s.alpha;
+        planes[kRed][p] = s.r * a + (1.0f - a) * planes[kRed][p];
+        planes[kGreen][p] = s.g * a + (1.0f - a) * planes[kGreen][p];
+        planes[kBlue][p] = s.b * a + (1.0f - a) * planes[kBlue][p];
+        planes[kDepth][p] = s.depth;
+        planes[kRobot][p] = a;
+        planes[kReflectivity][p] = s.reflectivity;
+        planes[kEmission][p] = s.emission;
+      }
+    }
+  });
+}
 
 }  // namespace neonvale

@@ -18,6 +18,23 @@ Image cloud_cover(int width, int height, int aa_scale, std::uint32_t seed);
 SkySample sky_sample(const Image& scene, float u, float v, float cloud, int aa_scale);
 void paint_sky(Image& scene, int aa_scale, std::uint32_t seed);
 
+// sky_sample split by what each term depends on, so the pass computes the
+// row and column terms once; sky_sample is built from the same pieces.
+struct SkyRow {
+  float band;    // horizon band
+  float dv;      // height above the sun's centre
+  float stripe;  // the sun's stripe factor
+  float light;   // cloud light before the cloud cover
+};
+struct SkyColumn {
+  float sin13u;
+  float du;  // distance from the sun's centre across, in units of the height
+};
+SkyRow sky_row(float v);
+SkyColumn sky_column(float u, float width, float height);
+SkySample sky_shade(const SkyRow& row, const SkyColumn& column, float u, float v, float cloud, float height,
+                    int aa_scale);
+
 // Pieces of the above, exposed so their worked values can be checked.
 // The sun's stripe factor at row position v: 1 above v = 0.45, dark gaps below.
 float sun_stripe(float v);

@@ -1,5 +1,7 @@
 #include "post/color_grade.hpp"
 
+#include "util/parallel.hpp"
+
 #include <algorithm>
 #include <cstddef>
 #include <stdexcept>
@@ -60,13 +62,15 @@ Image apply_color_grader(const Image& image, const Image& grader) {
   float* const r = out.plane(0);
   float* const g = out.plane(1);
   float* const b = out.plane(2);
-  const std::size_t n = out.plane_size();
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::array<float, 3> c = sample_color_grader(r[i], g[i], b[i], grader);
-    r[i] = c[0];
-    g[i] = c[1];
-    b[i] = c[2];
-  }
+  const std::size_t stride = std::size_t(out.width);
+  parallel_for(out.height, [&](int begin, int end) {
+    for (std::size_t i = std::size_t(begin) * stride; i < std::size_t(end) * stride; ++i) {
+      const std::array<float, 3> c = sample_color_grader(r[i], g[i], b[i], grader);
+      r[i] = c[0];
+      g[i] = c[1];
+      b[i] = c[2];
+    }
+  });
   return out;
 }
 

@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "util/parallel.hpp"
+
 namespace neonvale {
 
 namespace {
@@ -12,17 +14,19 @@ Image halve(const Image& in) {
   const int h = in.height / 2;
   Image out(w, h, in.channels);
   const std::size_t in_stride = std::size_t(in.width);
-  for (int c = 0; c < in.channels; ++c) {
-    const float* src = in.plane(c);
-    float* dst = out.plane(c);
-    for (int y = 0; y < h; ++y) {
+  parallel_for(in.channels * h, [&](int begin, int end) {
+    for (int job = begin; job < end; ++job) {
+      const int c = job / h;
+      const int y = job % h;
+      const float* src = in.plane(c);
+      float* dst = out.plane(c);
       const float* top = src + std::size_t(2 * y) * in_stride;
       const float* bottom = top + in_stride;
       float* row = dst + std::size_t(y) * std::size_t(w);
       for (int x = 0; x < w; ++x)
         row[x] = (((top[2 * x] + top[2 * x + 1]) + bottom[2 * x]) + bottom[2 * x + 1]) * 0.25f;
     }
-  }
+  });
   return out;
 }
 

@@ -5,6 +5,8 @@
 
 #include "passes/box_blur.hpp"
 #include "scene/channels.hpp"
+#include "util/parallel.hpp"
+#include "util/planes.hpp"
 
 namespace neonvale {
 
@@ -13,38 +15,51 @@ void weight_channels(Image& target, const Image& weights) {
     std::fill(target.data.begin(), target.data.end(), 0.0f);
     return;
   }
-  const std::size_t n = target.plane_size();
-  for (int i = 0; i < target.channels; ++i) {
-    float* t = target.plane(i);
-    const float* o = weights.plane(i % weights.channels);
-    for (std::size_t j = 0; j < n; ++j) {
-      // The upper clamp comes first, as in Image::sample.
-      float w = o[j] < 5.0f ? o[j] : 5.0f;
-      w = w > 0.0f ? w : 0.0f;
-      t[j] = w * t[j];
-    }
-  }
+  for (int i = 0; i < target.channels; ++i) weight_plane(target.plane(i), weights.plane(i % weights.channels), target);
 }
 
-Image make_glow(const Image& scene, float strength) {
-  const int w = scene.width;
-  const int h = scene.height;
-  Image source(w, h, 3);
-  source.copy_channels(scene);
-  {
-    Image emission(w, h, 1);
-    if (scene.channels > kEmission && emission.plane_size() != 0)
-      std::memcpy(emission.plane(0), scene.plane(kEmission), emission.plane_size() * sizeof(float));
-    weight_channels(source, emission);
-  }
+void weight_plane(float* target, const float* weights, const Image& size) {
+  const std::size_t stride = std::size_t(size.width);
+  parallel_for(size.height, [&](int begin, int end) {
+    for (std::size_t j = std::size_t(begin) * stride; j < std::size_t(end) * stride; ++j) {
+      // The upper clamp comes first, as in Image::sample.
+      float w = weights[j] < 5.0f ? weights[j] : 5.0f;
+      w = w > 0.0f ? w : 0.0f;
+      target[j] = w * target[j];
+    }
+  });
+}
 
+Image glow_source(const Image& scene) {
+  Image source(scene.width, scene.height, 3);
+  copy_planes(source, scene, {kRed, kGreen, kBlue});
+  // The emission plane weighs every colour plane; it is read in place.
+  if (scene.channels > kEmission)
+    for (int c = 0; c < 3; ++c) weight_plane(source.plane(c), scene.plane(kEmission), source);
+  else
+    std::fill(source.data.begin(), source.data.end(), 0.0f);
+  return source;
+}
+
+int glow_radius(int height) {
   // About a 45th of the height, and at least 1.
-  int radius = h / 45;
+  int radius = height / 45;
   if (radius < 2) radius = 1;
-  Image glow = box_blur(source, radius);
-  source = Image();
-  for (float& value : glow.data) value *= strength;
+  return radius;
+}
+
+Image spread_glow(Image source, float strength, Image scratch) {
+  Image glow = std::move(source);
+  box_blur_in_place(glow, glow_radius(glow.height), std::move(scratch));
+  const std::size_t stride = std::size_t(glow.width);
+  const int rows = glow.height * glow.channels;
+  float* values = glow.data.data();
+  parallel_for(rows, [&](int begin, int end) {
+    for (std::size_t i = std::size_t(begin) * stride; i < std::size_t(end) * stride; ++i) values[i] *= strength;
+  });
   return glow;
 }
+
+Image make_glow(const Image& scene, float strength) { return spread_glow(glow_source(scene), strength); }
 
 }  // namespace neonvale

@@ -4,11 +4,17 @@
 #include <cstddef>
 
 #include "scene/channels.hpp"
+#include "util/parallel.hpp"
+#include "util/planes.hpp"
 
 namespace neonvale {
 
-std::array<float, 4> droplet_pixel(const Image& copy, int x, int y, float c0, float c1, float c2, float e,
-                                   float a, float ox, float oy, float b) {
+namespace {
+
+// The colour planes as they were before the pass: planes 0, 1 and 2 of `copy`.
+template <class Colour>
+std::array<float, 4> refract(const Colour& copy, int x, int y, float c0, float c1, float c2, float e, float a,
+                             float ox, float oy, float b) {
   const float xf = float(x);
   const float yf = float(y);
   const float wf = float(copy.width);
@@ -45,33 +51,49 @@ std::array<float, 4> droplet_pixel(const Image& copy, int x, int y, float c0, fl
   return {c0, c1, c2, e};
 }
 
+}  // namespace
+
+std::array<float, 4> droplet_pixel(const Image& copy, int x, int y, float c0, float c1, float c2, float e,
+                                   float a, float ox, float oy, float b) {
+  return refract(copy, x, y, c0, c1, c2, e, a, ox, oy, b);
+}
+
 void apply_droplets(Image& scene) {
-  // Offsets read neighbouring pixels, so every read goes to an unchanged copy.
-  const Image copy(scene);
+  Image scratch;
+  apply_droplets(scene, scratch);
+}
+
+void apply_droplets(Image& scene, Image& copy) {
+  // Offsets read neighbouring pixels, so every read of colour goes to an
+  // unchanged copy of the colour planes. The pass writes nothing else, and
+  // each pixel reads its own emission and water channels before it writes.
+  copy = reuse_storage(std::move(copy), scene.width, scene.height, 3);
+  copy_planes(copy, scene, {kRed, kGreen, kBlue});
   const float* const r = copy.plane(kRed);
   const float* const g = copy.plane(kGreen);
   const float* const bl = copy.plane(kBlue);
-  const float* const em = copy.plane(kEmission);
-  const float* const ox = copy.plane(kOffsetX);
-  const float* const oy = copy.plane(kOffsetY);
-  const float* const water = copy.plane(kWater);
-  const float* const drop = copy.plane(kDrop);
+  const float* const ox = scene.plane(kOffsetX);
+  const float* const oy = scene.plane(kOffsetY);
+  const float* const water = scene.plane(kWater);
+  const float* const drop = scene.plane(kDrop);
   float* const out_r = scene.plane(kRed);
   float* const out_g = scene.plane(kGreen);
   float* const out_b = scene.plane(kBlue);
   float* const out_e = scene.plane(kEmission);
   const std::size_t stride = std::size_t(scene.width);
-  for (int y = 0; y < scene.height; ++y) {
-    for (int x = 0; x < scene.width; ++x) {
-      const std::size_t i = std::size_t(y) * stride + std::size_t(x);
-      const std::array<float, 4> p =
-          droplet_pixel(copy, x, y, r[i], g[i], bl[i], em[i], water[i], ox[i], oy[i], drop[i]);
-      out_r[i] = p[0];
-      out_g[i] = p[1];
-      out_b[i] = p[2];
-      out_e[i] = p[3];
+  parallel_for(scene.height, [&](int begin, int end) {
+    for (int y = begin; y < end; ++y) {
+      for (int x = 0; x < scene.width; ++x) {
+        const std::size_t i = std::size_t(y) * stride + std::size_t(x);
+        const std::array<float, 4> p =
+            refract(copy, x, y, r[i], g[i], bl[i], out_e[i], water[i], ox[i], oy[i], drop[i]);
+        out_r[i] = p[0];
+        out_g[i] = p[1];
+        out_b[i] = p[2];
+        out_e[i] = p[3];
+      }
     }
-  }
+  });
 }
 
 }  // namespace neonvale

@@ -12,5 +12,8 @@ namespace neonvale {
 std::array<float, 4> droplet_pixel(const Image& copy, int x, int y, float c0, float c1, float c2, float e,
                                    float a, float ox, float oy, float b);
 void apply_droplets(Image& scene);
+// The same, keeping its copy of the colour planes in `copy`, which may bring
+// storage to reuse and afterwards holds storage the caller may reuse.
+void apply_droplets(Image& scene, Image& copy);
 
 }  // namespace neonvale

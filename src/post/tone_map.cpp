@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
+#include <vector>
+
+#include "util/parallel.hpp"
 
 namespace neonvale {
 
@@ -16,11 +19,18 @@ inline float luminance(float r, float g, float b) { return (g * 0.7152f + r * 0.
 }  // namespace
 
 Image tone_map(const Image& colour) {
+  Image out(colour.width, colour.height, 3);
+  tone_map_into(colour, out);
+  return out;
+}
+
+void tone_map_in_place(Image& colour) { tone_map_into(colour, colour); }
+
+void tone_map_into(const Image& colour, Image& out) {
   const int w = colour.width;
   const int h = colour.height;
-  Image out(w, h, 3);
   const std::size_t n = out.plane_size();
-  if (n == 0) return out;
+  if (n == 0) return;
   if (colour.channels < 3) throw std::invalid_argument("tone mapping needs three colour channels");
 
   const float* rin = colour.plane(0);
@@ -28,40 +38,53 @@ Image tone_map(const Image& colour) {
   const float* bin = colour.plane(2);
 
   // Log-average luminance; the sum runs in double so that millions of small
-  // terms do not drown. Negative samples count as 0 (and NaN too).
+  // terms do not drown, and in storage order. The logarithms of a band of
+  // rows are taken in parallel, then added one by one. Negative samples (and
+  // NaN) count as 0.
+  const std::size_t stride = std::size_t(w);
+  constexpr int kBand = 128;
+  std::vector<float> logs(std::size_t(std::min(kBand, h)) * stride);
   double log_sum = 0.0;
-  for (std::size_t i = 0; i < n; ++i) {
-    const float r = std::max(0.0f, rin[i]);
-    const float g = std::max(0.0f, gin[i]);
-    const float b = std::max(0.0f, bin[i]);
-    const float l = luminance(r, g, b) + 0.0001f;
-    log_sum += double(std::log(l));
+  for (int band = 0; band < h; band += kBand) {
+    const int rows = std::min(kBand, h - band);
+    parallel_for(rows, [&](int begin, int end) {
+      for (std::size_t j = std::size_t(begin) * stride; j < std::size_t(end) * stride; ++j) {
+        const std::size_t i = std::size_t(band) * stride + j;
+        const float r = std::max(0.0f, rin[i]);
+        const float g = std::max(0.0f, gin[i]);
+        const float b = std::max(0.0f, bin[i]);
+        logs[j] = std::log(luminance(r, g, b) + 0.0001f);
+      }
+    });
+    const std::size_t count = std::size_t(rows) * stride;
+    for (std::size_t j = 0; j < count; ++j) log_sum += double(logs[j]);
   }
   const float average = float(std::exp(log_sum / double(n)));
   const float exposure = kKey / average;
 
+  // Scale, clip, gamma, then the S-shaped contrast 3v^2 - 2v^3, which keeps
+  // 0 and 1 fixed.
+  auto map = [](float scale, float c) {
+    float v = scale * c;
+    if (!(v < 1.0f)) v = 1.0f;
+    v = std::max(v, 0.0f);
+    v = std::pow(v, kGamma);
+    return (3.0f - (v + v)) * (v * v);
+  };
   float* rout = out.plane(0);
   float* gout = out.plane(1);
   float* bout = out.plane(2);
-  for (std::size_t i = 0; i < n; ++i) {
-    const float r = std::max(0.0f, rin[i]);
-    const float g = std::max(0.0f, gin[i]);
-    const float b = std::max(0.0f, bin[i]);
-    const float scale = exposure / (luminance(r, g, b) * exposure + 1.0f);
-    auto map = [scale](float c) {
-      float v = scale * c;
-      if (!(v < 1.0f)) v = 1.0f;
-      v = std::max(v, 0.0f);
-      return std::pow(v, kGamma);
-    };
-    rout[i] = map(r);
-    gout[i] = map(g);
-    bout[i] = map(b);
-  }
-
-  // S-shaped contrast: 3v^2 - 2v^3, keeping 0 and 1 fixed.
-  for (float& v : out.data) v = (3.0f - (v + v)) * (v * v);
-  return out;
+  parallel_for(h, [&](int begin, int end) {
+    for (std::size_t i = std::size_t(begin) * stride; i < std::size_t(end) * stride; ++i) {
+      const float r = std::max(0.0f, rin[i]);
+      const float g = std::max(0.0f, gin[i]);
+      const float b = std::max(0.0f, bin[i]);
+      const float scale = exposure / (luminance(r, g, b) * exposure + 1.0f);
+      rout[i] = map(scale, r);
+      gout[i] = map(scale, g);
+      bout[i] = map(scale, b);
+    }
+  });
 }
 
 }  // namespace neonvale

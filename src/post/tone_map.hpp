@@ -6,5 +6,10 @@
 namespace neonvale {
 
 Image tone_map(const Image& colour);
+// The same written over the colour image's first three planes.
+void tone_map_in_place(Image& colour);
+// The same into `out` (3 channels, the colour image's size), which may be the
+// colour image itself: every pixel is read before it is written.
+void tone_map_into(const Image& colour, Image& out);
 
 }  // namespace neonvale

@@ -18,6 +18,9 @@ class Random {
 
   std::uint32_t draw_seed() { return next_u32(); }
 
+  // Consumes n draws whose values are not needed.
+  void skip(unsigned long long n) { engine_.discard(n); }
+
   // float(x) * 2^-32, in [0, 1]: x rounds to the nearest float first, so raw
   // values from 4294967168 up give exactly 1.0. Nothing clamps that.
   static float unit_float(std::uint32_t raw) {

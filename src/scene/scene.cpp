@@ -14,6 +14,7 @@
 #include "post/tone_map.hpp"
 #include "scene/channels.hpp"
 #include "scene/random.hpp"
+#include "util/planes.hpp"
 #include "util/render_limits.hpp"
 
 namespace neonvale {
@@ -52,27 +53,34 @@ Image render_scene(const Config& config, const RenderObserver* observer) {
   run_stage(observer, "knot", scene, [&] { paint_knot(scene); });
 
   // The backdrop without the robot, mirrored by the reflections.
+  // The backdrop without the robot, mirrored by the reflections. Its depth
+  // plane is never read, so it is left out (zero, and never touched).
   Image snapshot(scene.width, scene.height, 5);
-  run_stage(observer, "snapshot", snapshot, [&] { snapshot.copy_channels(scene); });
+  run_stage(observer, "snapshot", snapshot, [&] {
+    for (int c : {kRed, kGreen, kBlue, kEmission}) copy_plane(snapshot, c, scene, c);
+  });
 
   run_stage(observer, "robot", scene,
             [&] { composite_robot(scene, robo, robo_material, robo_emissive, aa); });
   const std::uint32_t reflection_seed = rng.draw_seed();
   run_stage(observer, "reflections", scene, [&] { add_reflections(scene, snapshot, reflection_seed); });
-  snapshot = Image();
   const std::uint32_t droplet_seed = rng.draw_seed();
   run_stage(observer, "droplets", scene, [&] { paint_droplets(scene, aa, droplet_seed); });
-  run_stage(observer, "refraction", scene, [&] { apply_droplets(scene); });
+  // The refraction's copy and then the colour image reuse the snapshot's
+  // storage, which saves the page faults of fresh memory.
+  Image spare = std::move(snapshot);
+  run_stage(observer, "refraction", scene, [&] { apply_droplets(scene, spare); });
 
-  Image colour(scene.width, scene.height, 3);
-  run_stage(observer, "colour", colour, [&] { colour.copy_channels(scene); });
+  Image colour = reuse_storage(std::move(spare), scene.width, scene.height, 3);
+  run_stage(observer, "colour", colour, [&] { copy_planes(colour, scene, {kRed, kGreen, kBlue}); });
   run_stage(observer, "glow", colour, [&] {
-    const Image glow = make_glow(scene, 0.8f);
-    colour.add(glow);
+    Image source = glow_source(scene);
+    // The glow's source was the scene's last reader; its storage holds the blur's sums.
+    Image sums = reuse_storage(std::move(scene), source.width, source.height, 3);
+    add_planes(colour, spread_glow(std::move(source), 0.8f, std::move(sums)));
   });
-  scene = Image();  // the glow was its last reader
 
-  run_stage(observer, "tone_map", colour, [&] { colour = tone_map(colour); });
+  run_stage(observer, "tone_map", colour, [&] { tone_map_in_place(colour); });
   run_stage(observer, "downsample", colour, [&] { colour = downsample(colour, aa); });
   run_stage(observer, "grade", colour, [&] { colour = apply_color_grader(colour, color_grader); });
   return colour;

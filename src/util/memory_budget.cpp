@@ -105,24 +105,26 @@ std::optional<std::uint64_t> smaller(std::optional<std::uint64_t> a, std::option
 }  // namespace
 
 const std::vector<MemoryPhase>& memory_phases() {
-  // Planes at the peak of each step, the 12-plane scene buffer included while
-  // it lives. The straightforward driver never overlaps two steps' temporaries.
+  // Planes allocated at the peak of each step, the 12-plane scene buffer
+  // included while it lives. An upper bound: planes never written (channel 5,
+  // most of the rain channels) are never resident.
   static const std::vector<MemoryPhase> phases = {
-      {"sky", 12 + 4, 0},           // cloud cover: the old sum, the warp, the blur's temporary and result
-      {"ground", 12 + 2, 0},        // the two value-noise images
+      {"sky", 12 + 2, 0},           // cloud cover and its warp; the blur's sums reuse the cover's storage
+      {"ground", 12 + 2 + 0.5, 0},  // the two value-noise images and the grain of the ground rows
       {"knot", 12, 0},
       {"snapshot", 12 + 5, 0},
-      {"robot", 12 + 5 + 9, 0},     // the environment copy, the blur's temporary and result
-      {"reflections", 12 + 5 + 12 + 1, 0},  // the snapshot, a full scene copy, the noise
-      {"droplets", 12, 0},
-      {"refraction", 12 + 12, 0},   // a full scene copy
-      {"colour", 12 + 3, 0},
-      {"glow", 12 + 3 + 3 + 1 + 3 + 3, 0},  // colour, glow source, emission, blur temporary and result
-      {"tone_map", 3 + 3, 0},       // the scene buffer is gone
-      {"downsample", 3 + 1, 3},     // the halvings stay below one plane; the copy at factor 1
+      {"robot", 12 + 5 + 6, 0},     // the environment, blurred in place, and the blur's sums
+      {"reflections", 12 + 5 + 4 + 1, 0},  // the snapshot, colour and emission of the rows it writes, the noise
+      {"droplets", 12 + 5, 0},      // the snapshot's storage is kept for reuse from here on
+      {"refraction", 12 + 5, 0},    // its colour copy lives in the snapshot's storage
+      {"colour", 12 + 5, 0},        // and so does the colour image
+      {"glow", 12 + 5 + 3, 0},      // the glow source; the blur's sums reuse the scene's storage
+      {"tone_map", 5, 0},           // in place
+      {"downsample", 5, 3},         // the halvings stay below one plane
       {"grade", 0, 3 + 3},
       {"save", 0, 3 + 0.75},        // the picture and its interleaved bytes
   };
+
   return phases;
 }
 

@@ -1,0 +1,41 @@
+#pragma once
+// The bilinear sampler split into its two axes. A tap holds the two indices
+// and the weight that Image::sample derives from one coordinate, with exactly
+// the same operations, so a pass that samples many pixels of one row or
+// column can derive the taps once and get the very same values.
+#include <cstddef>
+
+namespace neonvale {
+
+struct SampleTap {
+  int i0, i1;  // the two neighbouring indices
+  float f;     // weight of i1 (smoothstep-bent when smooth)
+};
+
+// Clamps to [0, size - 1]: the upper clamp first, so NaN lands on the upper edge.
+inline SampleTap sample_tap(float coord, int size, bool smooth) {
+  const float max = float(size) - 1.0f;
+  float c = coord < max ? coord : max;
+  c = c > 0.0f ? c : 0.0f;
+  const int i0 = int(c);
+  const int i1 = i0 + 1 < size - 1 ? i0 + 1 : size - 1;
+  float f = c - float(i0);
+  if (smooth) f = (3.0f - (f + f)) * (f * f);
+  return SampleTap{i0, i1, f};
+}
+
+// The bilinear value of one plane between the taps.
+inline float sample_taps(const float* plane, int width, SampleTap x, SampleTap y) {
+  const float* row0 = plane + std::size_t(y.i0) * std::size_t(width);
+  const float* row1 = plane + std::size_t(y.i1) * std::size_t(width);
+  const float top = (1.0f - x.f) * row0[x.i0] + x.f * row0[x.i1];
+  const float bottom = (1.0f - x.f) * row1[x.i0] + x.f * row1[x.i1];
+  return top * (1.0f - y.f) + bottom * y.f;
+}
+
+// Clamped bilinear sample of a bare plane, the same as Image::sample.
+inline float sample_plane(const float* plane, int width, int height, float x, float y, bool smooth) {
+  return sample_taps(plane, width, sample_tap(x, width, smooth), sample_tap(y, height, smooth));
+}
+
+}  // namespace neonvale
