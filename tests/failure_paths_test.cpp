@@ -36,16 +36,7 @@ void write_file(const fs::path& path, const std::string& bytes) {
   out << bytes;
 }
 
-bool built_with_address_sanitizer() {
-#if defined(__SANITIZE_ADDRESS__)
-  return true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-  return true;
-#endif
-#endif
-  return false;
-}
+using test::built_with_address_sanitizer;
 
 // A folder with the shipped assets and an older ./01_LumenDrift.png.
 struct Workspace {

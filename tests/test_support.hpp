@@ -33,6 +33,19 @@ struct RunResult {
 RunResult run_in(const std::filesystem::path& folder, const std::string& command);
 
 std::filesystem::path source_dir();
+
+// Address-space limits cannot hold a sanitizer runtime, so tests that set
+// them skip in such a build.
+inline bool built_with_address_sanitizer() {
+#if defined(__SANITIZE_ADDRESS__)
+  return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  return true;
+#endif
+#endif
+  return false;
+}
 std::string read_file(const std::filesystem::path& path);
 
 // The chunks of a PNG file in file order, read from its bytes without libpng;
