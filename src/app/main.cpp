@@ -6,6 +6,7 @@
 
 #include "app/catalogue.hpp"
 #include "app/options.hpp"
+#include "app/progress.hpp"
 #include "app/signals.hpp"
 #include "image/png_io.hpp"
 #include "scene/scene.hpp"
@@ -21,8 +22,12 @@ int main(int argc, char** argv) {
     // A picture the PNG writer would refuse is refused before the render.
     check_output_size(config);
     const std::filesystem::path output = output_name(config);
-    Image picture = render_scene(config);
+    ProgressDisplay progress;  // on standard error, only when it is a terminal
+    progress.step("loading assets");
+    Image picture = render_scene(config, progress.observer());
+    progress.step("saving");
     save_png(picture, output);
+    progress.finish(output);
   } catch (const std::exception& e) {
     std::printf("E: %s\n", e.what());
     return 1;

@@ -1,0 +1,259 @@
+#include "app/progress.hpp"
+
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+
+#include "image/output_file.hpp"
+#include "util/parallel.hpp"
+
+namespace neonvale {
+
+namespace {
+
+constexpr auto kRedrawInterval = std::chrono::milliseconds(250);
+constexpr int kBarWidth = 24;
+constexpr const char* kClearLine = "\r\033[K";
+
+// Writes all of `text` to standard error; a failed write only loses display.
+void write_stderr(const std::string& text) {
+  const char* p = text.data();
+  std::size_t left = text.size();
+  while (left > 0) {
+    const ssize_t n = ::write(STDERR_FILENO, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    p += n;
+    left -= std::size_t(n);
+  }
+}
+
+int terminal_columns() {
+  struct winsize size {};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
+// A job started in the background (`neonvale &`) keeps quiet rather than
+// scribble over whatever the shell is showing.
+bool in_foreground() {
+  const pid_t group = ::tcgetpgrp(STDERR_FILENO);
+  return group < 0 || group == ::getpgrp();
+}
+
+// Interrupting signals end the progress line before the process goes, so the
+// shell's prompt starts on a line of its own. The handler writes one byte and
+// then hands the signal on to whatever was installed before, as if this
+// handler had never been there.
+constexpr int kSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+constexpr int kSignalCount = sizeof kSignals / sizeof kSignals[0];
+struct sigaction previous_actions[kSignalCount];
+bool installed[kSignalCount];
+std::atomic<bool> line_open{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "read from a signal handler");
+
+void on_interrupt(int signal_number) {
+  const int saved_errno = errno;
+  // The pending output goes first, so a paused terminal that blocks the write
+  // below cannot keep a temporary file behind.
+  remove_pending_output();
+  if (line_open.exchange(false)) {
+    const ssize_t ignored = ::write(STDERR_FILENO, "\n", 1);
+    (void)ignored;
+  }
+  for (int i = 0; i < kSignalCount; ++i) {
+    if (kSignals[i] == signal_number) {
+      ::sigaction(signal_number, &previous_actions[i], nullptr);
+      break;
+    }
+  }
+  // The signal is blocked while this handler runs; it reaches the restored
+  // action the moment the handler returns.
+  ::raise(signal_number);
+  errno = saved_errno;
+}
+
+void install_interrupt_handlers() {
+  for (int i = 0; i < kSignalCount; ++i) {
+    struct sigaction previous {};
+    if (::sigaction(kSignals[i], nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) continue;
+    previous_actions[i] = previous;
+    struct sigaction action {};
+    action.sa_handler = on_interrupt;
+    sigemptyset(&action.sa_mask);
+    for (int other : kSignals) sigaddset(&action.sa_mask, other);
+    installed[i] = ::sigaction(kSignals[i], &action, nullptr) == 0;
+  }
+}
+
+void restore_interrupt_handlers() {
+  for (int i = 0; i < kSignalCount; ++i) {
+    if (installed[i]) ::sigaction(kSignals[i], &previous_actions[i], nullptr);
+    installed[i] = false;
+  }
+}
+
+std::string display_name(const std::string& step) {
+  std::string name = step;
+  std::replace(name.begin(), name.end(), '_', ' ');
+  return name;
+}
+
+}  // namespace
+
+const std::vector<std::string>& progress_steps() {
+  static const std::vector<std::string> steps = {
+      "loading assets", "sky",    "ground", "knot",     "snapshot",   "robot", "reflections", "droplets",
+      "refraction",     "colour", "glow",   "tone_map", "downsample", "grade", "saving"};
+  return steps;
+}
+
+std::string format_duration(double seconds) {
+  char text[32];
+  if (seconds < 0) seconds = 0;
+  if (seconds < 59.95) {
+    std::snprintf(text, sizeof text, "%.1f s", seconds);
+  } else {
+    const long long whole = static_cast<long long>(seconds + 0.5);
+    const long long h = whole / 3600, m = whole / 60 % 60, s = whole % 60;
+    if (h > 0)
+      std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", h, m, s);
+    else
+      std::snprintf(text, sizeof text, "%lld:%02lld", m, s);
+  }
+  return text;
+}
+
+std::string progress_line(const ProgressView& view, int columns) {
+  std::string counter;
+  if (view.step_number > 0) {
+    char text[32];
+    std::snprintf(text, sizeof text, "[%2d/%d] ", view.step_number, view.step_count);
+    counter = text;
+  }
+  // Names are padded to the longest step so the bar stays in place.
+  std::size_t name_width = 0;
+  for (const auto& s : progress_steps()) name_width = std::max(name_width, s.size());
+  std::string name = display_name(view.step);
+  if (name.size() < name_width) name.resize(name_width, ' ');
+
+  std::string bar;
+  if (view.fraction >= 0) {
+    const double f = std::min(1.0, view.fraction);
+    const int filled = static_cast<int>(f * kBarWidth);
+    bar = "[" + std::string(std::size_t(filled), '=') + (filled < kBarWidth ? ">" : "") +
+          std::string(std::size_t(std::max(0, kBarWidth - filled - 1)), ' ') + "]";
+    char percent[16];
+    std::snprintf(percent, sizeof percent, " %3d%%", static_cast<int>(f * 100.0));
+    bar += percent;
+  }
+  const std::string time = format_duration(view.seconds);
+
+  const std::size_t limit = std::size_t(std::max(1, columns - 1));
+  std::string line = counter + name + "  " + (bar.empty() ? std::string(kBarWidth + 7, ' ') : bar) + "  " + time;
+  if (line.size() <= limit) return line;
+  // Too narrow: the bar goes first, then the name is cut.
+  line = counter + display_name(view.step) + "  " + time;
+  if (line.size() > limit) line.resize(limit);
+  return line;
+}
+
+std::string finished_line(const std::filesystem::path& output, double seconds) {
+  return "Wrote " + output.string() + " in " + format_duration(seconds);
+}
+
+bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+ProgressDisplay::ProgressDisplay(bool enabled) : enabled_(enabled), start_(std::chrono::steady_clock::now()) {
+  if (!enabled_) return;
+  observer_.stage_begin = [this](const char* stage) { step(stage); };
+  install_interrupt_handlers();
+  line_open = true;
+  thread_ = std::thread([this] { run(); });
+}
+
+ProgressDisplay::~ProgressDisplay() {
+  if (!enabled_ || !thread_.joinable()) return;
+  stop();
+  std::string line;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    line = progress_line(view(), terminal_columns());
+  }
+  if (line_open.exchange(false) && in_foreground()) write_stderr(kClearLine + line + "\n");
+  restore_interrupt_handlers();
+}
+
+void ProgressDisplay::step(const char* name) {
+  if (!enabled_) return;
+  const LoopProgress& loops = loop_progress();
+  std::lock_guard<std::mutex> lock(mutex_);
+  step_ = name;
+  const auto& steps = progress_steps();
+  const auto found = std::find(steps.begin(), steps.end(), step_);
+  step_number_ = found == steps.end() ? 0 : int(found - steps.begin()) + 1;
+  baseline_done_ = loops.done.load(std::memory_order_relaxed);
+  baseline_total_ = loops.total.load(std::memory_order_relaxed);
+  loop_seen_ = false;
+}
+
+void ProgressDisplay::finish(const std::filesystem::path& output) {
+  if (!enabled_ || !thread_.joinable()) return;
+  stop();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  if (line_open.exchange(false) && in_foreground())
+    write_stderr(kClearLine + finished_line(output, seconds) + "\n");
+  restore_interrupt_handlers();
+}
+
+void ProgressDisplay::stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  thread_.join();
+}
+
+ProgressView ProgressDisplay::view() {
+  ProgressView v;
+  v.step = step_;
+  v.step_number = step_number_;
+  v.step_count = int(progress_steps().size());
+  v.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  const LoopProgress& loops = loop_progress();
+  const long long total = loops.total.load(std::memory_order_relaxed);
+  const long long done = loops.done.load(std::memory_order_relaxed);
+  if (done != baseline_done_ || total != baseline_total_) loop_seen_ = true;
+  // The two counters are read apart, so a new loop may pair its total with
+  // the last loop's count for a moment: clamp.
+  if (loop_seen_ && total > 0) v.fraction = std::clamp(double(done) / double(total), 0.0, 1.0);
+  return v;
+}
+
+void ProgressDisplay::run() {
+  // Interrupting signals go to the render threads, never in the middle of a
+  // redraw here.
+  sigset_t block;
+  sigemptyset(&block);
+  for (int s : kSignals) sigaddset(&block, s);
+  pthread_sigmask(SIG_BLOCK, &block, nullptr);
+
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!stopping_) {
+    const std::string line = progress_line(view(), terminal_columns());
+    // The terminal may block (a paused terminal): never while holding the
+    // lock that the driver's stage hook takes.
+    lock.unlock();
+    if (in_foreground()) write_stderr(kClearLine + line);
+    lock.lock();
+    wake_.wait_for(lock, kRedrawInterval, [this] { return stopping_; });
+  }
+}
+
+}  // namespace neonvale

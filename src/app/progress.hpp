@@ -1,0 +1,87 @@
+#pragma once
+// A one-line progress display on standard error for a person at a terminal:
+// the step running now, a bar for the parallel loop under way, the elapsed
+// time, and at the end the output path and the total time.
+//
+// It is drawn from a thread of its own that wakes about four times a second
+// and only reads: the render threads never write to the terminal, and the
+// picture does not depend on whether the display runs. When standard error is
+// not a terminal the display does nothing at all, so scripts see exactly what
+// they saw without it.
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "scene/scene.hpp"
+
+namespace neonvale {
+
+// What one redraw shows.
+struct ProgressView {
+  std::string step;      // the step running now, as the driver names it
+  int step_number = 0;   // 1-based position among progress_steps(); 0 if not listed
+  int step_count = 0;
+  double fraction = -1;  // done share of the current loop, 0..1; negative: no loop yet in this step
+  double seconds = 0;    // since the display started
+};
+
+// The steps of a run in order: "loading assets", the driver's stages, "saving".
+const std::vector<std::string>& progress_steps();
+
+// "0.4 s", "12.3 s" below a minute, then "2:05" and "1:02:05".
+std::string format_duration(double seconds);
+
+// The text of the line for `view`, at most columns - 1 characters so that it
+// never wraps (a wrapped line could not be redrawn with a carriage return).
+std::string progress_line(const ProgressView& view, int columns);
+
+// The line written after a successful save.
+std::string finished_line(const std::filesystem::path& output, double seconds);
+
+bool stderr_is_terminal();
+
+class ProgressDisplay {
+ public:
+  // A disabled display draws nothing, starts no thread and hands out no observer.
+  explicit ProgressDisplay(bool enabled = stderr_is_terminal());
+  // Without finish() (an error is on its way to the caller), the last state
+  // is drawn once more and the line ended, so the error starts on its own line.
+  ~ProgressDisplay();
+  ProgressDisplay(const ProgressDisplay&) = delete;
+  ProgressDisplay& operator=(const ProgressDisplay&) = delete;
+
+  // Starts a step of main's own ("loading assets", "saving").
+  void step(const char* name);
+  // The hooks that report the driver's stages; null when disabled.
+  const RenderObserver* observer() const { return enabled_ ? &observer_ : nullptr; }
+  // Replaces the progress line by the final one with the path and total time.
+  void finish(const std::filesystem::path& output);
+
+ private:
+  void run();
+  void stop();
+  ProgressView view();  // under mutex_
+
+  bool enabled_;
+  RenderObserver observer_;
+  std::chrono::steady_clock::time_point start_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stopping_ = false;
+  std::string step_;
+  int step_number_ = 0;
+  // The loop counters as they stood when the step began: the bar shows only
+  // once a loop of this step has moved them.
+  long long baseline_done_ = 0;
+  long long baseline_total_ = 0;
+  bool loop_seen_ = false;
+
+  std::thread thread_;
+};
+
+}  // namespace neonvale

@@ -1,0 +1,383 @@
+// The progress display: its line layout, its redraws in this process, and
+// the real executable with standard error on a pseudo-terminal.
+#include "app/progress.hpp"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/options.hpp"
+#include "test_support.hpp"
+#include "util/parallel.hpp"
+
+namespace neonvale {
+namespace {
+
+using test::TempDir;
+using Clock = std::chrono::steady_clock;
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// The frames of a progress stream: the texts between "\r\033[K" marks.
+std::vector<std::string> frames(const std::string& stream) {
+  std::vector<std::string> result;
+  const std::string mark = "\r\033[K";
+  std::size_t at = stream.find(mark);
+  while (at != std::string::npos) {
+    const std::size_t next = stream.find(mark, at + mark.size());
+    result.push_back(stream.substr(at + mark.size(), next == std::string::npos ? next : next - at - mark.size()));
+    at = next;
+  }
+  return result;
+}
+
+ProgressView view(const char* step, int number, double fraction, double seconds) {
+  ProgressView v;
+  v.step = step;
+  v.step_number = number;
+  v.step_count = 15;
+  v.fraction = fraction;
+  v.seconds = seconds;
+  return v;
+}
+
+TEST(ProgressLine, ShowsCounterStepBarPercentAndTime) {
+  const std::string line = progress_line(view("reflections", 7, 0.5, 3.31), 100);
+  EXPECT_EQ(line, "[ 7/15] reflections     [============>           ]  50%  3.3 s");
+  EXPECT_EQ(progress_line(view("tone_map", 12, 1.7, 0), 100),
+            "[12/15] tone map        [========================] 100%  0.0 s");
+}
+
+TEST(ProgressLine, LeavesTheBarOutBeforeALoopHasRun) {
+  const std::string line = progress_line(view("loading assets", 1, -1, 0.2), 100);
+  EXPECT_EQ(line.find('%'), std::string::npos);
+  EXPECT_EQ(line.compare(0, 22, "[ 1/15] loading assets"), 0) << line;
+  // The time stays where it is when a bar appears.
+  EXPECT_EQ(line.size(), progress_line(view("loading assets", 1, 0.3, 0.2), 100).size());
+}
+
+TEST(ProgressLine, NeverFillsTheLastColumn) {
+  for (int columns = 1; columns <= 90; ++columns) {
+    const std::string line = progress_line(view("reflections", 7, 0.25, 125), columns);
+    EXPECT_LE(line.size(), std::size_t(std::max(1, columns - 1))) << columns;
+    EXPECT_FALSE(line.empty());
+  }
+  // A narrow terminal drops the bar but keeps the step and the time.
+  EXPECT_EQ(progress_line(view("reflections", 7, 0.25, 125), 40), "[ 7/15] reflections  2:05");
+}
+
+TEST(ProgressLine, DurationsAndTheFinalLine) {
+  EXPECT_EQ(format_duration(0.04), "0.0 s");
+  EXPECT_EQ(format_duration(12.34), "12.3 s");
+  EXPECT_EQ(format_duration(59.96), "1:00");
+  EXPECT_EQ(format_duration(125), "2:05");
+  EXPECT_EQ(format_duration(3725), "1:02:05");
+  EXPECT_EQ(finished_line("./01_LumenDrift.png", 4.25), "Wrote ./01_LumenDrift.png in 4.2 s");
+}
+
+// The driver's stage names, in its order, are the steps the counter knows.
+TEST(ProgressLine, StepsAreTheDriversStagesBetweenLoadingAndSaving) {
+  TempDir dir;
+  dir.install_assets();
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  std::vector<std::string> stages;
+  RenderObserver observer;
+  observer.stage_begin = [&](const char* stage) { stages.push_back(stage); };
+  Config config;
+  config.width = config.height = 64;
+  config.aa_scale = 1;
+  render_scene(config, &observer);
+  std::filesystem::current_path(previous);
+
+  std::vector<std::string> expected = progress_steps();
+  ASSERT_GE(expected.size(), 2u);
+  EXPECT_EQ(expected.front(), "loading assets");
+  EXPECT_EQ(expected.back(), "saving");
+  expected.erase(expected.begin());
+  expected.pop_back();
+  EXPECT_EQ(stages, expected);
+}
+
+// Standard error of this process sent into a pipe for the life of the object.
+class StderrCapture {
+ public:
+  StderrCapture() {
+    int fds[2];
+    if (::pipe(fds) != 0) std::abort();
+    read_end_ = fds[0];
+    ::fcntl(read_end_, F_SETFL, O_NONBLOCK);
+    saved_ = ::dup(STDERR_FILENO);
+    ::dup2(fds[1], STDERR_FILENO);
+    ::close(fds[1]);
+  }
+  ~StderrCapture() {
+    ::dup2(saved_, STDERR_FILENO);
+    ::close(saved_);
+    ::close(read_end_);
+  }
+  const std::string& text() {
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(read_end_, buffer, sizeof buffer)) > 0) text_.append(buffer, std::size_t(n));
+    return text_;
+  }
+  // Waits until `part` has been written, for a few seconds at most.
+  bool wait_for(const std::string& part) {
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (!contains(text(), part)) {
+      if (Clock::now() > deadline) return false;
+      ::usleep(10000);
+    }
+    return true;
+  }
+
+ private:
+  int read_end_ = -1;
+  int saved_ = -1;
+  std::string text_;
+};
+
+TEST(ProgressDisplay, RedrawsStepAndLoopBarThenTheFinalLine) {
+  StderrCapture capture;
+  LoopProgress& loops = loop_progress();
+  loops.total = 10;
+  loops.done = 10;  // a finished loop of an earlier step
+  {
+    ProgressDisplay display(true);
+    display.step("loading assets");
+    ASSERT_TRUE(capture.wait_for("[ 1/15] loading assets"));
+    ASSERT_NE(display.observer(), nullptr);
+    display.observer()->stage_begin("reflections");
+    ASSERT_TRUE(capture.wait_for("[ 7/15] reflections"));
+    // The finished loop of the step before shows no bar in this one.
+    EXPECT_FALSE(contains(frames(capture.text()).back(), "%"));
+    loops.total = 200;
+    loops.done = 100;
+    ASSERT_TRUE(capture.wait_for(" 50%"));
+    display.finish("./01_LumenDrift.png");
+    const std::string before = capture.text();
+    ::usleep(300000);
+    EXPECT_EQ(capture.text(), before) << "drawn after finish";
+  }
+  const std::string text = capture.text();
+  EXPECT_EQ(text.compare(0, 4, "\r\033[K"), 0);
+  const std::string last = frames(text).back();
+  EXPECT_EQ(last.compare(0, 29, "Wrote ./01_LumenDrift.png in "), 0) << last;
+  EXPECT_EQ(last.substr(last.size() - 3), " s\n");
+  EXPECT_EQ(text.find('\n'), text.size() - 1) << "only the final line ends";
+}
+
+TEST(ProgressDisplay, AnUnfinishedDisplayEndsItsLine) {
+  StderrCapture capture;
+  {
+    ProgressDisplay display(true);
+    display.step("robot");
+    ASSERT_TRUE(capture.wait_for("robot"));
+  }  // as when an error unwinds past it
+  const std::string text = capture.text();
+  ASSERT_FALSE(text.empty());
+  EXPECT_EQ(text.back(), '\n');
+  EXPECT_EQ(frames(text).back().compare(0, 13, "[ 6/15] robot"), 0);
+}
+
+TEST(ProgressDisplay, DisabledDrawsNothingAndObservesNothing) {
+  StderrCapture capture;
+  {
+    ProgressDisplay display(false);
+    EXPECT_EQ(display.observer(), nullptr);
+    display.step("sky");
+    ::usleep(300000);
+    display.finish("./01_LumenDrift.png");
+  }
+  EXPECT_EQ(capture.text(), "");
+}
+
+// The executable run with standard error on a pseudo-terminal of `columns`
+// columns, standard output into a file and standard input empty.
+struct TerminalRun {
+  int exit_code = -1;
+  int signal = 0;
+  std::string terminal;  // everything written to the terminal
+  std::string out;
+};
+
+TerminalRun run_on_terminal(const std::filesystem::path& folder, const std::vector<std::string>& args,
+                            int columns, const std::function<bool(const std::string&)>& interrupt_when = {}) {
+  TerminalRun run;
+  struct winsize size {};
+  size.ws_col = static_cast<unsigned short>(columns);
+  size.ws_row = 24;
+  int master = -1, slave = -1;
+  if (::openpty(&master, &slave, nullptr, nullptr, &size) != 0) {
+    ADD_FAILURE() << "openpty failed";
+    return run;
+  }
+  // Everything the child needs is made before fork, which leaves it only
+  // async-signal-safe calls.
+  const std::string out_path = (folder / ".terminal.out").string();
+  const std::string folder_text = folder.string();
+  std::vector<std::string> words = {NEONVALE_EXE};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setsid();
+    ::ioctl(slave, TIOCSCTTY, 0);
+    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int in = ::open("/dev/null", O_RDONLY);
+    if (out < 0 || in < 0 || ::chdir(folder_text.c_str()) != 0) ::_exit(126);
+    ::dup2(in, STDIN_FILENO);
+    ::dup2(out, STDOUT_FILENO);
+    ::dup2(slave, STDERR_FILENO);
+    ::close(in);
+    ::close(out);
+    ::close(slave);
+    ::close(master);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(slave);
+  bool interrupted = false;
+  const auto deadline = Clock::now() + std::chrono::seconds(60);
+  for (;;) {
+    struct pollfd p {master, POLLIN, 0};
+    if (::poll(&p, 1, 100) > 0) {
+      char buffer[4096];
+      const ssize_t n = ::read(master, buffer, sizeof buffer);
+      if (n <= 0) break;  // EIO: the terminal's last writer has gone
+      run.terminal.append(buffer, std::size_t(n));
+    }
+    if (interrupt_when && !interrupted && interrupt_when(run.terminal)) {
+      ::kill(pid, SIGINT);
+      interrupted = true;
+    }
+    if (Clock::now() > deadline) {
+      ADD_FAILURE() << "the run did not end";
+      ::kill(pid, SIGKILL);
+      break;
+    }
+  }
+  ::close(master);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) run.exit_code = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
+  run.out = test::read_file(out_path);
+  std::filesystem::remove(out_path);
+  return run;
+}
+
+std::size_t entries(const std::filesystem::path& folder) {
+  std::size_t n = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) n += entry.path().filename() != "assets";
+  return n;
+}
+
+TEST(ProgressTerminal, ShowsProgressAndWritesTheSamePicture) {
+  TempDir plain;
+  plain.install_assets();
+  const test::RunResult quiet =
+      test::run_in(plain.path(), std::string("'") + NEONVALE_EXE + "' -w 320 -h 180 -a 2");
+  ASSERT_EQ(quiet.exit_code, 0);
+  EXPECT_EQ(quiet.out, "");
+  EXPECT_EQ(quiet.err, "");
+
+  TempDir dir;
+  dir.install_assets();
+  const TerminalRun run = run_on_terminal(dir.path(), {"-w", "320", "-h", "180", "-a", "2"}, 60);
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.out, "") << "progress must never reach standard output";
+  const std::vector<std::string> shown = frames(run.terminal);
+  ASSERT_GE(shown.size(), 2u) << run.terminal;
+  EXPECT_EQ(shown.front().compare(0, 22, "[ 1/15] loading assets"), 0) << shown.front();
+  for (std::size_t i = 0; i + 1 < shown.size(); ++i) {
+    EXPECT_LE(shown[i].size(), 59u) << shown[i];
+    EXPECT_EQ(shown[i].find('\n'), std::string::npos) << shown[i];
+  }
+  // The terminal turns the final newline into CR LF.
+  const std::string& last = shown.back();
+  EXPECT_EQ(last.compare(0, 29, "Wrote ./01_LumenDrift.png in "), 0) << last;
+  EXPECT_EQ(last.substr(last.size() - 4), " s\r\n") << last;
+
+  EXPECT_EQ(test::read_file(dir.path() / "01_LumenDrift.png"), test::read_file(plain.path() / "01_LumenDrift.png"));
+  EXPECT_EQ(entries(dir.path()), 1u);
+}
+
+TEST(ProgressTerminal, AnErrorEndsTheLineBeforeTheErrorIsPrinted) {
+  TempDir dir;
+  dir.install_assets();
+  std::filesystem::remove(dir.path() / "assets" / "01_neonvale" / "color_grader.png");
+  const TerminalRun run = run_on_terminal(dir.path(), {"-w", "64", "-h", "64", "-a", "1"}, 80);
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.out, "E: Cannot open PNG: ./assets/01_neonvale/color_grader.png\n");
+  ASSERT_FALSE(frames(run.terminal).empty()) << run.terminal;
+  EXPECT_EQ(frames(run.terminal).back().compare(0, 22, "[ 1/15] loading assets"), 0);
+  ASSERT_GE(run.terminal.size(), 2u);
+  EXPECT_EQ(run.terminal.substr(run.terminal.size() - 2), "\r\n");
+  EXPECT_EQ(entries(dir.path()), 0u);
+}
+
+TEST(ProgressTerminal, AnInterruptEndsTheLineAndTheRun) {
+  TempDir dir;
+  dir.install_assets();
+  const TerminalRun run = run_on_terminal(dir.path(), {"-w", "1280", "-h", "720", "-a", "2"}, 80,
+                                          [](const std::string& shown) { return !frames(shown).empty(); });
+  EXPECT_EQ(run.signal, SIGINT);
+  EXPECT_EQ(run.out, "");
+  ASSERT_GE(run.terminal.size(), 2u);
+  EXPECT_EQ(run.terminal.substr(run.terminal.size() - 2), "\r\n") << run.terminal;
+  EXPECT_EQ(entries(dir.path()), 0u);
+}
+
+TEST(ProgressQuiet, NothingOnEitherStreamWithoutATerminal) {
+  TempDir dir;
+  dir.install_assets();
+  const test::RunResult r = test::run_in(dir.path(), std::string("'") + NEONVALE_EXE + "' -w 64 -h 64 -a 1");
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / "01_LumenDrift.png"));
+}
+
+TEST(ManPage, RendersWithoutWarnings) {
+  if (std::system("command -v groff >/dev/null 2>&1") != 0) GTEST_SKIP() << "groff is not installed";
+  TempDir dir;
+  const test::RunResult r =
+      test::run_in(dir.path(), "groff -man -ww -z '" + (test::source_dir() / "docs" / "neonvale.1").string() + "'");
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err, "");
+}
+
+// Every option of the usage text is in the man page with the same default.
+TEST(ManPage, ListsEveryOptionWithItsDefault) {
+  const std::string page = test::read_file(test::source_dir() / "docs" / "neonvale.1");
+  ASSERT_FALSE(page.empty());
+  Config defaults;
+  for (const Option& option : options) {
+    const std::string heading = ".BI \\" + option.flag + " ";
+    const std::size_t at = page.find(heading);
+    ASSERT_NE(at, std::string::npos) << option.flag;
+    const std::size_t next = page.find(".TP", at);
+    const std::string entry = page.substr(at, next == std::string::npos ? next : next - at);
+    const std::string value = "(default: " + std::to_string(option.accessor(defaults)) + ")";
+    EXPECT_TRUE(contains(entry, value)) << option.flag << " lacks " << value;
+  }
+}
+
+}  // namespace
+}  // namespace neonvale
