@@ -52,7 +52,6 @@ Image render_scene(const Config& config, const RenderObserver* observer) {
   run_stage(observer, "ground", scene, [&] { paint_ground(scene, aa, ground_seed); });
   run_stage(observer, "knot", scene, [&] { paint_knot(scene); });
 
-  // The backdrop without the robot, mirrored by the reflections.
   // The backdrop without the robot, mirrored by the reflections. Its depth
   // plane is never read, so it is left out (zero, and never touched).
   Image snapshot(scene.width, scene.height, 5);
