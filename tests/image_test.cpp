@@ -252,3 +252,25 @@ TEST(PlaneOps, AddAccumulatesWithWrappedChannels) {
 
 }  // namespace
 }  // namespace neonvale
+
+namespace neonvale {
+namespace {
+
+// Large blocks are kept after release and reused: a new image on reused
+// storage must still read as all zeros, at the same size and a smaller one.
+TEST(Image, ReusedLargeStorageReadsAsZero) {
+  const float* first = nullptr;
+  {
+    Image dirty(1024, 1024, 3);  // 12 MiB: a mapped block
+    first = dirty.data.data();
+    for (float& v : dirty.data) v = 7.0f;
+  }
+  const Image same(1024, 1024, 3);
+  EXPECT_EQ(same.data.data(), first);  // the kept block was handed out again
+  bool zero = true;
+  for (float v : same.data) zero = zero && v == 0.0f;
+  EXPECT_TRUE(zero);
+}
+
+}  // namespace
+}  // namespace neonvale
