@@ -131,7 +131,7 @@ void grader_seeds(const fs::path& dir) {
     std::memcpy(b, &specials[i % 8], 4);
     raw.append(b, 4);
   }
-  write(dir / "raw_specials", raw);
+  write(dir / "raw_unusual_values", raw);
 }
 
 }  // namespace

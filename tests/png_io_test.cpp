@@ -47,7 +47,7 @@ int file_channels(int color_type) {
 }
 
 // All libpng work of the writer, under a setjmp with trivially destructible locals.
-bool encode(const TestPng& spec, std::FILE* file, png_bytepp rows) {
+bool encode(const TestPng& picture, std::FILE* file, png_bytepp rows) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!info) {
@@ -59,47 +59,47 @@ bool encode(const TestPng& spec, std::FILE* file, png_bytepp rows) {
     return false;
   }
   png_init_io(png, file);
-  png_set_IHDR(png, info, png_uint_32(spec.width), png_uint_32(spec.height), spec.bit_depth, spec.color_type,
-               spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+  png_set_IHDR(png, info, png_uint_32(picture.width), png_uint_32(picture.height), picture.bit_depth, picture.color_type,
+               picture.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
-  if (!spec.palette.empty())
-    png_set_PLTE(png, info, const_cast<png_colorp>(spec.palette.data()), int(spec.palette.size()));
-  if (!spec.palette_alpha.empty())
-    png_set_tRNS(png, info, const_cast<png_bytep>(spec.palette_alpha.data()), int(spec.palette_alpha.size()),
+  if (!picture.palette.empty())
+    png_set_PLTE(png, info, const_cast<png_colorp>(picture.palette.data()), int(picture.palette.size()));
+  if (!picture.palette_alpha.empty())
+    png_set_tRNS(png, info, const_cast<png_bytep>(picture.palette_alpha.data()), int(picture.palette_alpha.size()),
                  nullptr);
-  if (spec.trans_colour) {
-    png_color_16 colour = *spec.trans_colour;
+  if (picture.trans_colour) {
+    png_color_16 colour = *picture.trans_colour;
     png_set_tRNS(png, info, nullptr, 0, &colour);
   }
-  if (spec.gamma) png_set_gAMA(png, info, *spec.gamma);
-  if (spec.srgb) png_set_sRGB_gAMA_and_cHRM(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
+  if (picture.gamma) png_set_gAMA(png, info, *picture.gamma);
+  if (picture.srgb) png_set_sRGB_gAMA_and_cHRM(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
   png_write_info(png, info);
-  if (spec.bit_depth < 8) png_set_packing(png);
+  if (picture.bit_depth < 8) png_set_packing(png);
   png_write_image(png, rows);
   png_write_end(png, info);
   png_destroy_write_struct(&png, &info);
   return true;
 }
 
-void write_png(const std::filesystem::path& path, const TestPng& spec) {
-  const int channels = file_channels(spec.color_type);
-  const std::size_t bytes_per_sample = spec.bit_depth == 16 ? 2 : 1;
-  const std::size_t row_bytes = std::size_t(spec.width) * std::size_t(channels) * bytes_per_sample;
-  ASSERT_EQ(spec.samples.size(), std::size_t(spec.width) * std::size_t(spec.height) * std::size_t(channels));
-  std::vector<png_byte> pixels(row_bytes * std::size_t(spec.height));
-  for (std::size_t i = 0; i < spec.samples.size(); ++i) {
+void write_png(const std::filesystem::path& path, const TestPng& picture) {
+  const int channels = file_channels(picture.color_type);
+  const std::size_t bytes_per_sample = picture.bit_depth == 16 ? 2 : 1;
+  const std::size_t row_bytes = std::size_t(picture.width) * std::size_t(channels) * bytes_per_sample;
+  ASSERT_EQ(picture.samples.size(), std::size_t(picture.width) * std::size_t(picture.height) * std::size_t(channels));
+  std::vector<png_byte> pixels(row_bytes * std::size_t(picture.height));
+  for (std::size_t i = 0; i < picture.samples.size(); ++i) {
     if (bytes_per_sample == 2) {
-      pixels[2 * i] = png_byte(spec.samples[i] >> 8);
-      pixels[2 * i + 1] = png_byte(spec.samples[i] & 0xff);
+      pixels[2 * i] = png_byte(picture.samples[i] >> 8);
+      pixels[2 * i + 1] = png_byte(picture.samples[i] & 0xff);
     } else {
-      pixels[i] = png_byte(spec.samples[i]);
+      pixels[i] = png_byte(picture.samples[i]);
     }
   }
-  std::vector<png_bytep> rows(std::size_t(spec.height));
-  for (int y = 0; y < spec.height; ++y) rows[std::size_t(y)] = pixels.data() + std::size_t(y) * row_bytes;
+  std::vector<png_bytep> rows(std::size_t(picture.height));
+  for (int y = 0; y < picture.height; ++y) rows[std::size_t(y)] = pixels.data() + std::size_t(y) * row_bytes;
   std::FILE* file = std::fopen(path.c_str(), "wb");
   ASSERT_NE(file, nullptr);
-  const bool ok = encode(spec, file, rows.data());
+  const bool ok = encode(picture, file, rows.data());
   std::fclose(file);
   ASSERT_TRUE(ok);
 }
@@ -172,10 +172,10 @@ void expect_rgb_sample(const Image& image, int expected_channels) {
   ASSERT_EQ(image.width, 3);
   ASSERT_EQ(image.height, 2);
   ASSERT_EQ(image.channels, expected_channels);
-  const TestPng spec = rgb_sample();
+  const TestPng picture = rgb_sample();
   for (int i = 0; i < 6; ++i)
     for (int c = 0; c < 3; ++c)
-      EXPECT_EQ(image.plane(c)[i], byte_value(spec.samples[std::size_t(i * 3 + c)])) << i << " " << c;
+      EXPECT_EQ(image.plane(c)[i], byte_value(picture.samples[std::size_t(i * 3 + c)])) << i << " " << c;
 }
 
 TEST(LoadPng, RgbValuesAreBytesOver255InRowOrder) {
@@ -190,13 +190,13 @@ TEST(LoadPng, RgbValuesAreBytesOver255InRowOrder) {
 
 TEST(LoadPng, InterlacedFileLoadsTheSameValues) {
   TempDir dir;
-  TestPng spec;
-  spec.width = 11;
-  spec.height = 9;
-  for (int i = 0; i < 11 * 9 * 3; ++i) spec.samples.push_back(unsigned(i * 7 % 256));
-  write_png(dir.path() / "plain.png", spec);
-  spec.interlaced = true;
-  write_png(dir.path() / "adam7.png", spec);
+  TestPng picture;
+  picture.width = 11;
+  picture.height = 9;
+  for (int i = 0; i < 11 * 9 * 3; ++i) picture.samples.push_back(unsigned(i * 7 % 256));
+  write_png(dir.path() / "plain.png", picture);
+  picture.interlaced = true;
+  write_png(dir.path() / "adam7.png", picture);
   const Image plain = load_png(dir.path() / "plain.png");
   const Image adam7 = load_png(dir.path() / "adam7.png");
   EXPECT_EQ(adam7.channels, 3);
@@ -286,14 +286,14 @@ std::string with_chunk_after_header(const std::string& file, const std::string& 
 
 TEST(LoadPng, ColourSpaceChunksAreIgnored) {
   TempDir dir;
-  TestPng spec = rgb_sample();
-  spec.gamma = 1.0;
-  write_png(dir.path() / "linear.png", spec);
+  TestPng picture = rgb_sample();
+  picture.gamma = 1.0;
+  write_png(dir.path() / "linear.png", picture);
   expect_rgb_sample(load_png(dir.path() / "linear.png"), 3);
 
-  spec.gamma.reset();
-  spec.srgb = true;
-  write_png(dir.path() / "srgb.png", spec);
+  picture.gamma.reset();
+  picture.srgb = true;
+  write_png(dir.path() / "srgb.png", picture);
   expect_rgb_sample(load_png(dir.path() / "srgb.png"), 3);
 
   // An iCCP chunk whose profile claims a strong curve: the values stay raw.
