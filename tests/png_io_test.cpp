@@ -13,6 +13,7 @@
 #include <tuple>
 #include <vector>
 
+#include "png_craft.hpp"
 #include "test_support.hpp"
 
 namespace neonvale {
@@ -35,16 +36,6 @@ struct TestPng {
   std::optional<double> gamma;               // gAMA
   bool srgb = false;                         // sRGB with its gAMA and cHRM
 };
-
-int file_channels(int color_type) {
-  switch (color_type) {
-    case PNG_COLOR_TYPE_GRAY:
-    case PNG_COLOR_TYPE_PALETTE: return 1;
-    case PNG_COLOR_TYPE_GRAY_ALPHA: return 2;
-    case PNG_COLOR_TYPE_RGB: return 3;
-    default: return 4;
-  }
-}
 
 // All libpng work of the writer, under a setjmp with trivially destructible locals.
 bool encode(const TestPng& picture, std::FILE* file, png_bytepp rows) {
@@ -82,7 +73,7 @@ bool encode(const TestPng& picture, std::FILE* file, png_bytepp rows) {
 }
 
 void write_png(const std::filesystem::path& path, const TestPng& picture) {
-  const int channels = file_channels(picture.color_type);
+  const int channels = test::channel_count(picture.color_type);
   const std::size_t bytes_per_sample = picture.bit_depth == 16 ? 2 : 1;
   const std::size_t row_bytes = std::size_t(picture.width) * std::size_t(channels) * bytes_per_sample;
   ASSERT_EQ(picture.samples.size(), std::size_t(picture.width) * std::size_t(picture.height) * std::size_t(channels));

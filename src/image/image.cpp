@@ -1,5 +1,7 @@
 #include "image/image.hpp"
 
+#include "util/planes.hpp"
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -61,9 +63,7 @@ void Image::copy_channels(const Image& source) {
     std::fill(data.begin(), data.end(), 0.0f);
     return;
   }
-  const std::size_t n = plane_size();
-  for (int i = 0; i < channels; ++i)
-    if (n) std::memcpy(plane(i), source.plane(i % source.channels), n * sizeof(float));
+  for (int i = 0; i < channels; ++i) copy_plane(*this, i, source, i % source.channels);
 }
 
 void Image::add(const Image& other) {
