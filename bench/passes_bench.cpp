@@ -1,163 +1,94 @@
-// Google Benchmark cases for every pass at 1280 x 720 with AA 2 (a 2560 x 1440
-// scene buffer). Each case starts from the scene as the passes before it left
-// it, so it measures the pass on realistic content. Run from anywhere: the
-// assets are read from the source tree.
+// Google Benchmark cases for every step of the stage table, as the driver
+// runs it, at 1280 x 720 with AA 2 (a 2560 x 1440 scene buffer), and for the
+// save. Each case starts from the render state the steps before it left, so
+// it measures the step on realistic content; the copy of that state taken for
+// every iteration is not timed. Run from anywhere: the assets are read from
+// the source tree.
 #include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
 #include <unistd.h>
 
-#include <cstdint>
-
-#include "image/png_io.hpp"
-#include "passes/box_blur.hpp"
-#include "passes/droplets.hpp"
-#include "passes/ground.hpp"
-#include "passes/knot.hpp"
-#include "passes/robot.hpp"
-#include "passes/sky.hpp"
-#include "passes/value_noise.hpp"
-#include "post/color_grade.hpp"
-#include "post/downsample.hpp"
-#include "post/glow.hpp"
-#include "post/reflections.hpp"
-#include "post/refraction.hpp"
-#include "post/tone_map.hpp"
-#include "scene/channels.hpp"
+#include "io/png_io.hpp"
 #include "scene/scene.hpp"
+#include "scene/stages.hpp"
 
 namespace neonvale {
 namespace {
 
-constexpr int kAa = 2;
-constexpr int kWidth = 1280 * kAa;
-constexpr int kHeight = 720 * kAa;
-constexpr std::uint32_t kSeed = 1383026975u;
-
-struct Assets {
-  Image robo, material, emissive, grader;
-};
-
-const Assets& assets() {
-  static const Assets a = [] {
-    const auto folder = std::filesystem::path(NEONVALE_SOURCE_DIR) / asset_folder();
-    return Assets{load_png(folder / "robo.png"), load_png(folder / "robo_material.png"),
-                  load_png(folder / "robo_emissive.png"), load_png(folder / "color_grader.png")};
-  }();
+const SceneAssets& assets() {
+  static const SceneAssets a = load_scene_assets(std::filesystem::path(NEONVALE_SOURCE_DIR) / "assets" / "01_neonvale");
   return a;
 }
 
-// The scene buffer as each pass finds it, computed once.
-struct Stages {
-  Image before_ground, before_knot, before_robot, snapshot, before_reflections, before_droplets,
-      before_refraction, final_scene, colour, tone_mapped, downsampled;
-};
-
-const Stages& stages() {
-  static const Stages s = [] {
-    Stages st;
-    Image scene(kWidth, kHeight, kSceneChannels);
-    paint_sky(scene, kAa, kSeed);
-    st.before_ground = Image(scene);
-    paint_ground(scene, kAa, kSeed + 1);
-    st.before_knot = Image(scene);
-    paint_knot(scene);
-    st.before_robot = Image(scene);
-    st.snapshot = Image(kWidth, kHeight, 5);
-    st.snapshot.copy_channels(scene);
-    composite_robot(scene, assets().robo, assets().material, assets().emissive, kAa);
-    st.before_reflections = Image(scene);
-    add_reflections(scene, st.snapshot, kSeed + 2);
-    st.before_droplets = Image(scene);
-    paint_droplets(scene, kAa, kSeed + 3);
-    st.before_refraction = Image(scene);
-    apply_droplets(scene);
-    st.colour = Image(kWidth, kHeight, 3);
-    st.colour.copy_channels(scene);
-    st.colour.add(make_glow(scene, 0.8f));
-    st.final_scene = std::move(scene);
-    st.tone_mapped = tone_map(st.colour);
-    st.downsampled = downsample(st.tone_mapped, kAa);
-    return st;
-  }();
+RenderSettings settings() {
+  RenderSettings s;
+  s.width = 1280;
+  s.height = 720;
+  s.aa_scale = 2;
   return s;
 }
 
-// Runs `pass` on a fresh copy of `start` each iteration; the copy is not timed.
-template <class Pass>
-void run_on_copy(benchmark::State& state, const Image& start, Pass&& pass) {
-  for (auto _ : state) {
-    state.PauseTiming();
-    Image scene(start);
-    state.ResumeTiming();
-    pass(scene);
-    benchmark::DoNotOptimize(scene.data.data());
-    state.PauseTiming();
-    scene = Image();
-    state.ResumeTiming();
+// One render advanced step by step, untimed, as the cases ask for the state
+// before their step; cases run in table order.
+struct SharedRender {
+  RenderState state{settings(), assets()};
+  std::size_t next = 0;
+
+  const RenderState& before(std::size_t step) {
+    const auto& stages = render_stages();
+    for (; next < step; ++next) {
+      StepProgress ignored;
+      stages[next].run(state, ignored);
+    }
+    return state;
+  }
+};
+
+SharedRender& shared() {
+  static SharedRender render;
+  return render;
+}
+
+void run_step(benchmark::State& bench, std::size_t step) {
+  const Stage& stage = render_stages()[step];
+  const RenderState& start = shared().before(step);
+  for (auto _ : bench) {
+    bench.PauseTiming();
+    auto copy = std::make_unique<RenderState>(start);
+    StepProgress progress;
+    bench.ResumeTiming();
+    benchmark::DoNotOptimize(stage.run(*copy, progress).data.data());
+    bench.PauseTiming();
+    copy.reset();
+    bench.ResumeTiming();
   }
 }
 
-void BM_Sky(benchmark::State& state) {
-  Image scene(kWidth, kHeight, kSceneChannels);
-  for (auto _ : state) paint_sky(scene, kAa, kSeed);
-}
-void BM_CloudCover(benchmark::State& state) {
-  for (auto _ : state) benchmark::DoNotOptimize(cloud_cover(kWidth, kHeight, kAa, kSeed).data.data());
-}
-void BM_ValueNoise(benchmark::State& state) {
-  for (auto _ : state) benchmark::DoNotOptimize(value_noise(kWidth, kHeight, kSeed, 0.18f).data.data());
-}
-void BM_Ground(benchmark::State& state) {
-  run_on_copy(state, stages().before_ground, [](Image& s) { paint_ground(s, kAa, kSeed + 1); });
-}
-void BM_Knot(benchmark::State& state) {
-  run_on_copy(state, stages().before_knot, [](Image& s) { paint_knot(s); });
-}
-void BM_Robot(benchmark::State& state) {
-  run_on_copy(state, stages().before_robot, [](Image& s) {
-    composite_robot(s, assets().robo, assets().material, assets().emissive, kAa);
-  });
-}
-void BM_Reflections(benchmark::State& state) {
-  run_on_copy(state, stages().before_reflections,
-              [](Image& s) { add_reflections(s, stages().snapshot, kSeed + 2); });
-}
-void BM_Droplets(benchmark::State& state) {
-  run_on_copy(state, stages().before_droplets, [](Image& s) { paint_droplets(s, kAa, kSeed + 3); });
-}
-void BM_Refraction(benchmark::State& state) {
-  run_on_copy(state, stages().before_refraction, [](Image& s) { apply_droplets(s); });
-}
-void BM_Glow(benchmark::State& state) {
-  for (auto _ : state) benchmark::DoNotOptimize(make_glow(stages().final_scene, 0.8f).data.data());
-}
-void BM_BoxBlur(benchmark::State& state) {
-  for (auto _ : state) benchmark::DoNotOptimize(box_blur(stages().colour, 30).data.data());
-}
-void BM_ToneMap(benchmark::State& state) {
-  for (auto _ : state) benchmark::DoNotOptimize(tone_map(stages().colour).data.data());
-}
-void BM_Downsample(benchmark::State& state) {
-  for (auto _ : state) benchmark::DoNotOptimize(downsample(stages().tone_mapped, kAa).data.data());
-}
-void BM_Grade(benchmark::State& state) {
-  for (auto _ : state)
-    benchmark::DoNotOptimize(apply_color_grader(stages().downsampled, assets().grader).data.data());
+void save(benchmark::State& bench) {
+  const Image& picture = shared().before(render_stages().size()).colour;
+  char folder[] = "/tmp/neonvale-bench-XXXXXX";
+  if (!::mkdtemp(folder)) {
+    bench.SkipWithError("cannot make a temporary folder");
+    return;
+  }
+  const std::filesystem::path path = std::filesystem::path(folder) / "01_LumenDrift.png";
+  for (auto _ : bench) save_png(picture, path);
+  std::filesystem::remove_all(folder);
 }
 
-BENCHMARK(BM_Sky)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_CloudCover)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_ValueNoise)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Ground)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Knot)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Robot)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Reflections)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Droplets)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Refraction)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Glow)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_BoxBlur)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_ToneMap)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Downsample)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Grade)->Unit(benchmark::kMillisecond)->UseRealTime();
+[[maybe_unused]] const bool registered = [] {
+  const auto& stages = render_stages();
+  for (std::size_t i = 0; i < stages.size(); ++i)
+    benchmark::RegisterBenchmark((std::string("step/") + stages[i].name).c_str(),
+                                 [i](benchmark::State& bench) { run_step(bench, i); })
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+  benchmark::RegisterBenchmark("step/save", save)->Unit(benchmark::kMillisecond)->UseRealTime();
+  return true;
+}();
 
 }  // namespace
 }  // namespace neonvale

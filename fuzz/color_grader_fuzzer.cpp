@@ -13,7 +13,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "image/image.hpp"
+#include "core/image.hpp"
 #include "post/color_grade.hpp"
 
 namespace {

@@ -22,13 +22,6 @@ std::string check(int width, int height, int aa_scale, int render_id) {
   return "ok";
 }
 
-TEST(Catalogue, HoldsLumenDrift) {
-  ASSERT_EQ(render_catalogue.size(), 1u);
-  EXPECT_EQ(render_catalogue[0].title, "Lumen Drift");
-  EXPECT_EQ(render_catalogue[0].file_key, "LumenDrift");
-  EXPECT_EQ(render_catalogue[0].tagline, "Somewhere, the rain never stops.");
-}
-
 TEST(Settings, AcceptsMinimumSizeAndPowerOfTwoScales) {
   EXPECT_EQ(check(64, 64, 1, 1), "ok");
   EXPECT_EQ(check(3840, 2160, 2, 1), "ok");
@@ -53,6 +46,24 @@ TEST(OutputName, PadsTheIdToTwoDigits) {
   EXPECT_EQ(output_name(Config{}), "./01_LumenDrift.png");
   EXPECT_EQ(output_name(12, "Key"), "./12_Key.png");
   EXPECT_EQ(output_name(123, "Key"), "./123_Key.png");
+}
+
+// The renderer takes the seed as 32 unsigned bits: a negative seed on the
+// command line keeps its two's-complement bits rather than being clamped or
+// rejected.
+TEST(Settings, RenderSettingsKeepTheSeedsBits) {
+  Config c;
+  c.width = 100;
+  c.height = 70;
+  c.aa_scale = 4;
+  c.seed = -2;
+  const RenderSettings s = render_settings(c);
+  EXPECT_EQ(s.width, 100);
+  EXPECT_EQ(s.height, 70);
+  EXPECT_EQ(s.aa_scale, 4);
+  EXPECT_EQ(s.seed, 4294967294u);
+  c.seed = -2147483647 - 1;
+  EXPECT_EQ(render_settings(c).seed, 2147483648u);
 }
 
 }  // namespace

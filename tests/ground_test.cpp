@@ -5,9 +5,9 @@
 #include <cstring>
 #include <vector>
 
-#include "passes/value_noise.hpp"
-#include "scene/channels.hpp"
-#include "scene/random.hpp"
+#include "filters/value_noise.hpp"
+#include "core/channels.hpp"
+#include "core/random.hpp"
 
 namespace neonvale {
 namespace {

@@ -1,4 +1,4 @@
-#include "image/image.hpp"
+#include "core/image.hpp"
 
 #include <gtest/gtest.h>
 
@@ -51,35 +51,54 @@ TEST(Image, RefusesNegativeAndOversizedCountsBeforeAllocating) {
 }
 
 TEST(Image, LargeStorageIsZeroAndHugePageAligned) {
-  for (int round = 0; round < 2; ++round) {  // the second gets a fresh block, not the dirty first one
+  for (int round = 0; round < 2; ++round) {  // the second reuses the first block, dirtied below
     Image image(1537, 1025, 3);
-    ASSERT_EQ(reinterpret_cast<std::uintptr_t>(image.data.data()) % kPlaneAlignment, 0u);
+    ASSERT_EQ(reinterpret_cast<std::uintptr_t>(image.data.data()) % (std::uintptr_t(2) << 20), 0u);
     for (std::size_t i = 0; i < image.data.size(); i += 4093) ASSERT_EQ(image.data[i], 0.0f);
-    EXPECT_EQ(image.data.back(), 0.0f);
+    EXPECT_EQ(image.data[image.data.size() - 1], 0.0f);
     for (float& v : image.data) v = 3.0f;
   }
 }
 
-TEST(Image, AllocatorRoundTripsOddSizes) {
-  for (std::size_t bytes : {std::size_t(1), std::size_t(4095), kMappedPlaneThreshold - 1, kMappedPlaneThreshold,
-                            kMappedPlaneThreshold + 1, kPlaneAlignment * 3 + 7}) {
-    auto* p = static_cast<unsigned char*>(allocate_zeroed_planes(bytes));
-    EXPECT_EQ(p[0], 0);
-    EXPECT_EQ(p[bytes - 1], 0);
-    p[bytes - 1] = 1;
-    release_planes(p, bytes);
+TEST(PlaneBuffer, OddSizesAreZeroAndWritableToTheEnd) {
+  const std::size_t threshold = kMappedBlockThreshold / sizeof(float);
+  for (std::size_t count : {std::size_t(1), std::size_t(1023), threshold - 1, threshold, threshold + 1,
+                            std::size_t(3) * (std::size_t(2) << 20) / sizeof(float) + 7}) {
+    PlaneBuffer buffer(count);
+    ASSERT_EQ(buffer.size(), count);
+    EXPECT_EQ(buffer[0], 0.0f);
+    EXPECT_EQ(buffer[count - 1], 0.0f);
+    buffer[count - 1] = 1.0f;
   }
 }
 
-TEST(Image, GrowingAfterShrinkingReadsZeros) {
-  PlaneStorage storage(8);
-  for (float& v : storage) v = 5.0f;
-  storage.resize(2);
-  storage.resize(8);
-  for (std::size_t i = 2; i < 8; ++i) EXPECT_EQ(storage[i], 0.0f) << i;
-  storage.pop_back();
-  storage.emplace_back();
-  EXPECT_EQ(storage.back(), 0.0f);
+// A released block is handed out again, cleared, for a smaller request; what
+// it holds beyond the request goes back to the system. A request that no kept
+// block holds returns the kept ones first. So the allocator never holds more
+// than its high-water mark of live storage.
+TEST(PlaneBuffer, KeptBlocksServeLaterRequestsAndNeverPileUp) {
+  const std::size_t block = std::size_t(2) << 20;  // the mapping granularity, in bytes
+  release_kept_planes();
+  reset_plane_high_water();
+  const std::uint64_t base = plane_memory().live;
+  const float* first = nullptr;
+  {
+    PlaneBuffer big(6 * block / sizeof(float));
+    first = big.data();
+    for (float& v : big) v = 7.0f;
+  }
+  EXPECT_EQ(plane_memory().kept, 6 * block);
+  PlaneBuffer small(4 * block / sizeof(float) - 5);
+  EXPECT_EQ(small.data(), first);
+  for (float v : small) ASSERT_EQ(v, 0.0f);
+  EXPECT_EQ(plane_memory().kept, 0u);
+  { PlaneBuffer released(3 * block / sizeof(float)); }
+  EXPECT_EQ(plane_memory().kept, 3 * block);
+  PlaneBuffer larger(5 * block / sizeof(float));
+  EXPECT_EQ(plane_memory().kept, 0u);
+  const PlaneMemory now = plane_memory();
+  EXPECT_EQ(now.live - base, 9 * block - 5 * sizeof(float));
+  EXPECT_EQ(now.high_water - base, now.live - base);
 }
 
 TEST(Image, FailedAllocationThrowsBadAlloc) {

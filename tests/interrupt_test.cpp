@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "image/png_io.hpp"
+#include "io/png_io.hpp"
 #include "test_support.hpp"
 
 namespace neonvale {

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "scene/channels.hpp"
+#include "core/channels.hpp"
 
 namespace neonvale {
 namespace {

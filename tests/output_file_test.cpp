@@ -1,4 +1,4 @@
-#include "image/output_file.hpp"
+#include "io/output_file.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "image/png_io.hpp"
+#include "io/png_io.hpp"
 #include "test_support.hpp"
 
 namespace neonvale {

@@ -1,4 +1,4 @@
-#include "image/png_io.hpp"
+#include "io/png_io.hpp"
 
 #include <gtest/gtest.h>
 #include <png.h>
@@ -435,7 +435,7 @@ TEST(SavePng, RefusesBadImagesBeforeTouchingTheFile) {
   const auto path = dir.path() / "out.png";
   EXPECT_EQ(save_failure(Image(0, 4, 3), path), "Invalid output image dimensions");
   Image short_storage(4, 4, 3);
-  short_storage.data.pop_back();
+  short_storage.data = PlaneBuffer(4 * 4 * 3 - 1);
   EXPECT_EQ(save_failure(short_storage, path), "Invalid output image dimensions");
   EXPECT_EQ(save_failure(Image(4, 4, 2), path), "Invalid output image dimensions");
   EXPECT_EQ(save_failure(Image(kMaxPngSide + 1, 1, 3), path), "Cannot allocate PNG output");

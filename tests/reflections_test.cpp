@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "passes/value_noise.hpp"
-#include "scene/channels.hpp"
+#include "filters/value_noise.hpp"
+#include "core/channels.hpp"
 
 namespace neonvale {
 namespace {

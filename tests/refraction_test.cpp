@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "scene/channels.hpp"
+#include "core/channels.hpp"
 
 namespace neonvale {
 namespace {

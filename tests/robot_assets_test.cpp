@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "image/png_io.hpp"
+#include "io/png_io.hpp"
 #include "test_support.hpp"
 
 namespace neonvale {

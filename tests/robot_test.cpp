@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "passes/box_blur.hpp"
-#include "scene/channels.hpp"
+#include "filters/box_blur.hpp"
+#include "core/channels.hpp"
 
 namespace neonvale {
 namespace {

@@ -1,52 +1,31 @@
 #include "scene/scene.hpp"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <stdexcept>
 #include <string>
 
-#include "image/png_io.hpp"
+#include "core/channels.hpp"
 #include "passes/robot.hpp"
-#include "scene/channels.hpp"
+#include "scene/stages.hpp"
 #include "test_support.hpp"
 
 namespace neonvale {
 namespace {
 
-// Runs the test body inside a folder of its own, as the program runs in the
-// user's working directory.
-class InFolder {
- public:
-  explicit InFolder(const std::filesystem::path& folder) : previous_(std::filesystem::current_path()) {
-    std::filesystem::current_path(folder);
-  }
-  ~InFolder() { std::filesystem::current_path(previous_); }
-
- private:
-  std::filesystem::path previous_;
-};
-
-Config small(int width, int height) {
-  Config c;
-  c.width = width;
-  c.height = height;
-  c.aa_scale = 1;
-  return c;
+RenderSettings small(int width, int height) {
+  RenderSettings s;
+  s.width = width;
+  s.height = height;
+  s.aa_scale = 1;
+  return s;
 }
 
-TEST(Scene, AssetFolderIsFixed) {
-  EXPECT_EQ((asset_folder() / "robo.png").string(), "./assets/01_neonvale/robo.png");
-}
-
-TEST(Scene, ReturnsThePictureAtTheRequestedSize) {
-  test::TempDir dir;
-  dir.install_assets();
-  InFolder here(dir.path());
+TEST(Scene, RunsTheStageTableAndReturnsThePictureAtTheRequestedSize) {
+  const SceneAssets& assets = test::shipped_assets();
   std::string stages;
   bool unused_plane_zero = false;
   bool coverage_only_on_figure = false;
-  const Image robo = load_png(dir.path() / "assets" / "01_neonvale" / "robo.png");
   RenderObserver observer;
   observer.stage_end = [&](const char* stage, const Image& image) {
     stages += std::string(stage) + " ";
@@ -55,7 +34,7 @@ TEST(Scene, ReturnsThePictureAtTheRequestedSize) {
       unused_plane_zero = true;
       for (std::size_t i = 0; i < image.plane_size(); ++i) unused_plane_zero &= image.plane(kUnused)[i] == 0.0f;
       // Robot coverage is written by the figure alone, inside its rectangle.
-      const FigureRect rect = figure_rect(image.width, image.height, robo.width, robo.height);
+      const FigureRect rect = figure_rect(image.width, image.height, assets.robo.width, assets.robo.height);
       coverage_only_on_figure = true;
       for (int y = 0; y < image.height; ++y)
         for (int x = 0; x < image.width; ++x) {
@@ -64,36 +43,48 @@ TEST(Scene, ReturnsThePictureAtTheRequestedSize) {
         }
     }
   };
-  const Image picture = render_scene(small(64, 80), &observer);
+  const Image picture = render_scene(small(64, 80), assets, &observer);
   EXPECT_EQ(picture.width, 64);
   EXPECT_EQ(picture.height, 80);
   EXPECT_EQ(picture.channels, 3);
   EXPECT_TRUE(unused_plane_zero);
   EXPECT_TRUE(coverage_only_on_figure);
+  std::string table;
+  for (const Stage& stage : render_stages()) table += std::string(stage.name) + " ";
+  EXPECT_EQ(stages, table);
   EXPECT_EQ(stages, "sky ground knot snapshot robot reflections droplets refraction colour glow tone_map downsample grade ");
 }
 
-TEST(Scene, MissingGraderStopsBeforeAnyPass) {
+TEST(Scene, AssetsLoadInOrderAndTheFirstFailureNamesItsFile) {
   test::TempDir dir;
   dir.install_assets();
-  std::filesystem::remove(dir.path() / "assets" / "01_neonvale" / "color_grader.png");
-  InFolder here(dir.path());
-  bool any_stage = false;
-  RenderObserver observer;
-  observer.stage_begin = [&](const char*) { any_stage = true; };
+  const auto folder = dir.path() / "assets" / "01_neonvale";
+  StepProgress progress;
+  const SceneAssets assets = load_scene_assets(folder, &progress);
+  EXPECT_EQ(progress.done(), 4);
+  EXPECT_EQ(progress.fraction(), 1.0);
+  EXPECT_EQ(assets.robo.channels, 4);
+  EXPECT_EQ(assets.robo_emissive.channels, 3);
+  EXPECT_EQ(assets.color_grader.height, assets.color_grader.width * assets.color_grader.width);
+
+  std::filesystem::remove(folder / "color_grader.png");
+  std::filesystem::remove(folder / "robo_emissive.png");
   try {
-    render_scene(small(64, 64), &observer);
-    ADD_FAILURE() << "rendered without a grader";
+    load_scene_assets(folder);
+    ADD_FAILURE() << "loaded without the emissive image";
   } catch (const std::runtime_error& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot open PNG: ./assets/01_neonvale/color_grader.png");
+    EXPECT_EQ(std::string(e.what()), "Cannot open PNG: " + (folder / "robo_emissive.png").string());
   }
-  EXPECT_FALSE(any_stage);
 }
 
-TEST(Scene, OversizedRenderIsRefusedBeforeAllocating) {
-  Config c = small(30000, 30000);
-  c.aa_scale = 2;
-  EXPECT_THROW(render_scene(c), std::length_error);
+TEST(Scene, OversizedRenderIsRefusedBeforeAnyStep) {
+  RenderSettings s = small(30000, 30000);
+  s.aa_scale = 2;
+  bool any_stage = false;
+  RenderObserver observer;
+  observer.stage_begin = [&](const char*, const StepProgress&) { any_stage = true; };
+  EXPECT_THROW(render_scene(s, test::shipped_assets(), &observer), std::length_error);
+  EXPECT_FALSE(any_stage);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "test_support.hpp"
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,6 +34,11 @@ void TempDir::install_assets() const {
 
 std::filesystem::path source_dir() { return NEONVALE_SOURCE_DIR; }
 
+const SceneAssets& shipped_assets() {
+  static const SceneAssets assets = load_scene_assets(source_dir() / "assets" / "01_neonvale");
+  return assets;
+}
+
 std::string read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;
@@ -64,6 +70,8 @@ RunResult run_in(const std::filesystem::path& folder, const std::string& command
   RunResult result;
   if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  rusage usage{};
+  if (::getrusage(RUSAGE_CHILDREN, &usage) == 0) result.max_rss_kib = usage.ru_maxrss;
   result.out = read_file(out_path);
   result.err = read_file(err_path);
   std::filesystem::remove(out_path);

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "scene/scene.hpp"
+
 namespace neonvale::test {
 
 // A fresh empty folder, removed with everything in it when the object dies.
@@ -27,12 +29,18 @@ struct RunResult {
   int signal = 0;           // the signal that ended it, if any
   std::string out;          // standard output
   std::string err;          // standard error
+  // The most memory any child of this process has held so far (this run's
+  // programs included), in KiB. Each test runs in a process of its own.
+  long max_rss_kib = 0;
 };
 
 // Runs `command` (a shell command line) in `folder`, capturing both streams.
 RunResult run_in(const std::filesystem::path& folder, const std::string& command);
 
 std::filesystem::path source_dir();
+
+// The shipped assets, loaded once from the source tree.
+const SceneAssets& shipped_assets();
 
 // Address-space limits cannot hold a sanitizer runtime, so tests that set
 // them skip in such a build.

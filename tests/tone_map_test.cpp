@@ -62,5 +62,15 @@ TEST(ToneMap, ExtraChannelsAreDroppedAndEmptyStaysEmpty) {
   EXPECT_TRUE(empty.data.empty());
 }
 
+// The renderer maps the colour image in place; it must give the bits of a
+// mapping into a new image.
+TEST(ToneMap, InPlaceGivesTheSameBits) {
+  Image colour(131, 77, 3);
+  for (std::size_t i = 0; i < colour.data.size(); ++i) colour.data[i] = float((i * 7919) % 1000) * 0.013f - 1.0f;
+  const Image mapped = tone_map(colour);
+  tone_map_in_place(colour);
+  EXPECT_TRUE(colour.data == mapped.data);
+}
+
 }  // namespace
 }  // namespace neonvale

@@ -2,7 +2,7 @@
 // The pieces of the asset generator: each writes its files into a folder.
 #include <filesystem>
 
-#include "image/image.hpp"
+#include "core/image.hpp"
 
 namespace neonvale::assets {
 

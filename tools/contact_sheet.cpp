@@ -22,8 +22,8 @@
 
 #include "app/catalogue.hpp"
 #include "app/options.hpp"
-#include "image/png_io.hpp"
-#include "scene/channels.hpp"
+#include "io/png_io.hpp"
+#include "core/channels.hpp"
 #include "scene/scene.hpp"
 
 namespace {
@@ -177,7 +177,7 @@ int main(int argc, char** argv) {
     Sheet sheet(argv[1], config.aa_scale);
     RenderObserver observer;
     observer.stage_end = [&](const char* stage, const Image& result) { sheet.stage_end(stage, result); };
-    render_scene(config, &observer);
+    render_scene(render_settings(config), load_scene_assets(asset_folder()), &observer);
   } catch (const std::exception& e) {
     std::printf("E: %s\n", e.what());
     return 1;

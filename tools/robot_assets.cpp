@@ -17,11 +17,9 @@
 //                     towards the viewer; coverage in alpha.
 // robo_material.png   16-bit RGBA: base colour; reflection strength in alpha.
 // robo_emissive.png   16-bit RGB: emitted light.
-#include <png.h>
 
 #include <algorithm>
 #include <cmath>
-#include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -30,6 +28,8 @@
 #include <vector>
 
 #include "assets.hpp"
+#include "core/parallel.hpp"
+#include "png16.hpp"
 
 namespace neonvale::assets {
 
@@ -367,8 +367,8 @@ std::vector<Pixel> render_figure() {
   const double step = 1.0 / kSubsamples;
   const double weight = 1.0 / (kSubsamples * kSubsamples);
   // Rows are independent, so the split between threads cannot change a value.
-#pragma omp parallel for schedule(dynamic, 8)
-  for (int py = 0; py < kHeight; ++py) {
+  parallel_for(kHeight, [&](int begin, int end) {
+  for (int py = begin; py < end; ++py) {
     for (int px = 0; px < kWidth; ++px) {
       Pixel sum;
       int covered = 0;
@@ -392,6 +392,7 @@ std::vector<Pixel> render_figure() {
       p.glow = inv * sum.glow;
     }
   }
+  });
   return pixels;
 }
 
@@ -442,51 +443,6 @@ void extend_outline(std::vector<Pixel>& pixels, int passes) {
     }
 }
 
-// libpng jumps out of its error callback; this function's locals are all
-// trivially destructible, the caller owns everything else.
-struct PngError {
-  std::jmp_buf jump;
-};
-
-void on_error(png_structp png, png_const_charp) {
-  std::longjmp(static_cast<PngError*>(png_get_error_ptr(png))->jump, 1);
-}
-
-bool write_rows(png_structp png, png_infop info, std::FILE* file, int channels, png_bytepp rows, PngError* err) {
-  if (setjmp(err->jump)) return false;
-  png_init_io(png, file);
-  png_set_IHDR(png, info, kWidth, kHeight, 16, channels == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_set_compression_level(png, 9);
-  png_write_info(png, info);
-  png_write_image(png, rows);
-  png_write_end(png, info);
-  return true;
-}
-
-// Writes a 16-bit PNG from interleaved values in 0..1 (rounded to nearest).
-void save_png16(const std::vector<double>& values, int channels, const std::filesystem::path& path) {
-  const std::size_t row_bytes = std::size_t(kWidth) * std::size_t(channels) * 2;
-  std::vector<png_byte> bytes(row_bytes * kHeight);
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    const auto v = static_cast<std::uint16_t>(std::lround(clamp01(values[i]) * 65535.0));
-    bytes[2 * i] = png_byte(v >> 8);  // PNG stores 16-bit samples big-endian
-    bytes[2 * i + 1] = png_byte(v & 0xff);
-  }
-  std::vector<png_bytep> rows(kHeight);
-  for (int y = 0; y < kHeight; ++y) rows[std::size_t(y)] = bytes.data() + std::size_t(y) * row_bytes;
-
-  const std::string name = path.string();
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(name.c_str(), "wb"), std::fclose);
-  if (!file) throw std::runtime_error("Cannot open output PNG: " + name);
-  PngError err{};
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &err, on_error, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  const bool ok = png && info && write_rows(png, info, file.get(), channels, rows.data(), &err);
-  png_destroy_write_struct(&png, info ? &info : nullptr);
-  if (!ok || std::fflush(file.get()) != 0) throw std::runtime_error("Cannot write output PNG: " + name);
-}
-
 }  // namespace
 
 void write_robot_assets(const std::filesystem::path& folder) {
@@ -509,9 +465,9 @@ void write_robot_assets(const std::filesystem::path& folder) {
     emissive[3 * i + 1] = p.glow.y;
     emissive[3 * i + 2] = p.glow.z;
   }
-  save_png16(robo, 4, folder / "robo.png");
-  save_png16(material, 4, folder / "robo_material.png");
-  save_png16(emissive, 3, folder / "robo_emissive.png");
+  save_png16(robo, kWidth, kHeight, 4, folder / "robo.png", 9);
+  save_png16(material, kWidth, kHeight, 4, folder / "robo_material.png", 9);
+  save_png16(emissive, kWidth, kHeight, 3, folder / "robo_emissive.png", 9);
 }
 
 }  // namespace neonvale::assets

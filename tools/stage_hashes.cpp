@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
     check_settings(config);
     RenderObserver observer;
     observer.stage_end = print_stage;
-    render_scene(config, &observer);
+    render_scene(render_settings(config), load_scene_assets(asset_folder()), &observer);
   } catch (const std::exception& e) {
     std::printf("E: %s\n", e.what());
     return 1;

@@ -7,7 +7,7 @@
 #include "app/catalogue.hpp"
 #include "app/options.hpp"
 #include "scene/scene.hpp"
-#include "util/parallel.hpp"
+#include "core/parallel.hpp"
 
 int main(int argc, char** argv) {
   using namespace neonvale;
@@ -16,14 +16,16 @@ int main(int argc, char** argv) {
     const Config config = parse_command_line(argc, argv);
     check_settings(config);
     const auto start = Clock::now();
+    const SceneAssets assets = load_scene_assets(asset_folder());
+    std::printf("%-12s %8.3f s\n", "assets", std::chrono::duration<double>(Clock::now() - start).count());
     auto last = start;
     RenderObserver observer;
-    observer.stage_begin = [&](const char*) { last = Clock::now(); };
+    observer.stage_begin = [&](const char*, const StepProgress&) { last = Clock::now(); };
     observer.stage_end = [&](const char* stage, const Image&) {
       const auto now = Clock::now();
       std::printf("%-12s %8.3f s\n", stage, std::chrono::duration<double>(now - last).count());
     };
-    render_scene(config, &observer);
+    render_scene(render_settings(config), assets, &observer);
     std::printf("%-12s %8.3f s (%d threads)\n", "total",
                 std::chrono::duration<double>(Clock::now() - start).count(), thread_count());
   } catch (const std::exception& e) {

@@ -27,4 +27,13 @@ std::string output_name(const Config& config) {
   return output_name(config.render_id, render_catalogue.at(std::size_t(config.render_id - 1)).file_key);
 }
 
+RenderSettings render_settings(const Config& config) {
+  RenderSettings settings;
+  settings.width = config.width;
+  settings.height = config.height;
+  settings.aa_scale = config.aa_scale;
+  settings.seed = static_cast<std::uint32_t>(config.seed);
+  return settings;
+}
+
 }  // namespace neonvale

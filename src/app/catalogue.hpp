@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/options.hpp"
+#include "scene/scene.hpp"
 
 namespace neonvale {
 
@@ -21,5 +22,8 @@ void check_settings(const Config& config);
 std::string output_name(int render_id, const std::string& file_key);
 // The name for the catalogue entry of config.render_id, which must be valid.
 std::string output_name(const Config& config);
+// What the renderer needs of the settings; the seed keeps its bits (a
+// negative seed becomes the unsigned number with the same two's complement).
+RenderSettings render_settings(const Config& config);
 
 }  // namespace neonvale

@@ -8,9 +8,10 @@
 #include "app/options.hpp"
 #include "app/progress.hpp"
 #include "app/signals.hpp"
-#include "image/png_io.hpp"
+#include "core/system_memory.hpp"
+#include "io/png_io.hpp"
+#include "scene/render_limits.hpp"
 #include "scene/scene.hpp"
-#include "util/render_limits.hpp"
 
 int main(int argc, char** argv) {
   using namespace neonvale;
@@ -19,12 +20,18 @@ int main(int argc, char** argv) {
   if (!parse_or_print_usage(argc, argv, config)) return 1;
   try {
     check_settings(config);
-    // A picture the PNG writer would refuse is refused before the render.
-    check_output_size(config);
+    // What cannot be saved or cannot fit is refused before anything is loaded.
+    check_output_size(config.width, config.height);
+    const RenderSettings settings = render_settings(config);
+    check_render_size(settings);
+    check_memory(settings, available_memory_bytes());
     const std::filesystem::path output = output_name(config);
+
     ProgressDisplay progress;  // on standard error, only when it is a terminal
-    progress.step("loading assets");
-    Image picture = render_scene(config, progress.observer());
+    StepProgress loading;
+    progress.step("loading assets", &loading);
+    const SceneAssets assets = load_scene_assets(asset_folder(), &loading);
+    Image picture = render_scene(settings, assets, progress.observer());
     progress.step("saving");
     save_png(picture, output);
     progress.finish(output);

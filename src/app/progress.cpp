@@ -1,16 +1,14 @@
 #include "app/progress.hpp"
 
-#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 
-#include "image/output_file.hpp"
-#include "util/parallel.hpp"
+#include "app/signals.hpp"
+#include "scene/stages.hpp"
 
 namespace neonvale {
 
@@ -46,58 +44,6 @@ bool in_foreground() {
   return group < 0 || group == ::getpgrp();
 }
 
-// Interrupting signals end the progress line before the process goes, so the
-// shell's prompt starts on a line of its own. The handler writes one byte and
-// then hands the signal on to whatever was installed before, as if this
-// handler had never been there.
-constexpr int kSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
-constexpr int kSignalCount = sizeof kSignals / sizeof kSignals[0];
-struct sigaction previous_actions[kSignalCount];
-bool installed[kSignalCount];
-std::atomic<bool> line_open{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "read from a signal handler");
-
-void on_interrupt(int signal_number) {
-  const int saved_errno = errno;
-  // The pending output goes first, so a paused terminal that blocks the write
-  // below cannot keep a temporary file behind.
-  remove_pending_output();
-  if (line_open.exchange(false)) {
-    const ssize_t ignored = ::write(STDERR_FILENO, "\n", 1);
-    (void)ignored;
-  }
-  for (int i = 0; i < kSignalCount; ++i) {
-    if (kSignals[i] == signal_number) {
-      ::sigaction(signal_number, &previous_actions[i], nullptr);
-      break;
-    }
-  }
-  // The signal is blocked while this handler runs; it reaches the restored
-  // action the moment the handler returns.
-  ::raise(signal_number);
-  errno = saved_errno;
-}
-
-void install_interrupt_handlers() {
-  for (int i = 0; i < kSignalCount; ++i) {
-    struct sigaction previous {};
-    if (::sigaction(kSignals[i], nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) continue;
-    previous_actions[i] = previous;
-    struct sigaction action {};
-    action.sa_handler = on_interrupt;
-    sigemptyset(&action.sa_mask);
-    for (int other : kSignals) sigaddset(&action.sa_mask, other);
-    installed[i] = ::sigaction(kSignals[i], &action, nullptr) == 0;
-  }
-}
-
-void restore_interrupt_handlers() {
-  for (int i = 0; i < kSignalCount; ++i) {
-    if (installed[i]) ::sigaction(kSignals[i], &previous_actions[i], nullptr);
-    installed[i] = false;
-  }
-}
-
 std::string display_name(const std::string& step) {
   std::string name = step;
   std::replace(name.begin(), name.end(), '_', ' ');
@@ -107,9 +53,12 @@ std::string display_name(const std::string& step) {
 }  // namespace
 
 const std::vector<std::string>& progress_steps() {
-  static const std::vector<std::string> steps = {
-      "loading assets", "sky",    "ground", "knot",     "snapshot",   "robot", "reflections", "droplets",
-      "refraction",     "colour", "glow",   "tone_map", "downsample", "grade", "saving"};
+  static const std::vector<std::string> steps = [] {
+    std::vector<std::string> names = {"loading assets"};
+    for (const Stage& stage : render_stages()) names.emplace_back(stage.name);
+    names.emplace_back("saving");
+    return names;
+  }();
   return steps;
 }
 
@@ -171,9 +120,15 @@ bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 ProgressDisplay::ProgressDisplay(bool enabled) : enabled_(enabled), start_(std::chrono::steady_clock::now()) {
   if (!enabled_) return;
-  observer_.stage_begin = [this](const char* stage) { step(stage); };
-  install_interrupt_handlers();
-  line_open = true;
+  observer_.stage_begin = [this](const char* stage, const StepProgress& progress) { step(stage, &progress); };
+  // The step's counter dies with the step; until the next one begins, the
+  // line shows the step as it ended.
+  observer_.stage_end = [this](const char*, const Image&) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (progress_) ended_fraction_ = progress_->fraction();
+    progress_ = nullptr;
+  };
+  set_progress_line_open(true);
   thread_ = std::thread([this] { run(); });
 }
 
@@ -185,30 +140,26 @@ ProgressDisplay::~ProgressDisplay() {
     std::lock_guard<std::mutex> lock(mutex_);
     line = progress_line(view(), terminal_columns());
   }
-  if (line_open.exchange(false) && in_foreground()) write_stderr(kClearLine + line + "\n");
-  restore_interrupt_handlers();
+  if (set_progress_line_open(false) && in_foreground()) write_stderr(kClearLine + line + "\n");
 }
 
-void ProgressDisplay::step(const char* name) {
+void ProgressDisplay::step(const char* name, const StepProgress* progress) {
   if (!enabled_) return;
-  const LoopProgress& loops = loop_progress();
   std::lock_guard<std::mutex> lock(mutex_);
   step_ = name;
   const auto& steps = progress_steps();
   const auto found = std::find(steps.begin(), steps.end(), step_);
   step_number_ = found == steps.end() ? 0 : int(found - steps.begin()) + 1;
-  baseline_done_ = loops.done.load(std::memory_order_relaxed);
-  baseline_total_ = loops.total.load(std::memory_order_relaxed);
-  loop_seen_ = false;
+  progress_ = progress;
+  ended_fraction_ = -1;
 }
 
 void ProgressDisplay::finish(const std::filesystem::path& output) {
   if (!enabled_ || !thread_.joinable()) return;
   stop();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  if (line_open.exchange(false) && in_foreground())
+  if (set_progress_line_open(false) && in_foreground())
     write_stderr(kClearLine + finished_line(output, seconds) + "\n");
-  restore_interrupt_handlers();
 }
 
 void ProgressDisplay::stop() {
@@ -226,23 +177,14 @@ ProgressView ProgressDisplay::view() {
   v.step_number = step_number_;
   v.step_count = int(progress_steps().size());
   v.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  const LoopProgress& loops = loop_progress();
-  const long long total = loops.total.load(std::memory_order_relaxed);
-  const long long done = loops.done.load(std::memory_order_relaxed);
-  if (done != baseline_done_ || total != baseline_total_) loop_seen_ = true;
-  // The two counters are read apart, so a new loop may pair its total with
-  // the last loop's count for a moment: clamp.
-  if (loop_seen_ && total > 0) v.fraction = std::clamp(double(done) / double(total), 0.0, 1.0);
+  v.fraction = progress_ ? progress_->fraction() : ended_fraction_;
   return v;
 }
 
 void ProgressDisplay::run() {
   // Interrupting signals go to the render threads, never in the middle of a
   // redraw here.
-  sigset_t block;
-  sigemptyset(&block);
-  for (int s : kSignals) sigaddset(&block, s);
-  pthread_sigmask(SIG_BLOCK, &block, nullptr);
+  block_interrupts_in_this_thread();
 
   std::unique_lock<std::mutex> lock(mutex_);
   while (!stopping_) {

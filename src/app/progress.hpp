@@ -1,7 +1,8 @@
 #pragma once
 // A one-line progress display on standard error for a person at a terminal:
-// the step running now, a bar for the parallel loop under way, the elapsed
-// time, and at the end the output path and the total time.
+// the step running now, a bar for how far that step has come (as the step
+// itself counts it), the elapsed time, and at the end the output path and the
+// total time.
 //
 // It is drawn from a thread of its own that wakes about four times a second
 // and only reads: the render threads never write to the terminal, and the
@@ -16,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/step_progress.hpp"
 #include "scene/scene.hpp"
 
 namespace neonvale {
@@ -25,11 +27,11 @@ struct ProgressView {
   std::string step;      // the step running now, as the driver names it
   int step_number = 0;   // 1-based position among progress_steps(); 0 if not listed
   int step_count = 0;
-  double fraction = -1;  // done share of the current loop, 0..1; negative: no loop yet in this step
+  double fraction = -1;  // done share of the current step, 0..1; negative: not counted (yet)
   double seconds = 0;    // since the display started
 };
 
-// The steps of a run in order: "loading assets", the driver's stages, "saving".
+// The steps of a run in order: "loading assets", the stage table's steps, "saving".
 const std::vector<std::string>& progress_steps();
 
 // "0.4 s", "12.3 s" below a minute, then "2:05" and "1:02:05".
@@ -54,8 +56,9 @@ class ProgressDisplay {
   ProgressDisplay(const ProgressDisplay&) = delete;
   ProgressDisplay& operator=(const ProgressDisplay&) = delete;
 
-  // Starts a step of main's own ("loading assets", "saving").
-  void step(const char* name);
+  // Starts a step; `progress`, when given, counts its work and must outlive
+  // the step (until the next step() or finish()).
+  void step(const char* name, const StepProgress* progress = nullptr);
   // The hooks that report the driver's stages; null when disabled.
   const RenderObserver* observer() const { return enabled_ ? &observer_ : nullptr; }
   // Replaces the progress line by the final one with the path and total time.
@@ -75,11 +78,8 @@ class ProgressDisplay {
   bool stopping_ = false;
   std::string step_;
   int step_number_ = 0;
-  // The loop counters as they stood when the step began: the bar shows only
-  // once a loop of this step has moved them.
-  long long baseline_done_ = 0;
-  long long baseline_total_ = 0;
-  bool loop_seen_ = false;
+  const StepProgress* progress_ = nullptr;
+  double ended_fraction_ = -1;  // how far the last step came, shown until the next begins
 
   std::thread thread_;
 };

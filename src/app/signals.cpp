@@ -1,26 +1,49 @@
 #include "app/signals.hpp"
 
+#include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
-#include "image/output_file.hpp"
+#include <atomic>
+
+#include "io/output_file.hpp"
 
 namespace neonvale {
 
 namespace {
 
-// Nothing is printed: writing from a handler could block on a full pipe and
-// hang the exit, and the signal in the exit status already says what happened.
+constexpr int kInterrupts[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+
+std::atomic<bool> line_open{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "read from a signal handler");
+
+// Nothing but a line end is written: writing more from a handler could block
+// on a full pipe and hang the exit, and the signal in the exit status already
+// says what happened.
 void on_interrupt(int signal_number) {
+  // The pending output goes first, so a paused terminal that blocks the write
+  // below cannot keep a temporary file behind.
   remove_pending_output();
+  if (line_open.exchange(false)) {
+    const ssize_t ignored = ::write(STDERR_FILENO, "\n", 1);
+    (void)ignored;
+  }
   // SA_RESETHAND restored the default action; the signal is blocked while
   // this handler runs, so it takes effect the moment the handler returns.
   ::raise(signal_number);
 }
 
+sigset_t interrupt_set() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int s : kInterrupts) sigaddset(&set, s);
+  return set;
+}
+
 }  // namespace
 
 void install_signal_handlers() {
-  for (int signal_number : {SIGHUP, SIGINT, SIGQUIT, SIGTERM}) {
+  for (int signal_number : kInterrupts) {
     struct sigaction previous {};
     if (::sigaction(signal_number, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) continue;
     struct sigaction action {};
@@ -28,14 +51,20 @@ void install_signal_handlers() {
     action.sa_flags = SA_RESETHAND;
     // One handler at a time: a second interrupting signal waits until the
     // first has removed the temporary and ended the process.
-    sigemptyset(&action.sa_mask);
-    for (int other : {SIGHUP, SIGINT, SIGQUIT, SIGTERM}) sigaddset(&action.sa_mask, other);
+    action.sa_mask = interrupt_set();
     ::sigaction(signal_number, &action, nullptr);
   }
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   ::sigaction(SIGXFSZ, &ignore, nullptr);
+}
+
+bool set_progress_line_open(bool open) { return line_open.exchange(open); }
+
+void block_interrupts_in_this_thread() {
+  const sigset_t set = interrupt_set();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
 }  // namespace neonvale

@@ -4,14 +4,24 @@
 namespace neonvale {
 
 // Installs handlers for SIGHUP, SIGINT, SIGQUIT and SIGTERM that remove the
-// temporary file of a save in progress and then end the process by the same
-// signal with its default action, so the parent sees the signal (a shell
-// reports 128 + n) and no partial picture is left. A signal that was ignored
-// when the program started (nohup, a background job) stays ignored.
+// temporary file of a save in progress, end an open progress line, and then
+// end the process by the same signal with its default action, so the parent
+// sees the signal (a shell reports 128 + n) and no partial picture is left. A
+// signal that was ignored when the program started (nohup, a background job)
+// stays ignored.
 //
 // SIGXFSZ is ignored: a write past the file-size limit then fails like a
 // full disk and is reported as an ordinary error, instead of killing the
 // process with the temporary file still in place.
 void install_signal_handlers();
+
+// Tells the handlers whether a progress line is open on standard error (so an
+// interrupt ends it, and the shell's prompt starts on a line of its own).
+// Returns whether one was open before.
+bool set_progress_line_open(bool open);
+
+// Blocks the interrupting signals in the calling thread, for threads that
+// must not be interrupted half-way through writing (the progress display).
+void block_interrupts_in_this_thread();
 
 }  // namespace neonvale

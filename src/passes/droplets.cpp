@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstddef>
 
-#include "scene/channels.hpp"
-#include "util/parallel.hpp"
+#include "core/channels.hpp"
+#include "core/parallel.hpp"
 
 namespace neonvale {
 
@@ -157,7 +157,8 @@ void paint_drop_rows(Image& scene, const RainDrop& drop, int row_begin, int row_
   }
 }
 
-void paint_droplets(Image& scene, int /*aa_scale*/, std::uint32_t seed) {
+void paint_droplets(Image& scene, int /*aa_scale*/, std::uint32_t seed, StepProgress* progress) {
+  if (progress) progress->set_total(scene.height);
   // The AA scale does not enter: every size follows the buffer's own size.
   Random rng(seed);
   // All streaks are drawn before any is painted, and the drops only after, so
@@ -166,9 +167,10 @@ void paint_droplets(Image& scene, int /*aa_scale*/, std::uint32_t seed) {
   const std::vector<RainDrop> drops = make_drops(rng, kDropCount, scene.width, scene.height);
   // Each band of rows sees every streak, then every drop, in their order, so
   // every pixel receives the same sequence of writes as in one serial sweep.
-  parallel_for(scene.height, [&](int begin, int end) {
+  parallel_rows(scene.height, scene.width, [&](int begin, int end) {
     for (const RainStreak& s : streaks) paint_streak_rows(scene, s, begin, end);
     for (const RainDrop& d : drops) paint_drop_rows(scene, d, begin, end);
+    advance(progress, end - begin);
   });
 }
 

@@ -4,8 +4,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "image/image.hpp"
-#include "scene/random.hpp"
+#include "core/image.hpp"
+#include "core/step_progress.hpp"
+#include "core/random.hpp"
 
 namespace neonvale {
 
@@ -26,6 +27,6 @@ void paint_drop(Image& scene, const RainDrop& drop);
 // The same, restricted to the rows [row_begin, row_end).
 void paint_streak_rows(Image& scene, const RainStreak& streak, int row_begin, int row_end);
 void paint_drop_rows(Image& scene, const RainDrop& drop, int row_begin, int row_end);
-void paint_droplets(Image& scene, int aa_scale, std::uint32_t seed);
+void paint_droplets(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* progress = nullptr);
 
 }  // namespace neonvale

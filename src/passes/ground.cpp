@@ -4,11 +4,11 @@
 #include <cmath>
 #include <vector>
 
-#include "passes/value_noise.hpp"
-#include "scene/channels.hpp"
-#include "image/sampling.hpp"
-#include "scene/random.hpp"
-#include "util/parallel.hpp"
+#include "filters/value_noise.hpp"
+#include "core/channels.hpp"
+#include "core/sampling.hpp"
+#include "core/random.hpp"
+#include "core/parallel.hpp"
 
 namespace neonvale {
 
@@ -78,12 +78,16 @@ GroundSample ground_shade(float w, float h, float u, float v, float e, float p, 
   return s;
 }
 
-void paint_ground(Image& scene, int aa_scale, std::uint32_t seed) {
+void paint_ground(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* progress) {
+  // Two noise images, then the shading of the rows below the horizon.
+  if (progress) progress->set_total(3LL * scene.height);
   Random rng(seed);
   const std::uint32_t puddle_seed = rng.draw_seed();
   const Image puddle = value_noise(scene.width, scene.height, puddle_seed, 0.18f);
+  advance(progress, scene.height);
   const std::uint32_t warp_seed = rng.draw_seed();
   const Image warp = value_noise(scene.width, scene.height, warp_seed, 1.0f);
+  advance(progress, scene.height);
 
   const int width = scene.width;
   const int height = scene.height;
@@ -109,7 +113,8 @@ void paint_ground(Image& scene, int aa_scale, std::uint32_t seed) {
   const std::vector<float*> planes = scene.channel_pointers();
   const float wf = float(width);
   const float hf = float(height);
-  parallel_for(height - first, [&](int begin, int end) {
+  advance(progress, first);
+  parallel_rows(height - first, width, [&](int begin, int end) {
     for (int y = first + begin; y < first + end; ++y) {
       const float v = float(y) / v_scale;
       const SampleTap row = sample_tap(v * float(height - 1), height, false);
@@ -138,6 +143,7 @@ void paint_ground(Image& scene, int aa_scale, std::uint32_t seed) {
         }
       }
     }
+    advance(progress, end - begin);
   });
 }
 

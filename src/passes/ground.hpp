@@ -2,7 +2,8 @@
 // Pass B: the wet perspective ground with its magenta grid.
 #include <cstdint>
 
-#include "image/image.hpp"
+#include "core/image.hpp"
+#include "core/step_progress.hpp"
 
 namespace neonvale {
 
@@ -19,6 +20,6 @@ GroundSample ground_sample(const Image& scene, float u, float v, const Image& wa
 // ground_sample after its two noise lookups: e is the warp noise minus 0.5,
 // p the puddle noise, w and h the scene's size.
 GroundSample ground_shade(float w, float h, float u, float v, float e, float p, float grain, int aa_scale);
-void paint_ground(Image& scene, int aa_scale, std::uint32_t seed);
+void paint_ground(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* progress = nullptr);
 
 }  // namespace neonvale

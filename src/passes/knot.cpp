@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstddef>
 
-#include "scene/channels.hpp"
-#include "util/parallel.hpp"
+#include "core/channels.hpp"
+#include "core/parallel.hpp"
 
 namespace neonvale {
 
@@ -97,15 +97,17 @@ void paint_bead(Image& scene, const KnotBead& bead, float r) {
   paint_bead_planes(planes.data(), scene.width, scene.height, bead, r, 0, scene.height);
 }
 
-void paint_knot(Image& scene) {
+void paint_knot(Image& scene, StepProgress* progress) {
+  if (progress) progress->set_total(scene.height);
   const float r = knot_radius(scene.height);
   const std::vector<KnotBead> beads = knot_beads(2400, scene);
   const std::vector<float*> planes = scene.channel_pointers();
   // Each band of rows sees every bead in chain order, so every pixel meets
   // the same sequence of depth tests as in one serial sweep.
-  parallel_for(scene.height, [&](int begin, int end) {
+  parallel_rows(scene.height, scene.width, [&](int begin, int end) {
     for (const KnotBead& bead : beads)
       paint_bead_planes(planes.data(), scene.width, scene.height, bead, r, begin, end);
+    advance(progress, end - begin);
   });
 }
 

@@ -3,7 +3,8 @@
 // and written with a depth test.
 #include <vector>
 
-#include "image/image.hpp"
+#include "core/image.hpp"
+#include "core/step_progress.hpp"
 
 namespace neonvale {
 
@@ -18,6 +19,6 @@ struct KnotBead {
 float knot_radius(int height);
 std::vector<KnotBead> knot_beads(int count, const Image& scene);
 void paint_bead(Image& scene, const KnotBead& bead, float r);
-void paint_knot(Image& scene);
+void paint_knot(Image& scene, StepProgress* progress = nullptr);
 
 }  // namespace neonvale

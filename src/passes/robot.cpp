@@ -5,10 +5,9 @@
 #include <cstddef>
 #include <vector>
 
-#include "passes/box_blur.hpp"
-#include "scene/channels.hpp"
-#include "util/parallel.hpp"
-#include "util/planes.hpp"
+#include "filters/box_blur.hpp"
+#include "core/channels.hpp"
+#include "core/parallel.hpp"
 
 namespace neonvale {
 
@@ -80,7 +79,7 @@ FigureRect figure_rect(int scene_width, int scene_height, int robo_width, int ro
 }
 
 void composite_robot(Image& scene, const Image& robo, const Image& robo_material, const Image& robo_emissive,
-                     int aa_scale) {
+                     int aa_scale, StepProgress* progress) {
   const int width = scene.width;
   const int height = scene.height;
   const FigureRect rect = figure_rect(width, height, robo.width, robo.height);
@@ -92,14 +91,17 @@ void composite_robot(Image& scene, const Image& robo, const Image& robo_material
   const int rows = fig_h < height - y0 ? fig_h : height - y0;
   const int cols = fig_w < width - x0 ? fig_w : width - x0;
   if (rows <= 0 || cols <= 0) return;
+  // The environment's copy and blur weigh about as much as a third of the figure.
+  if (progress) progress->set_total(3LL * rows / 2);
 
   // The figure mirrors the scene as it stands before any of its own pixels.
   Image environment(width, height, 3);
-  copy_planes(environment, scene, {kRed, kGreen, kBlue});
+  environment.copy_channels(scene);
   box_blur_in_place(environment, 2 * aa_scale);
+  advance(progress, rows / 2);
 
   const std::vector<float*> planes = scene.channel_pointers();
-  parallel_for(rows, [&](int begin, int end) {
+  parallel_rows(rows, cols, [&](int begin, int end) {
     for (int i = begin; i < end; ++i) {
       const float v = figure_coordinate(i, fig_h);
       const std::size_t row = std::size_t(y0 + i) * std::size_t(width) + std::size_t(x0);
@@ -118,6 +120,7 @@ void composite_robot(Image& scene, const Image& robo, const Image& robo_material
         planes[kEmission][p] = s.emission;
       }
     }
+    advance(progress, end - begin);
   });
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The robot figure: three asset images shaded as a glossy body that mirrors a
 // blurred copy of the scene, alpha-blended with a depth test.
-#include "image/image.hpp"
+#include "core/image.hpp"
+#include "core/step_progress.hpp"
 
 namespace neonvale {
 
@@ -26,6 +27,6 @@ FigureRect figure_rect(int scene_width, int scene_height, int robo_width, int ro
 RobotSample robot_sample(const Image& environment, const Image& robo, const Image& robo_material,
                          const Image& robo_emissive, float u, float v);
 void composite_robot(Image& scene, const Image& robo, const Image& robo_material, const Image& robo_emissive,
-                     int aa_scale);
+                     int aa_scale, StepProgress* progress = nullptr);
 
 }  // namespace neonvale

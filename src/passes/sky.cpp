@@ -4,11 +4,11 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "passes/box_blur.hpp"
-#include "scene/channels.hpp"
-#include "image/sampling.hpp"
-#include "scene/random.hpp"
-#include "util/parallel.hpp"
+#include "filters/box_blur.hpp"
+#include "core/channels.hpp"
+#include "core/sampling.hpp"
+#include "core/random.hpp"
+#include "core/parallel.hpp"
 
 namespace neonvale {
 
@@ -32,7 +32,7 @@ float sun_stripe(float v) {
   return std::pow(clampf(2.0f * k * k, 0.0f, 1.0f), 2.7f);
 }
 
-Image cloud_cover(int width, int height, int aa_scale, std::uint32_t seed) {
+Image cloud_cover(int width, int height, int aa_scale, std::uint32_t seed, StepProgress* progress) {
   Image out(width, height, 1);
   Random rng(seed);
   float* values = out.plane(0);
@@ -55,18 +55,20 @@ Image cloud_cover(int width, int height, int aa_scale, std::uint32_t seed) {
     for (int k = 0; k < width; ++k) columns[std::size_t(k)] = sample_tap((float(k) / wden) * sw, grid.width, true);
     const float* g = grid.plane(0);
     const float a = amplitude;
-    parallel_for(height, [&](int begin, int end) {
+    parallel_rows(height, width, [&](int begin, int end) {
       for (int j = begin; j < end; ++j) {
         const SampleTap row = sample_tap(sh * (float(j) / hden), grid.height, true);
         float* o = values + std::size_t(j) * stride;
         for (int k = 0; k < width; ++k) o[k] += sample_taps(g, grid.width, columns[std::size_t(k)], row) * a;
       }
+      advance(progress, end - begin);
     });
     total = total + amplitude;
     amplitude = amplitude * 0.55f;
   }
-  parallel_for(height, [&](int begin, int end) {
+  parallel_rows(height, width, [&](int begin, int end) {
     for (std::size_t i = std::size_t(begin) * stride; i < std::size_t(end) * stride; ++i) values[i] = values[i] / total;
+    advance(progress, end - begin);
   });
 
   // The blur grows with the buffer so the cloud edges look the same at every
@@ -84,7 +86,7 @@ Image cloud_cover(int width, int height, int aa_scale, std::uint32_t seed) {
     std::vector<float> sway(stride);  // the vertical sway depends on the column only
     for (int x = 0; x < width; ++x) sway[std::size_t(x)] = std::sin((float(x) / wden) * 18.0f) * sway_y;
     float* warped_values = warped.plane(0);
-    parallel_for(height, [&](int begin, int end) {
+    parallel_rows(height, width, [&](int begin, int end) {
       for (int y = begin; y < end; ++y) {
         const float phase = (float(y) / hden) * 23.0f;
         const float fy = float(y);
@@ -96,17 +98,21 @@ Image cloud_cover(int width, int height, int aa_scale, std::uint32_t seed) {
           dst[x] = sample_plane(values, width, height, sx, sy, true);
         }
       }
+      advance(progress, end - begin);
     });
   }
 
-  box_blur_in_place(warped, radius, std::move(out));
+  out = Image();  // the blur's sums take its storage
+  box_blur_in_place(warped, radius);
+  advance(progress, height);
   out = std::move(warped);
 
   // Thin noise is clear sky.
   values = out.plane(0);
-  parallel_for(height, [&](int begin, int end) {
+  parallel_rows(height, width, [&](int begin, int end) {
     for (std::size_t i = std::size_t(begin) * stride; i < std::size_t(end) * stride; ++i)
       values[i] = shape_cloud(values[i]);
+    advance(progress, end - begin);
   });
   return out;
 }
@@ -169,11 +175,14 @@ SkySample sky_sample(const Image& scene, float u, float v, float c, int aa_scale
   return sky_shade(sky_row(v), sky_column(u, w, h), u, v, c, h, aa_scale);
 }
 
-void paint_sky(Image& scene, int aa_scale, std::uint32_t seed) {
+void paint_sky(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* progress) {
   if (scene.channels <= kEmission) throw std::invalid_argument("sky needs a scene buffer with an emission plane");
   const int w = scene.width;
   const int h = scene.height;
-  const Image cloud = cloud_cover(w, h, aa_scale, seed);
+  // A shaded row costs about as much as four rows of the cloud cover's passes.
+  constexpr int kShadeWeight = 4;
+  if (progress) progress->set_total((long long)h * (kCloudRowPasses + kShadeWeight));
+  const Image cloud = cloud_cover(w, h, aa_scale, seed, progress);
   const std::vector<float*> planes = scene.channel_pointers();
 
   const float wden = float(w) - 1.0f;
@@ -183,7 +192,7 @@ void paint_sky(Image& scene, int aa_scale, std::uint32_t seed) {
   std::vector<SkyColumn> columns(static_cast<std::size_t>(w));
   for (int x = 0; x < w; ++x) columns[std::size_t(x)] = sky_column(float(x) / wden, wf, hf);
 
-  parallel_for(h, [&](int begin, int end) {
+  parallel_rows(h, w, [&](int begin, int end) {
     for (int y = begin; y < end; ++y) {
       const float v = float(y) / hden;
       const SkyRow row = sky_row(v);
@@ -204,6 +213,7 @@ void paint_sky(Image& scene, int aa_scale, std::uint32_t seed) {
         emission[x] = s.emission;
       }
     }
+    advance(progress, (long long)(end - begin) * kShadeWeight);
   });
 }
 

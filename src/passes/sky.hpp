@@ -2,7 +2,8 @@
 // Pass A: night sky, striped sun and warped clouds. Writes planes 0..4.
 #include <cstdint>
 
-#include "image/image.hpp"
+#include "core/image.hpp"
+#include "core/step_progress.hpp"
 
 namespace neonvale {
 
@@ -13,10 +14,12 @@ struct SkySample {
 };
 
 // One-channel cloud cover of width x height, values in [0, 0.88^1.2].
-Image cloud_cover(int width, int height, int aa_scale, std::uint32_t seed);
+// Counts kCloudRowPasses units of `progress` per row.
+Image cloud_cover(int width, int height, int aa_scale, std::uint32_t seed, StepProgress* progress = nullptr);
+constexpr int kCloudRowPasses = 9;
 // The five values of one sky pixel; only the scene's size is read.
 SkySample sky_sample(const Image& scene, float u, float v, float cloud, int aa_scale);
-void paint_sky(Image& scene, int aa_scale, std::uint32_t seed);
+void paint_sky(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* progress = nullptr);
 
 // sky_sample split by what each term depends on, so the pass computes the
 // row and column terms once; sky_sample is built from the same pieces.

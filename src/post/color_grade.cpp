@@ -1,6 +1,6 @@
 #include "post/color_grade.hpp"
 
-#include "util/parallel.hpp"
+#include "core/parallel.hpp"
 
 #include <algorithm>
 #include <cstddef>
@@ -50,7 +50,7 @@ std::array<float, 3> sample_color_grader(float r, float g, float b, const Image&
   return out;
 }
 
-Image apply_color_grader(const Image& image, const Image& grader) {
+Image apply_color_grader(const Image& image, const Image& grader, StepProgress* progress) {
   // An empty grader would leave the lookup nothing to read, so it is refused
   // with the malformed-cube message as well.
   if (grader.width <= 0 || (long long)grader.width * grader.width != (long long)grader.height)
@@ -63,13 +63,15 @@ Image apply_color_grader(const Image& image, const Image& grader) {
   float* const g = out.plane(1);
   float* const b = out.plane(2);
   const std::size_t stride = std::size_t(out.width);
-  parallel_for(out.height, [&](int begin, int end) {
+  if (progress) progress->set_total(out.height);
+  parallel_rows(out.height, out.width, [&](int begin, int end) {
     for (std::size_t i = std::size_t(begin) * stride; i < std::size_t(end) * stride; ++i) {
       const std::array<float, 3> c = sample_color_grader(r[i], g[i], b[i], grader);
       r[i] = c[0];
       g[i] = c[1];
       b[i] = c[2];
     }
+    advance(progress, end - begin);
   });
   return out;
 }

@@ -3,11 +3,12 @@
 // s red slices stacked top to bottom (row = green, column = blue).
 #include <array>
 
-#include "image/image.hpp"
+#include "core/image.hpp"
+#include "core/step_progress.hpp"
 
 namespace neonvale {
 
 std::array<float, 3> sample_color_grader(float r, float g, float b, const Image& grader);
-Image apply_color_grader(const Image& image, const Image& grader);
+Image apply_color_grader(const Image& image, const Image& grader, StepProgress* progress = nullptr);
 
 }  // namespace neonvale

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "util/parallel.hpp"
+#include "core/parallel.hpp"
 
 namespace neonvale {
 
@@ -14,7 +14,7 @@ Image halve(const Image& in) {
   const int h = in.height / 2;
   Image out(w, h, in.channels);
   const std::size_t in_stride = std::size_t(in.width);
-  parallel_for(in.channels * h, [&](int begin, int end) {
+  parallel_rows(in.channels * h, w, [&](int begin, int end) {
     for (int job = begin; job < end; ++job) {
       const int c = job / h;
       const int y = job % h;

@@ -1,6 +1,6 @@
 #pragma once
 // Antialias reduction by repeated 2 x 2 averaging.
-#include "image/image.hpp"
+#include "core/image.hpp"
 
 namespace neonvale {
 

@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "passes/box_blur.hpp"
-#include "scene/channels.hpp"
-#include "util/parallel.hpp"
-#include "util/planes.hpp"
+#include "filters/box_blur.hpp"
+#include "core/channels.hpp"
+#include "core/parallel.hpp"
 
 namespace neonvale {
 
@@ -20,7 +19,7 @@ void weight_channels(Image& target, const Image& weights) {
 
 void weight_plane(float* target, const float* weights, const Image& size) {
   const std::size_t stride = std::size_t(size.width);
-  parallel_for(size.height, [&](int begin, int end) {
+  parallel_rows(size.height, size.width, [&](int begin, int end) {
     for (std::size_t j = std::size_t(begin) * stride; j < std::size_t(end) * stride; ++j) {
       // The upper clamp comes first, as in Image::sample.
       float w = weights[j] < 5.0f ? weights[j] : 5.0f;
@@ -32,7 +31,7 @@ void weight_plane(float* target, const float* weights, const Image& size) {
 
 Image glow_source(const Image& scene) {
   Image source(scene.width, scene.height, 3);
-  copy_planes(source, scene, {kRed, kGreen, kBlue});
+  source.copy_channels(scene);
   // The emission plane weighs every colour plane; it is read in place.
   if (scene.channels > kEmission)
     for (int c = 0; c < 3; ++c) weight_plane(source.plane(c), scene.plane(kEmission), source);
@@ -48,15 +47,18 @@ int glow_radius(int height) {
   return radius;
 }
 
-Image spread_glow(Image source, float strength, Image scratch) {
+Image spread_glow(Image source, float strength, StepProgress* progress) {
   Image glow = std::move(source);
-  box_blur_in_place(glow, glow_radius(glow.height), std::move(scratch));
+  if (progress) progress->set_total(2);
+  box_blur_in_place(glow, glow_radius(glow.height));
+  advance(progress, 1);
   const std::size_t stride = std::size_t(glow.width);
   const int rows = glow.height * glow.channels;
   float* values = glow.data.data();
-  parallel_for(rows, [&](int begin, int end) {
+  parallel_rows(rows, glow.width, [&](int begin, int end) {
     for (std::size_t i = std::size_t(begin) * stride; i < std::size_t(end) * stride; ++i) values[i] *= strength;
   });
+  advance(progress, 1);
   return glow;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The glow: colour weighted by clamped emission, blurred wide, scaled down.
-#include "image/image.hpp"
+#include "core/image.hpp"
+#include "core/step_progress.hpp"
 
 namespace neonvale {
 
@@ -8,8 +9,7 @@ Image make_glow(const Image& scene, float strength);
 // make_glow in two steps, so the scene can be released before the blur: the
 // colour planes weighted by the clamped emission, then the blur and scaling.
 Image glow_source(const Image& scene);
-// The blur's temporary sums may take the storage of `scratch`.
-Image spread_glow(Image source, float strength, Image scratch = Image());
+Image spread_glow(Image source, float strength, StepProgress* progress = nullptr);
 int glow_radius(int height);
 // Every plane of target times its weight (plane i mod weights.channels)
 // clamped to [0, 5]; a size mismatch clears the target.

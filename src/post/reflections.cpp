@@ -5,11 +5,11 @@
 #include <cstring>
 #include <vector>
 
-#include "image/sampling.hpp"
-#include "util/parallel.hpp"
+#include "core/sampling.hpp"
+#include "core/parallel.hpp"
 
-#include "passes/value_noise.hpp"
-#include "scene/channels.hpp"
+#include "filters/value_noise.hpp"
+#include "core/channels.hpp"
 
 namespace neonvale {
 
@@ -99,7 +99,7 @@ std::array<float, 4> reflect_pixel(const Image& copy, const Image& snapshot, flo
   return reflect(WholeCopy{&copy}, snapshot, x, y, rho, noise);
 }
 
-void add_reflections(Image& scene, const Image& snapshot, std::uint32_t seed) {
+void add_reflections(Image& scene, const Image& snapshot, std::uint32_t seed, StepProgress* progress) {
   const int width = scene.width;
   const int height = scene.height;
   const std::size_t stride = std::size_t(width);
@@ -117,21 +117,24 @@ void add_reflections(Image& scene, const Image& snapshot, std::uint32_t seed) {
       }
   }
   const int rows = last >= first ? last - first + 1 : 0;
+  // The noise takes about as long as a third of the reflective rows.
+  if (progress) progress->set_total(rows + rows / 3);
 
   // Every read goes to the scene as it was, so no pixel sees another's reflection.
   Image copy(width, rows, 4);
   const int copied[4] = {kRed, kGreen, kBlue, kEmission};
-  parallel_for(rows, [&](int begin, int end) {
+  parallel_rows(rows, width, [&](int begin, int end) {
     for (int p = 0; p < 4; ++p)
       std::memcpy(copy.plane(p) + std::size_t(begin) * stride,
                   scene.plane(copied[p]) + std::size_t(first + begin) * stride,
                   std::size_t(end - begin) * stride * sizeof(float));
   });
   const Image noise = value_noise(width, height, seed, 1.0f);
+  advance(progress, rows / 3);
   const SceneBefore before{&scene, &copy, first, last};
 
   const std::vector<float*> planes = scene.channel_pointers();
-  parallel_for(rows, [&](int begin, int end) {
+  parallel_rows(rows, width, [&](int begin, int end) {
     for (int y = first + begin; y < first + end; ++y) {
       const std::size_t offset = std::size_t(y) * stride;
       for (int x = 0; x < width; ++x) {
@@ -145,6 +148,7 @@ void add_reflections(Image& scene, const Image& snapshot, std::uint32_t seed) {
         planes[kEmission][offset + std::size_t(x)] = out[3];
       }
     }
+    advance(progress, end - begin);
   });
 }
 

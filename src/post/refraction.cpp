@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "scene/channels.hpp"
-#include "util/parallel.hpp"
-#include "util/planes.hpp"
+#include "core/channels.hpp"
+#include "core/parallel.hpp"
 
 namespace neonvale {
 
@@ -58,17 +57,12 @@ std::array<float, 4> droplet_pixel(const Image& copy, int x, int y, float c0, fl
   return refract(copy, x, y, c0, c1, c2, e, a, ox, oy, b);
 }
 
-void apply_droplets(Image& scene) {
-  Image scratch;
-  apply_droplets(scene, scratch);
-}
-
-void apply_droplets(Image& scene, Image& copy) {
+void apply_droplets(Image& scene, StepProgress* progress) {
   // Offsets read neighbouring pixels, so every read of colour goes to an
   // unchanged copy of the colour planes. The pass writes nothing else, and
   // each pixel reads its own emission and water channels before it writes.
-  copy = reuse_storage(std::move(copy), scene.width, scene.height, 3);
-  copy_planes(copy, scene, {kRed, kGreen, kBlue});
+  Image copy(scene.width, scene.height, 3);
+  copy.copy_channels(scene);
   const float* const r = copy.plane(kRed);
   const float* const g = copy.plane(kGreen);
   const float* const bl = copy.plane(kBlue);
@@ -81,7 +75,8 @@ void apply_droplets(Image& scene, Image& copy) {
   float* const out_b = scene.plane(kBlue);
   float* const out_e = scene.plane(kEmission);
   const std::size_t stride = std::size_t(scene.width);
-  parallel_for(scene.height, [&](int begin, int end) {
+  if (progress) progress->set_total(scene.height);
+  parallel_rows(scene.height, scene.width, [&](int begin, int end) {
     for (int y = begin; y < end; ++y) {
       for (int x = 0; x < scene.width; ++x) {
         const std::size_t i = std::size_t(y) * stride + std::size_t(x);
@@ -93,6 +88,7 @@ void apply_droplets(Image& scene, Image& copy) {
         out_e[i] = p[3];
       }
     }
+    advance(progress, end - begin);
   });
 }
 

@@ -3,7 +3,8 @@
 // image inside drops and the water's emission.
 #include <array>
 
-#include "image/image.hpp"
+#include "core/image.hpp"
+#include "core/step_progress.hpp"
 
 namespace neonvale {
 
@@ -11,9 +12,6 @@ namespace neonvale {
 // pixel's channels 8, 6, 7 and 11.
 std::array<float, 4> droplet_pixel(const Image& copy, int x, int y, float c0, float c1, float c2, float e,
                                    float a, float ox, float oy, float b);
-void apply_droplets(Image& scene);
-// The same, keeping its copy of the colour planes in `copy`, which may bring
-// storage to reuse and afterwards holds storage the caller may reuse.
-void apply_droplets(Image& scene, Image& copy);
+void apply_droplets(Image& scene, StepProgress* progress = nullptr);
 
 }  // namespace neonvale

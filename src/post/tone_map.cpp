@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "util/parallel.hpp"
+#include "core/parallel.hpp"
 
 namespace neonvale {
 
@@ -24,13 +24,15 @@ Image tone_map(const Image& colour) {
   return out;
 }
 
-void tone_map_in_place(Image& colour) { tone_map_into(colour, colour); }
+void tone_map_in_place(Image& colour, StepProgress* progress) { tone_map_into(colour, colour, progress); }
 
-void tone_map_into(const Image& colour, Image& out) {
+void tone_map_into(const Image& colour, Image& out, StepProgress* progress) {
   const int w = colour.width;
   const int h = colour.height;
   const std::size_t n = out.plane_size();
   if (n == 0) return;
+  // The logarithms and the mapping each take one pass over the rows.
+  if (progress) progress->set_total(2LL * h);
   if (colour.channels < 3) throw std::invalid_argument("tone mapping needs three colour channels");
 
   const float* rin = colour.plane(0);
@@ -47,7 +49,7 @@ void tone_map_into(const Image& colour, Image& out) {
   double log_sum = 0.0;
   for (int band = 0; band < h; band += kBand) {
     const int rows = std::min(kBand, h - band);
-    parallel_for(rows, [&](int begin, int end) {
+    parallel_rows(rows, w, [&](int begin, int end) {
       for (std::size_t j = std::size_t(begin) * stride; j < std::size_t(end) * stride; ++j) {
         const std::size_t i = std::size_t(band) * stride + j;
         const float r = std::max(0.0f, rin[i]);
@@ -56,6 +58,7 @@ void tone_map_into(const Image& colour, Image& out) {
         logs[j] = std::log(luminance(r, g, b) + 0.0001f);
       }
     });
+    advance(progress, rows);
     const std::size_t count = std::size_t(rows) * stride;
     for (std::size_t j = 0; j < count; ++j) log_sum += double(logs[j]);
   }
@@ -74,7 +77,7 @@ void tone_map_into(const Image& colour, Image& out) {
   float* rout = out.plane(0);
   float* gout = out.plane(1);
   float* bout = out.plane(2);
-  parallel_for(h, [&](int begin, int end) {
+  parallel_rows(h, w, [&](int begin, int end) {
     for (std::size_t i = std::size_t(begin) * stride; i < std::size_t(end) * stride; ++i) {
       const float r = std::max(0.0f, rin[i]);
       const float g = std::max(0.0f, gin[i]);
@@ -84,6 +87,7 @@ void tone_map_into(const Image& colour, Image& out) {
       gout[i] = map(scale, g);
       bout[i] = map(scale, b);
     }
+    advance(progress, end - begin);
   });
 }
 

@@ -1,26 +1,53 @@
 #pragma once
-// render_scene: owns the 12-channel scene buffer, loads the assets and runs
-// the passes in their fixed order.
+// render_scene: the one picture of the program. It owns the 12-channel scene
+// buffer, runs the passes in their fixed order (the stage table of
+// scene/stages.hpp) and returns the finished picture. It reads no files: the
+// caller loads the assets and hands them in.
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 
-#include "app/options.hpp"
-#include "image/image.hpp"
+#include "core/image.hpp"
+#include "core/step_progress.hpp"
 
 namespace neonvale {
 
-// Optional hooks into a render, for the stage-hash tool and progress display.
-// Each stage reports the image it produced: the scene buffer after the scene
-// passes, the snapshot, then the colour image after each post step.
+// What a render needs to know of the settings.
+struct RenderSettings {
+  int width = 3840;
+  int height = 2160;
+  int aa_scale = 2;
+  std::uint32_t seed = 147994;
+};
+
+// The four asset images, as loaded from their PNG files.
+struct SceneAssets {
+  Image robo;
+  Image robo_material;
+  Image robo_emissive;
+  Image color_grader;
+};
+
+// "./assets/01_neonvale", relative to the working directory.
+std::filesystem::path asset_folder();
+// Loads robo.png, robo_material.png, robo_emissive.png and color_grader.png
+// from `folder`, in that order; throws the loader's error for the first that
+// fails. Counts one unit of `progress` per file.
+SceneAssets load_scene_assets(const std::filesystem::path& folder, StepProgress* progress = nullptr);
+
+// Optional hooks into a render, for the progress display and the tools. Each
+// step begins with its counter (which the step fills in while it runs) and
+// ends with the image it produced: the scene buffer after the scene passes,
+// the snapshot, then the colour image after each post step.
 struct RenderObserver {
-  std::function<void(const char* stage)> stage_begin;
+  std::function<void(const char* stage, const StepProgress& progress)> stage_begin;
   std::function<void(const char* stage, const Image& result)> stage_end;
 };
 
-// The folder the assets are read from, relative to the working directory.
-std::filesystem::path asset_folder();
-
-// Returns the finished width x height, 3-channel picture.
-Image render_scene(const Config& config, const RenderObserver* observer = nullptr);
+// Returns the finished width x height, 3-channel picture. Sizes whose images
+// could not be indexed are refused before anything is allocated
+// (check_render_size); the memory check is the caller's.
+Image render_scene(const RenderSettings& settings, const SceneAssets& assets,
+                   const RenderObserver* observer = nullptr);
 
 }  // namespace neonvale

@@ -1,12 +1,12 @@
-#include "image/image.hpp"
-
-#include "util/planes.hpp"
+#include "core/image.hpp"
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
 #include <stdexcept>
 #include <string>
+
+#include "core/parallel.hpp"
 
 namespace neonvale {
 
@@ -26,10 +26,7 @@ Image::Image(int w, int h, int c)
     : width(w), height(h), channels(c), data(checked_element_count(w, h, c)) {}
 
 Image::Image(const Image& other)
-    : width(other.width), height(other.height), channels(other.channels), data(other.data.size()) {
-  // The fresh storage is untouched zeros; one copy writes each page once.
-  if (!data.empty()) std::memcpy(data.data(), other.data.data(), data.size() * sizeof(float));
-}
+    : width(other.width), height(other.height), channels(other.channels), data(PlaneBuffer::copy_of(other.data)) {}
 
 Image::Image(Image&& other) noexcept
     : width(other.width), height(other.height), channels(other.channels), data(std::move(other.data)) {
@@ -41,11 +38,7 @@ Image& Image::operator=(Image&& other) noexcept {
     width = other.width;
     height = other.height;
     channels = other.channels;
-    // Taking the storage by move construction leaves the source's vector
-    // empty; the swap hands this image's old storage to `taken`, which
-    // releases it on leaving the block.
-    PlaneStorage taken(std::move(other.data));
-    data.swap(taken);
+    data = std::move(other.data);  // releases this image's own storage
     // A moved-from image is an empty one, never dimensions without storage.
     other.width = other.height = other.channels = 0;
   }
@@ -71,11 +64,13 @@ void Image::add(const Image& other) {
     std::fill(data.begin(), data.end(), 0.0f);
     return;
   }
-  const std::size_t n = plane_size();
+  const std::size_t stride = std::size_t(width);
   for (int i = 0; i < channels; ++i) {
     float* dst = plane(i);
     const float* src = other.plane(i % other.channels);
-    for (std::size_t j = 0; j < n; ++j) dst[j] += src[j];
+    parallel_rows(height, width, [&](int begin, int end) {
+      for (std::size_t j = std::size_t(begin) * stride; j < std::size_t(end) * stride; ++j) dst[j] += src[j];
+    });
   }
 }
 
@@ -109,6 +104,19 @@ Image resample(const Image& source, int new_width, int new_height, bool smooth) 
     }
   }
   return out;
+}
+
+void copy_plane(Image& target, int target_plane, const Image& source, int source_plane) {
+  if (target.width != source.width || target.height != source.height || target_plane >= target.channels ||
+      source_plane >= source.channels)
+    throw std::invalid_argument("plane copy between images of different sizes");
+  const std::size_t stride = std::size_t(target.width);
+  float* to = target.plane(target_plane);
+  const float* from = source.plane(source_plane);
+  parallel_rows(target.height, target.width, [&](int begin, int end) {
+    std::memcpy(to + std::size_t(begin) * stride, from + std::size_t(begin) * stride,
+                std::size_t(end - begin) * stride * sizeof(float));
+  });
 }
 
 }  // namespace neonvale

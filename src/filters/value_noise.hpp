@@ -2,7 +2,7 @@
 // Fractal value noise: six octaves of smoothly sampled random grids, in [0, 1).
 #include <cstdint>
 
-#include "image/image.hpp"
+#include "core/image.hpp"
 
 namespace neonvale {
 

@@ -1,20 +1,15 @@
-#include "util/memory_budget.hpp"
+#include "core/system_memory.hpp"
 
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cmath>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
 
 namespace neonvale {
 
 namespace {
-
-// The four assets, their decode buffers, libpng and the program itself.
-constexpr std::uint64_t kFixedAllowance = std::uint64_t(64) << 20;
 
 std::optional<std::string> read_text(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -104,40 +99,6 @@ std::optional<std::uint64_t> smaller(std::optional<std::uint64_t> a, std::option
 
 }  // namespace
 
-const std::vector<MemoryPhase>& memory_phases() {
-  // Planes allocated at the peak of each step, the 12-plane scene buffer
-  // included while it lives. An upper bound: planes never written (channel 5,
-  // most of the rain channels) are never resident.
-  static const std::vector<MemoryPhase> phases = {
-      {"sky", 12 + 2, 0},           // cloud cover and its warp; the blur's sums reuse the cover's storage
-      {"ground", 12 + 2 + 0.5, 0},  // the two value-noise images and the grain of the ground rows
-      {"knot", 12, 0},
-      {"snapshot", 12 + 5, 0},
-      {"robot", 12 + 5 + 6, 0},     // the environment, blurred in place, and the blur's sums
-      {"reflections", 12 + 5 + 4 + 1, 0},  // the snapshot, colour and emission of the rows it writes, the noise
-      {"droplets", 12 + 5, 0},      // the snapshot's storage is kept for reuse from here on
-      {"refraction", 12 + 5, 0},    // its colour copy lives in the snapshot's storage
-      {"colour", 12 + 5, 0},        // and so does the colour image
-      {"glow", 12 + 5 + 3, 0},      // the glow source; the blur's sums reuse the scene's storage
-      {"tone_map", 5, 0},           // in place
-      {"downsample", 5, 3},         // the halvings stay below one plane
-      {"grade", 0, 3 + 3},
-      {"save", 0, 3 + 0.75},        // the picture and its interleaved bytes
-  };
-
-  return phases;
-}
-
-std::uint64_t estimate_peak_bytes(const Config& config) {
-  const double scene_plane =
-      double(config.width) * double(config.aa_scale) * double(config.height) * double(config.aa_scale) * 4.0;
-  const double output_plane = double(config.width) * double(config.height) * 4.0;
-  double peak = 0.0;
-  for (const MemoryPhase& phase : memory_phases())
-    peak = std::max(peak, phase.scene_planes * scene_plane + phase.output_planes * output_plane);
-  return std::uint64_t(std::ceil(peak)) + kFixedAllowance;
-}
-
 std::optional<std::uint64_t> parse_mem_available(const std::string& meminfo) {
   const std::string key = "MemAvailable:";
   const std::size_t at = meminfo.find(key);
@@ -187,15 +148,6 @@ std::string format_gib(std::uint64_t bytes, bool round_up) {
   const std::uint64_t capped = std::min<std::uint64_t>(bytes, UINT64_MAX / 10 - gib);
   const std::uint64_t tenths = (capped * 10 + (round_up ? gib - 1 : 0)) / gib;
   return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
-}
-
-void check_memory(const Config& config, std::optional<std::uint64_t> available) {
-  if (!available) return;
-  const std::uint64_t needed = estimate_peak_bytes(config);
-  if (needed <= *available) return;
-  // Rounded apart, so the two numbers never read as equal.
-  throw std::runtime_error("not enough memory: this render needs about " + format_gib(needed, true) + " GiB, " +
-                           format_gib(*available, false) + " GiB available");
 }
 
 }  // namespace neonvale

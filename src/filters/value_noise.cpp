@@ -1,13 +1,13 @@
-#include "passes/value_noise.hpp"
+#include "filters/value_noise.hpp"
 
 #include <cmath>
 #include <stdexcept>
 
 #include <vector>
 
-#include "image/sampling.hpp"
-#include "scene/random.hpp"
-#include "util/parallel.hpp"
+#include "core/sampling.hpp"
+#include "core/random.hpp"
+#include "core/parallel.hpp"
 
 namespace neonvale {
 
@@ -52,7 +52,7 @@ Image value_noise(int width, int height, std::uint32_t seed, float stretch) {
           sample_tap((float(x) / u_scale) * float(grids[std::size_t(i)].width - 1), grids[std::size_t(i)].width, true);
 
   float* values = out.plane(0);
-  parallel_for(height, [&](int begin, int end) {
+  parallel_rows(height, width, [&](int begin, int end) {
     for (int y = begin; y < end; ++y) {
       const float v = float(y) / v_scale;
       float* o = values + std::size_t(y) * std::size_t(width);

@@ -4,14 +4,16 @@
 // computed separably with running sums so the cost does not grow with R.
 #include <cstddef>
 
-#include "image/image.hpp"
+#include "core/image.hpp"
 
 namespace neonvale {
 
+// The plain serial filter: horizontal sums into a temporary, vertical sums
+// into the result, one scaling at the end.
 Image box_blur(const Image& source, int radius);
-// The same result written over `image`; the temporary sums take the storage
-// of `scratch` when it is large enough.
-void box_blur_in_place(Image& image, int radius, Image scratch = Image());
+// The same values written over `image`, with the rows and the column strips
+// split across threads; the renderer's blurs run this one.
+void box_blur_in_place(Image& image, int radius);
 
 // Box sums of one run of n floats, clamped at both ends.
 void box_sum_row(const float* in, float* out, int n, int radius);

@@ -1,4 +1,4 @@
-#include "image/png_io.hpp"
+#include "io/png_io.hpp"
 
 #include <fcntl.h>
 #include <png.h>
@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "image/output_file.hpp"
-#include "util/memory_budget.hpp"
+#include "io/output_file.hpp"
+#include "core/system_memory.hpp"
 
 namespace neonvale {
 
@@ -103,11 +103,34 @@ struct PngLayout {
   std::size_t row_bytes;
 };
 
+// Bytes of a PNG held in memory, handed to libpng as it asks for them.
+struct MemorySource {
+  const unsigned char* next;
+  std::size_t left;
+};
+
+void read_from_memory(png_structp png, png_bytep out, png_size_t count) {
+  auto* source = static_cast<MemorySource*>(png_get_io_ptr(png));
+  if (count > source->left) png_error(png, "unexpected end of data");
+  std::memcpy(out, source->next, count);
+  source->next += count;
+  source->left -= count;
+}
+
+// Where the encoded bytes come from: an open file, or memory.
+struct PngSource {
+  std::FILE* file;
+  MemorySource* memory;
+};
+
 // Reads the header and sets the transforms that expand every kind of PNG to
 // 8- or 16-bit RGB or RGBA. Returns false with state->message on failure.
-bool read_png_header(png_structp png, png_infop info, std::FILE* file, PngErrorState* state, PngLayout* out) {
+bool read_png_header(png_structp png, png_infop info, PngSource source, PngErrorState* state, PngLayout* out) {
   if (setjmp(state->jump)) return false;
-  png_init_io(png, file);
+  if (source.file)
+    png_init_io(png, source.file);
+  else
+    png_set_read_fn(png, source.memory, read_from_memory);
   png_set_user_limits(png, kMaxSide, kMaxSide);
   png_set_chunk_cache_max(png, 1000);
   png_set_chunk_malloc_max(png, png_alloc_size_t(64) << 20);
@@ -174,19 +197,14 @@ std::uint8_t to_byte(float value) {
   return static_cast<std::uint8_t>(double(c) * 255.0);
 }
 
-}  // namespace
-
-Image load_png(const std::filesystem::path& path) {
-  const std::string name = path.string();
-  File file(open_regular_file(name));
-  if (!file) throw std::runtime_error("Cannot open PNG: " + name);
-
+// Decodes a whole PNG into a float image; `name` goes into the messages.
+Image decode_png(PngSource source, const std::string& name) {
   PngErrorState state{};
   ReadStructs png;
   if (!create_read_structs(&state, &png.png, &png.info)) throw std::runtime_error("Cannot allocate PNG input");
 
   PngLayout layout{};
-  if (!read_png_header(png.png, png.info, file.get(), &state, &layout))
+  if (!read_png_header(png.png, png.info, source, &state, &layout))
     throw std::runtime_error("Cannot decode PNG: " + name);
   // libpng already refuses both cases in the header; kept so the limit holds
   // whatever the library version does.
@@ -228,6 +246,24 @@ Image load_png(const std::filesystem::path& path) {
     }
   }
   return image;
+}
+
+}  // namespace
+
+Image load_png(const std::filesystem::path& path) {
+  const std::string name = path.string();
+  File file(open_regular_file(name));
+  if (!file) throw std::runtime_error("Cannot open PNG: " + name);
+  return decode_png(PngSource{file.get(), nullptr}, name);
+}
+
+Image load_png(const void* bytes, std::size_t size, const std::string& name) {
+  MemorySource memory{static_cast<const unsigned char*>(bytes), size};
+  return decode_png(PngSource{nullptr, &memory}, name);
+}
+
+void check_output_size(int width, int height) {
+  if (width > kMaxPngSide || height > kMaxPngSide) throw std::runtime_error("Cannot allocate PNG output");
 }
 
 void save_png(const Image& image, const std::filesystem::path& path) {

@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <vector>
 
-#include "image/plane_allocator.hpp"
-#include "image/sampling.hpp"
+#include "core/plane_buffer.hpp"
+#include "core/sampling.hpp"
 
 namespace neonvale {
 
@@ -14,7 +14,7 @@ struct Image {
   int width = 0;
   int height = 0;
   int channels = 0;
-  PlaneStorage data;
+  PlaneBuffer data;
 
   Image() = default;
   // All values 0. Throws std::invalid_argument for a negative dimension and
@@ -59,8 +59,14 @@ std::size_t checked_element_count(long long width, long long height, long long c
 // Corner-aligned resampling to a new size, every value taken with `sample`.
 Image resample(const Image& source, int new_width, int new_height, bool smooth);
 
-// destination += factor * source, sample by sample, channels paired as `add`.
+// destination += factor * source, sample by sample (the product first),
+// channels paired and sizes checked as by `add`.
 void add_scaled(Image& destination, const Image& source, float factor);
+
+// Plane target_plane of target becomes plane source_plane of source, split
+// across threads so fresh pages are first touched in parallel. Throws
+// std::invalid_argument unless both images have the same width and height.
+void copy_plane(Image& target, int target_plane, const Image& source, int source_plane);
 
 inline float Image::sample(int channel, float x, float y, bool smooth) const {
   return sample_plane(plane(channel % channels), width, height, x, y, smooth);

@@ -1,12 +1,11 @@
-#include "passes/box_blur.hpp"
+#include "filters/box_blur.hpp"
 
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 
-#include "util/parallel.hpp"
-#include "util/planes.hpp"
+#include "core/parallel.hpp"
 
 namespace neonvale {
 
@@ -66,7 +65,7 @@ namespace {
 // Horizontal box sums of every row of `source` into `sums`.
 void sum_rows(const Image& source, Image& sums, int r) {
   const std::size_t stride = std::size_t(source.width);
-  parallel_for(source.height * source.channels, [&](int begin, int end) {
+  parallel_rows(source.height * source.channels, source.width, [&](int begin, int end) {
     for (int row = begin; row < end; ++row)
       box_sum_row(source.data.data() + std::size_t(row) * stride, sums.data.data() + std::size_t(row) * stride,
                   source.width, r);
@@ -117,16 +116,21 @@ Image box_blur(const Image& source, int radius) {
   if (radius == 0) return source;
   const int r = radius_magnitude(radius);
   Image sums(w, h, channels);
-  sum_rows(source, sums, r);
+  for (int row = 0; row < h * channels; ++row)
+    box_sum_row(source.data.data() + std::size_t(row) * std::size_t(w),
+                sums.data.data() + std::size_t(row) * std::size_t(w), w, r);
   Image out(w, h, channels);
-  sum_columns(sums, out, r);
+  for (int c = 0; c < channels; ++c) box_sum_columns(sums.plane(c), out.plane(c), w, h, r);
+  const long long side = 2LL * r + 1;
+  const float k = 1.0f / float(side * side);
+  for (float& v : out.data) v *= k;
   return out;
 }
 
-void box_blur_in_place(Image& image, int radius, Image scratch) {
+void box_blur_in_place(Image& image, int radius) {
   if (image.width == 0 || image.height == 0 || image.channels == 0 || radius == 0) return;
   const int r = radius_magnitude(radius);
-  Image sums = reuse_storage(std::move(scratch), image.width, image.height, image.channels);
+  Image sums(image.width, image.height, image.channels);
   sum_rows(image, sums, r);
   sum_columns(sums, image, r);
 }

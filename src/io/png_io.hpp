@@ -1,9 +1,11 @@
 #pragma once
 // PNG files <-> float images, on libpng directly. No gamma or colour-profile
 // conversion happens either way: file values scaled to 0..1 are image values.
+#include <cstddef>
 #include <filesystem>
+#include <string>
 
-#include "image/image.hpp"
+#include "core/image.hpp"
 
 namespace neonvale {
 
@@ -15,6 +17,9 @@ constexpr int kMaxPngSide = 23170;
 // chunk). An 8-bit value v loads as the float nearest v / 255, a 16-bit one as
 // v / 65535. Throws std::runtime_error naming the path on any failure.
 Image load_png(const std::filesystem::path& path);
+// The same from the bytes of a PNG held in memory; `name` stands for the path
+// in the messages.
+Image load_png(const void* bytes, std::size_t size, const std::string& name);
 
 // Writes an 8-bit RGB (3 channels) or RGBA (4 channels) PNG with a "Software"
 // text chunk. Values are clamped to 0..1 (NaN to 1) and truncated after
@@ -23,5 +28,10 @@ Image load_png(const std::filesystem::path& path);
 // once complete, so a failed save never leaves a broken or half-written file
 // and never destroys an existing one.
 void save_png(const Image& image, const std::filesystem::path& path);
+
+// Throws std::runtime_error("Cannot allocate PNG output"), the writer's
+// refusal, for a picture wider or taller than kMaxPngSide, so that such a
+// render can be refused before it starts.
+void check_output_size(int width, int height);
 
 }  // namespace neonvale

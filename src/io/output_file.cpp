@@ -1,4 +1,4 @@
-#include "image/output_file.hpp"
+#include "io/output_file.hpp"
 
 #include <fcntl.h>
 #include <stdlib.h>

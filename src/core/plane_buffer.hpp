@@ -1,0 +1,75 @@
+#pragma once
+// PlaneBuffer: the storage of an image, a fixed-size run of floats that reads
+// as zeros when made. It owns its block and can be moved or copied on purpose
+// (copy_of); it cannot grow or shrink, so no stale values can reappear.
+//
+// Images are big (the default scene buffer is 1.6 GB), so zeros are never
+// written: small blocks come from calloc, large ones from fresh anonymous
+// mappings that the kernel hands out zeroed. Large blocks start on a 2 MiB
+// boundary and ask for transparent huge pages, which cuts the cost of their
+// first-touch page faults.
+//
+// Released large blocks are kept and handed out again (cleared), because
+// memory the process has touched is much cheaper to clear than fresh pages
+// are to fault in. A request takes the smallest kept block that holds it and
+// returns the block's surplus to the system; a request that no kept block can
+// serve returns every kept block first. So kept and live blocks together
+// never exceed the most the live images have needed at once, and the
+// high-water mark of live storage below is what the images of a run took.
+#include <cstddef>
+#include <cstdint>
+
+namespace neonvale {
+
+class PlaneBuffer {
+ public:
+  PlaneBuffer() = default;
+  // `count` zeros. Throws std::bad_alloc.
+  explicit PlaneBuffer(std::size_t count);
+  ~PlaneBuffer();
+  PlaneBuffer(PlaneBuffer&& other) noexcept;
+  PlaneBuffer& operator=(PlaneBuffer&& other) noexcept;
+  PlaneBuffer(const PlaneBuffer&) = delete;
+  PlaneBuffer& operator=(const PlaneBuffer&) = delete;
+
+  // A new buffer holding the same values, bit for bit.
+  static PlaneBuffer copy_of(const PlaneBuffer& other);
+
+  float* data() { return data_; }
+  const float* data() const { return data_; }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  float& operator[](std::size_t i) { return data_[i]; }
+  float operator[](std::size_t i) const { return data_[i]; }
+  float* begin() { return data_; }
+  float* end() { return data_ + size_; }
+  const float* begin() const { return data_; }
+  const float* end() const { return data_ + size_; }
+
+  // Same size and the same values, bit for bit (so NaNs compare by their bits).
+  friend bool operator==(const PlaneBuffer& a, const PlaneBuffer& b);
+  friend bool operator!=(const PlaneBuffer& a, const PlaneBuffer& b) { return !(a == b); }
+
+ private:
+  float* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+// Blocks of at least this size are mapped directly and 2 MiB aligned.
+constexpr std::size_t kMappedBlockThreshold = std::size_t(4) << 20;
+
+// Bytes held by plane buffers: the values of the buffers in use, the blocks
+// kept for reuse, and the most the buffers in use held at once since the
+// last reset.
+struct PlaneMemory {
+  std::uint64_t live = 0;
+  std::uint64_t kept = 0;
+  std::uint64_t high_water = 0;
+};
+PlaneMemory plane_memory();
+// Starts a new high-water mark at what is in use now.
+void reset_plane_high_water();
+// Returns every kept block to the system.
+void release_kept_planes();
+
+}  // namespace neonvale

@@ -1,0 +1,70 @@
+#include "scene/render_limits.hpp"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+#include "core/channels.hpp"
+#include "core/system_memory.hpp"
+#include "scene/stages.hpp"
+
+namespace neonvale {
+
+namespace {
+
+// The four assets as float images (about 70 MB), their decode buffers while
+// they load, and the program itself.
+constexpr std::uint64_t kFixedAllowance = std::uint64_t(96) << 20;
+
+// The save holds the picture's bytes interleaved and filtered, and its
+// compressed stream: less than two float planes of the output size.
+constexpr double kSaveOutputPlanes = 2;
+
+}  // namespace
+
+std::uint64_t image_peak_bytes(const RenderSettings& settings) {
+  const double scene_plane = double(settings.width) * double(settings.aa_scale) * double(settings.height) *
+                             double(settings.aa_scale) * sizeof(float);
+  const double output_plane = double(settings.width) * double(settings.height) * sizeof(float);
+  const auto bytes = [&](const PlaneCount& n) { return n.scene * scene_plane + n.output * output_plane; };
+  double live = 0.0;
+  double peak = 0.0;
+  for (const Stage& stage : render_stages()) {
+    peak = std::max(peak, live + bytes(stage.creates) + bytes(stage.temporary));
+    live += bytes(stage.creates) - bytes(stage.releases);
+  }
+  peak = std::max(peak, live + kSaveOutputPlanes * output_plane);
+  return std::uint64_t(std::ceil(peak));
+}
+
+std::uint64_t estimate_peak_bytes(const RenderSettings& settings) {
+  return image_peak_bytes(settings) + kFixedAllowance;
+}
+
+void check_memory(const RenderSettings& settings, std::optional<std::uint64_t> available) {
+  if (!available) return;
+  const std::uint64_t needed = estimate_peak_bytes(settings);
+  if (needed <= *available) return;
+  // Rounded apart, so the two numbers never read as equal.
+  throw std::runtime_error("not enough memory: this render needs about " + format_gib(needed, true) + " GiB, " +
+                           format_gib(*available, false) + " GiB available");
+}
+
+void check_render_size(const RenderSettings& settings) {
+  const long long aa = settings.aa_scale;
+  const long long scene_width = settings.width * aa;  // int times int: fits 64 bits
+  const long long scene_height = settings.height * aa;
+  if (scene_width < 0 || scene_height < 0) throw std::invalid_argument("Invalid render settings");
+  // The pixel count is formed only from sides within int range, and the
+  // element count only from a pixel count within int range.
+  const bool sides_fit = scene_width <= INT_MAX && scene_height <= INT_MAX;
+  const long long pixels = sides_fit ? scene_width * scene_height : 0;
+  if (!sides_fit || pixels > INT_MAX || pixels * kSceneChannels > INT_MAX)
+    throw std::length_error("render too large: " + std::to_string(settings.width) + " x " +
+                            std::to_string(settings.height) + " at AA scale " + std::to_string(settings.aa_scale) +
+                            " exceeds the 2^31 - 1 samples an image can hold");
+}
+
+}  // namespace neonvale

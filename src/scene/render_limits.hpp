@@ -1,0 +1,28 @@
+#pragma once
+// Up-front refusals of render settings that cannot succeed, so a run fails at
+// once with a message instead of overflowing or being killed for memory.
+#include <cstdint>
+#include <optional>
+
+#include "scene/scene.hpp"
+
+namespace neonvale {
+
+// Bytes of images a render holds at its peak: the largest sum of images alive
+// at once over the steps of the stage table, and the save's buffers. Expects
+// sizes that passed check_render_size's overflow test.
+std::uint64_t image_peak_bytes(const RenderSettings& settings);
+// image_peak_bytes and a fixed allowance for the assets and the program itself.
+std::uint64_t estimate_peak_bytes(const RenderSettings& settings);
+
+// Throws std::runtime_error("not enough memory: this render needs about
+// X GiB, Y GiB available") when the estimate exceeds `available`; an unknown
+// amount passes.
+void check_memory(const RenderSettings& settings, std::optional<std::uint64_t> available);
+
+// Throws std::length_error when width x aa_scale, height x aa_scale or the
+// element count of the 12-channel scene buffer does not fit a signed 32-bit
+// int. Negative sizes are "Invalid render settings". Allocates nothing.
+void check_render_size(const RenderSettings& settings);
+
+}  // namespace neonvale

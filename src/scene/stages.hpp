@@ -1,0 +1,48 @@
+#pragma once
+// The stage table: every step of a render in its fixed order, with the images
+// it makes and releases. The driver runs it top to bottom; the progress
+// display lists its names, the memory estimate adds up its images, and the
+// benchmark times its steps.
+#include <vector>
+
+#include "core/image.hpp"
+#include "core/random.hpp"
+#include "core/step_progress.hpp"
+#include "scene/scene.hpp"
+
+namespace neonvale {
+
+// Everything a render holds between its steps.
+struct RenderState {
+  RenderState(const RenderSettings& settings, const SceneAssets& assets)
+      : settings(settings), assets(assets), rng(settings.seed) {}
+
+  RenderSettings settings;
+  const SceneAssets& assets;
+  // Used only to draw the four pass seeds, each right before its pass.
+  Random rng;
+  Image scene;     // the 12-channel scene buffer at the supersampled size
+  Image snapshot;  // colour and emission after the knot, until the reflections have used them
+  Image colour;    // the picture, from the colour step on
+};
+
+// A number of float planes of the supersampled size (W x H) and of the output
+// size (width x height).
+struct PlaneCount {
+  double scene = 0;
+  double output = 0;
+};
+
+struct Stage {
+  const char* name;
+  // Runs the step, counting its work in `progress`, and returns the image it
+  // produced.
+  const Image& (*run)(RenderState& state, StepProgress& progress);
+  PlaneCount creates;    // images the step makes that outlive it
+  PlaneCount temporary;  // the step's own images, at their most at once
+  PlaneCount releases;   // images released by the end of the step
+};
+
+const std::vector<Stage>& render_stages();
+
+}  // namespace neonvale
