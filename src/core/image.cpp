@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/image_planes.hpp"
 #include "core/parallel.hpp"
 
 namespace neonvale {
@@ -86,6 +87,18 @@ void add_scaled(Image& destination, const Image& source, float factor) {
     for (std::size_t j = 0; j < n; ++j) dst[j] += src[j] * factor;
   }
 }
+
+ImagePlanes planes_of(Image& image) {
+  if (image.channels > kMaxPlanes) throw std::invalid_argument("too many planes for a plane view");
+  ImagePlanes view;
+  view.width = image.width;
+  view.height = image.height;
+  view.channels = image.channels;
+  for (int c = 0; c < image.channels; ++c) view.planes[std::size_t(c)] = image.plane(c);
+  return view;
+}
+
+ImagePlanes planes_of(const Image& image) { return planes_of(const_cast<Image&>(image)); }
 
 Image resample(const Image& source, int new_width, int new_height, bool smooth) {
   Image out(new_width, new_height, source.channels);
