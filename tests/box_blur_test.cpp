@@ -116,14 +116,44 @@ TEST(BoxSum, RowWithoutSamplesWritesNothing) {
   EXPECT_EQ(out[0], 42.0f);
 }
 
-// The renderer blurs in place, with rows and column strips split across
-// threads; it must give exactly the plain filter's bits.
-TEST(BoxBlur, InPlaceVariantGivesThePlainFiltersBits) {
-  for (int radius : {1, 3, 40}) {
-    const Image source = patterned(301, 67, 3);
-    Image in_place(source);
-    box_blur_in_place(in_place, radius);
-    EXPECT_TRUE(in_place.data == box_blur(source, radius).data) << radius;
+// The renderer's blurs run through a ring of rows and may write the result
+// over their input; they must give exactly the plain filter's bits, also on
+// images lower than the window and when only the first rows are asked for.
+TEST(RingBoxBlur, GivesThePlainFiltersBitsInPlace) {
+  struct Case {
+    int w, h, channels, radius;
+  };
+  for (const Case& c : {Case{301, 67, 3, 1}, Case{301, 67, 3, 3}, Case{97, 200, 2, 40}, Case{40, 5, 1, 9},
+                        Case{1, 1, 1, 7}, Case{700, 1, 1, 2}}) {
+    const Image source = patterned(c.w, c.h, c.channels);
+    const Image expected = box_blur(source, c.radius);
+    Image image(source);
+    const float k = box_window_scale(c.radius);
+    RingBoxBlur blur(c.w, c.h, c.channels, c.radius);
+    blur.run([&](int ch, int y, float* row) { std::copy_n(image.plane(ch) + std::size_t(y) * c.w, c.w, row); },
+             [&](int ch, int y, int x0, int n, const float* sums) {
+               float* out = image.plane(ch) + std::size_t(y) * c.w + x0;
+               for (int x = 0; x < n; ++x) out[x] = sums[x] * k;
+             });
+    EXPECT_TRUE(image.data == expected.data) << c.w << "x" << c.h << " r" << c.radius;
+
+    // Only the first third of the rows: those match, and nothing below them is asked for.
+    const int rows = c.h / 3 + 1;
+    int deepest = -1;
+    Image partial(c.w, c.h, c.channels);
+    blur.run(
+        [&](int ch, int y, float* row) {
+          deepest = std::max(deepest, y);
+          std::copy_n(source.plane(ch) + std::size_t(y) * c.w, c.w, row);
+        },
+        [&](int ch, int y, int x0, int n, const float* sums) {
+          for (int x = 0; x < n; ++x) partial.at(ch, x0 + x, y) = sums[x] * k;
+        },
+        rows);
+    EXPECT_LE(deepest, std::min(c.h - 1, rows - 1 + c.radius));
+    for (int ch = 0; ch < c.channels; ++ch)
+      for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < c.w; ++x) ASSERT_EQ(partial.at(ch, x, y), expected.at(ch, x, y)) << x << "," << y;
   }
 }
 

@@ -15,6 +15,10 @@ namespace {
 // overflow i + R or i - R - 1.
 inline long long clamp_index(long long i, long long last) { return std::min(std::max(i, 0LL), last); }
 
+// The magnitude of INT_MIN does not fit an int; one less is the same window
+// for every image that can exist.
+int radius_magnitude(int radius) { return radius == INT_MIN ? INT_MAX : std::abs(radius); }
+
 }  // namespace
 
 void box_sum_row(const float* in, float* out, int n, int radius) {
@@ -29,11 +33,9 @@ void box_sum_row(const float* in, float* out, int n, int radius) {
 }
 
 void box_sum_columns(const float* in, float* out, int w, int h, int radius) {
-  box_sum_columns_strided(in, out, w, std::size_t(w), h, radius);
-}
-
-void box_sum_columns_strided(const float* in, float* out, int n, std::size_t stride, int h, int radius) {
   // An empty plane has no first row to build.
+  const int n = w;
+  const std::size_t stride = std::size_t(w);
   if (n < 1 || h < 1) return;
   const long long r = radius;
   const long long e = h - 1;
@@ -60,51 +62,39 @@ void subtract_row(const float* in, float* out, int n) {
   for (int i = 0; i < n; ++i) out[i] -= in[i];
 }
 
-namespace {
-
-// Horizontal box sums of every row of `source` into `sums`.
-void sum_rows(const Image& source, Image& sums, int r) {
-  const std::size_t stride = std::size_t(source.width);
-  parallel_rows(source.height * source.channels, source.width, [&](int begin, int end) {
-    for (int row = begin; row < end; ++row)
-      box_sum_row(source.data.data() + std::size_t(row) * stride, sums.data.data() + std::size_t(row) * stride,
-                  source.width, r);
-  });
+float box_window_scale(int radius) {
+  // In 64 bits: (2R+1)^2 overflows an int for radii above 23169.
+  const long long side = 2LL * radius_magnitude(radius) + 1;
+  return 1.0f / float(side * side);
 }
 
-// Vertical box sums of `sums` into `out`, scaled by the window's area.
-// Columns are independent, so the sums run on strips of columns; each strip
-// is scaled once its sums are complete.
-void sum_columns(const Image& sums, Image& out, int r) {
-  const int w = sums.width;
-  const int h = sums.height;
-  const std::size_t stride = std::size_t(w);
-  // The window's area in 64 bits, converted once: (2R+1)^2 overflows an int
-  // for radii above 23169.
-  const long long side = 2LL * r + 1;
-  const float k = 1.0f / float(side * side);
-  constexpr int kStrip = 256;
-  const int strips = (w + kStrip - 1) / kStrip;
-  parallel_for(strips * sums.channels, [&](int begin, int end) {
-    for (int job = begin; job < end; ++job) {
-      const int c = job / strips;
-      const int x0 = (job % strips) * kStrip;
-      const int n = std::min(kStrip, w - x0);
-      float* o = out.plane(c) + x0;
-      box_sum_columns_strided(sums.plane(c) + x0, o, n, stride, h, r);
-      for (int y = 0; y < h; ++y) {
-        float* row = o + std::size_t(y) * stride;
-        for (int x = 0; x < n; ++x) row[x] *= k;
-      }
-    }
-  });
+RingBoxBlur::RingBoxBlur(int width, int height, int channels, int radius)
+    : w_(width),
+      h_(height),
+      channels_(channels),
+      r_(radius_magnitude(radius)),
+      // A block's results need input rows from y0 - R - 1 to y1 - 1 + R.
+      capacity_(int(std::min<long long>(2LL * r_ + 2 + kBlock, height > 0 ? height + 0LL : 1LL))),
+      ring_(std::size_t(channels) * std::size_t(capacity_) * std::size_t(std::max(width, 0))),
+      columns_(std::size_t(channels) * std::size_t(std::max(width, 0))),
+      input_(std::size_t(channels) * std::size_t(std::min<long long>(2LL * r_ + 1 + kBlock, std::max(height, 1))) *
+             std::size_t(std::max(width, 0))) {}
+
+// Row 0: R times input row 0, then input rows 0 to R in order (clamped).
+void RingBoxBlur::first_row(int c, int x0, int n, float* sums) {
+  const long long last = h_ - 1;
+  const float* row0 = ring_row(c, 0) + x0;
+  const float fr = float(r_);
+  for (int x = 0; x < n; ++x) sums[x] = fr * row0[x];
+  for (long long i = 0; i <= r_; ++i) add_row(ring_row(c, std::min(i, last)) + x0, sums, n);
 }
 
-// The magnitude of INT_MIN does not fit an int; one less is the same window
-// for every image that can exist.
-int radius_magnitude(int radius) { return radius == INT_MIN ? INT_MAX : std::abs(radius); }
-
-}  // namespace
+// Row y from row y - 1: the row leaving the window first, then the one entering.
+void RingBoxBlur::next_row(int c, long long y, int x0, int n, float* sums) {
+  const long long last = h_ - 1;
+  subtract_row(ring_row(c, clamp_index(y - r_ - 1, last)) + x0, sums, n);
+  add_row(ring_row(c, clamp_index(y + r_, last)) + x0, sums, n);
+}
 
 Image box_blur(const Image& source, int radius) {
   const int w = source.width;
@@ -121,18 +111,9 @@ Image box_blur(const Image& source, int radius) {
                 sums.data.data() + std::size_t(row) * std::size_t(w), w, r);
   Image out(w, h, channels);
   for (int c = 0; c < channels; ++c) box_sum_columns(sums.plane(c), out.plane(c), w, h, r);
-  const long long side = 2LL * r + 1;
-  const float k = 1.0f / float(side * side);
+  const float k = box_window_scale(r);
   for (float& v : out.data) v *= k;
   return out;
-}
-
-void box_blur_in_place(Image& image, int radius) {
-  if (image.width == 0 || image.height == 0 || image.channels == 0 || radius == 0) return;
-  const int r = radius_magnitude(radius);
-  Image sums(image.width, image.height, image.channels);
-  sum_rows(image, sums, r);
-  sum_columns(sums, image, r);
 }
 
 }  // namespace neonvale

@@ -4,24 +4,112 @@
 // computed separably with running sums so the cost does not grow with R.
 #include <cstddef>
 
+#include <algorithm>
+
 #include "core/image.hpp"
+#include "core/parallel.hpp"
 
 namespace neonvale {
 
 // The plain serial filter: horizontal sums into a temporary, vertical sums
 // into the result, one scaling at the end.
 Image box_blur(const Image& source, int radius);
-// The same values written over `image`, with the rows and the column strips
-// split across threads; the renderer's blurs run this one.
-void box_blur_in_place(Image& image, int radius);
+
+// The area of the box window as the filter scales by it: 1 / (2R+1)^2, the
+// square formed in 64-bit integers and converted once.
+float box_window_scale(int radius);
+
+// The same sums as box_blur, rows of the input asked for and rows of the
+// result handed over one at a time, so a blur needs a ring of 2R + 2 + kBlock
+// rows of sums instead of two whole images, and can read its input and write
+// its result in the same planes.
+//
+// For `channels` planes of w x h samples:
+//   source(c, y, row) fills `row` (w floats) with row y of input plane c;
+//   sink(c, y, x0, n, sums) receives the vertical box sums of row y, columns
+//     [x0, x0 + n), not yet scaled by box_window_scale.
+// Input rows are asked for in increasing order, each once, and every input
+// row that result row y depends on (up to y + R) is asked for before row y is
+// handed over, so a sink may overwrite input row y in place. Rows run in
+// blocks; within a block the input rows, and the column strips of the
+// result, are split across threads. Every sum has the operations and order of
+// box_sum_row and box_sum_columns.
+class RingBoxBlur {
+ public:
+  RingBoxBlur(int width, int height, int channels, int radius);
+
+  // Hands over result rows [0, rows) (all by default); input rows beyond
+  // what those need are never asked for.
+  template <class Source, class Sink>
+  void run(Source&& source, Sink&& sink, int rows = -1);
+
+  // The longest segment a sink is handed.
+  static constexpr int kMaxSegment = 256;
+
+ private:
+  static constexpr int kBlock = 32;
+  static constexpr int kStrip = kMaxSegment;
+  float* ring_row(int c, long long y) {
+    return ring_.data() + (std::size_t(c) * std::size_t(capacity_) + std::size_t(y % capacity_)) * std::size_t(w_);
+  }
+  void first_row(int c, int x0, int n, float* sums);
+  void next_row(int c, long long y, int x0, int n, float* sums);
+
+  int w_, h_, channels_, r_;
+  int capacity_;
+  PlaneBuffer ring_;     // per channel, `capacity_` rows of horizontal sums
+  PlaneBuffer columns_;  // per channel, the running vertical sums of the last row
+  PlaneBuffer input_;    // per input row of a block, the row as the source gives it
+};
 
 // Box sums of one run of n floats, clamped at both ends.
 void box_sum_row(const float* in, float* out, int n, int radius);
 // The same down the columns of a w x h plane, one whole row at a time.
 void box_sum_columns(const float* in, float* out, int w, int h, int radius);
-// The same over n columns of a plane whose rows lie `stride` floats apart.
-void box_sum_columns_strided(const float* in, float* out, int n, std::size_t stride, int h, int radius);
 void add_row(const float* in, float* out, int n);
 void subtract_row(const float* in, float* out, int n);
+
+template <class Source, class Sink>
+void RingBoxBlur::run(Source&& source, Sink&& sink, int rows) {
+  if (w_ < 1 || h_ < 1 || channels_ < 1) return;
+  const int result_rows = rows < 0 || rows > h_ ? h_ : rows;
+  const long long last = h_ - 1;
+  const int strips = (w_ + kStrip - 1) / kStrip;
+  long long next_input = 0;  // the first input row not yet summed
+  for (int y0 = 0; y0 < result_rows; y0 += kBlock) {
+    const int y1 = std::min(result_rows, y0 + kBlock);
+    // Horizontal sums of every input row the block's results need.
+    const long long need = std::min<long long>(last, (long long)(y1 - 1) + r_) + 1;
+    const int fresh = int(need - next_input);
+    const long long first = next_input;
+    if (fresh > 0)
+      parallel_rows(fresh * channels_, w_, [&](int begin, int end) {
+        for (int job = begin; job < end; ++job) {
+          const int c = job / fresh;
+          const long long y = first + job % fresh;
+          float* in = input_.data() + std::size_t(job) * std::size_t(w_);
+          source(c, int(y), in);
+          box_sum_row(in, ring_row(c, y), w_, r_);
+        }
+      });
+    next_input = need;
+    // Vertical sums down each strip of columns, row after row of the block.
+    parallel_for(strips * channels_, [&](int begin, int end) {
+      for (int job = begin; job < end; ++job) {
+        const int c = job / strips;
+        const int x0 = (job % strips) * kStrip;
+        const int n = std::min(kStrip, w_ - x0);
+        float* sums = columns_.data() + std::size_t(c) * std::size_t(w_) + std::size_t(x0);
+        for (int y = y0; y < y1; ++y) {
+          if (y == 0)
+            first_row(c, x0, n, sums);
+          else
+            next_row(c, y, x0, n, sums);
+          sink(c, y, x0, n, static_cast<const float*>(sums));
+        }
+      }
+    });
+  }
+}
 
 }  // namespace neonvale

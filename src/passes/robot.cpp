@@ -2,12 +2,13 @@
 
 #include <climits>
 #include <cmath>
+#include <algorithm>
 #include <cstddef>
 #include <vector>
 
-#include "filters/box_blur.hpp"
 #include "core/channels.hpp"
 #include "core/parallel.hpp"
+#include "filters/box_blur.hpp"
 
 namespace neonvale {
 
@@ -19,21 +20,26 @@ float figure_coordinate(int i, int count) { return count > 1 ? float(i) / (float
 
 }  // namespace
 
-RobotSample robot_sample(const Image& environment, const Image& robo, const Image& robo_material,
-                         const Image& robo_emissive, float u, float v) {
-  float nx = 2.0f * robo.sample_uv(0, u, v, false) - 1.0f;
-  float ny = 2.0f * robo.sample_uv(1, u, v, false) - 1.0f;
-  float nz = 2.0f * robo.sample_uv(2, u, v, false) - 1.0f;
-  const float length = std::sqrt(nx * nx + ny * ny + nz * nz);
+RobotSurface robot_surface(const Image& robo, float u, float v) {
+  RobotSurface s;
+  s.nx = 2.0f * robo.sample_uv(0, u, v, false) - 1.0f;
+  s.ny = 2.0f * robo.sample_uv(1, u, v, false) - 1.0f;
+  s.nz = 2.0f * robo.sample_uv(2, u, v, false) - 1.0f;
+  const float length = std::sqrt(s.nx * s.nx + s.ny * s.ny + s.nz * s.nz);
   if (length > 0.0f) {
     const float inverse = 1.0f / length;
-    nx *= inverse;
-    ny *= inverse;
-    nz *= inverse;
+    s.nx *= inverse;
+    s.ny *= inverse;
+    s.nz *= inverse;
   }
-  const float depth = 3.2f - 0.3f * nz;
-  const float alpha = robo.sample_uv(3, u, v, false);
+  s.depth = 3.2f - 0.3f * s.nz;
+  s.alpha = robo.sample_uv(3, u, v, false);
+  return s;
+}
 
+RobotSample robot_shade(const Image& environment, const Image& robo_material, const Image& robo_emissive,
+                        const RobotSurface& surface, float u, float v) {
+  const float nx = surface.nx, ny = surface.ny;
   // A point nudged along the normal, and a slower-moving one steered by it
   // with the vertical component mirrored, so the body reflects what lies
   // around and above it.
@@ -63,7 +69,32 @@ RobotSample robot_sample(const Image& environment, const Image& robo, const Imag
   const float over = brightest - 1.0f;
   const float emission = (over > 0.0f ? over : 0.0f) * 0.05f;
 
-  return {e[0], e[1], e[2], nx, ny, nz, depth, 0.0f, emission, alpha};
+  return {e[0], e[1], e[2], nx, ny, surface.nz, surface.depth, 0.0f, emission, surface.alpha};
+}
+
+RobotSample robot_sample(const Image& environment, const Image& robo, const Image& robo_material,
+                         const Image& robo_emissive, float u, float v) {
+  return robot_shade(environment, robo_material, robo_emissive, robot_surface(robo, u, v), u, v);
+}
+
+Image robot_environment(const ImagePlanes& scene, int aa_scale) {
+  const int width = scene.width;
+  const int height = scene.height;
+  Image environment(width, height, 3);
+  const int radius = 2 * aa_scale;
+  const float k = box_window_scale(radius);
+  const std::size_t stride = std::size_t(width);
+  RingBoxBlur blur(width, height, 3, radius);
+  blur.run(
+      [&](int c, int y, float* row) {
+        const float* from = scene.row(kRed + c, y);
+        std::copy(from, from + width, row);
+      },
+      [&](int c, int y, int x0, int n, const float* sums) {
+        float* out = environment.plane(c) + std::size_t(y) * stride + std::size_t(x0);
+        for (int x = 0; x < n; ++x) out[x] = sums[x] * k;
+      });
+  return environment;
 }
 
 FigureRect figure_rect(int scene_width, int scene_height, int robo_width, int robo_height) {
@@ -80,6 +111,15 @@ FigureRect figure_rect(int scene_width, int scene_height, int robo_width, int ro
 
 void composite_robot(Image& scene, const Image& robo, const Image& robo_material, const Image& robo_emissive,
                      int aa_scale, StepProgress* progress) {
+  const ImagePlanes planes = planes_of(scene);
+  SceneDepth depth;
+  depth.plane = planes[kDepth];
+  depth.width = scene.width;
+  composite_robot(planes, depth, robo, robo_material, robo_emissive, aa_scale, progress);
+}
+
+void composite_robot(const ImagePlanes& scene, const SceneDepth& depth, const Image& robo,
+                     const Image& robo_material, const Image& robo_emissive, int aa_scale, StepProgress* progress) {
   const int width = scene.width;
   const int height = scene.height;
   const FigureRect rect = figure_rect(width, height, robo.width, robo.height);
@@ -91,33 +131,41 @@ void composite_robot(Image& scene, const Image& robo, const Image& robo_material
   const int rows = fig_h < height - y0 ? fig_h : height - y0;
   const int cols = fig_w < width - x0 ? fig_w : width - x0;
   if (rows <= 0 || cols <= 0) return;
-  // The environment's copy and blur weigh about as much as a third of the figure.
+  // The environment's blur weighs about as much as a third of the figure.
   if (progress) progress->set_total(3LL * rows / 2);
 
   // The figure mirrors the scene as it stands before any of its own pixels.
-  Image environment(width, height, 3);
-  environment.copy_channels(scene);
-  box_blur_in_place(environment, 2 * aa_scale);
+  const Image environment = robot_environment(scene, aa_scale);
   advance(progress, rows / 2);
 
-  const std::vector<float*> planes = scene.channel_pointers();
+  float* const red = scene[kRed];
+  float* const green = scene[kGreen];
+  float* const blue = scene[kBlue];
+  float* const emission = scene[kEmission];
+  float* const coverage = scene[kRobot];
+  float* const reflectivity = scene[kReflectivity];
   parallel_rows(rows, cols, [&](int begin, int end) {
     for (int i = begin; i < end; ++i) {
       const float v = figure_coordinate(i, fig_h);
-      const std::size_t row = std::size_t(y0 + i) * std::size_t(width) + std::size_t(x0);
+      const int y = y0 + i;
+      const std::size_t row = std::size_t(y) * std::size_t(width) + std::size_t(x0);
       for (int j = 0; j < cols; ++j) {
         const float u = figure_coordinate(j, fig_w);
-        const RobotSample s = robot_sample(environment, robo, robo_material, robo_emissive, u, v);
+        // Where the figure does not cover the pixel or lies behind what is
+        // there, nothing is written, so nothing more is worked out.
+        const RobotSurface surface = robot_surface(robo, u, v);
+        if (!(surface.alpha > 0.0f && surface.depth < depth.at(x0 + j, y))) continue;
+        const RobotSample s = robot_shade(environment, robo_material, robo_emissive, surface, u, v);
         const std::size_t p = row + std::size_t(j);
-        if (!(s.alpha > 0.0f && s.depth < planes[kDepth][p])) continue;
         const float a = s.alpha;
-        planes[kRed][p] = s.r * a + (1.0f - a) * planes[kRed][p];
-        planes[kGreen][p] = s.g * a + (1.0f - a) * planes[kGreen][p];
-        planes[kBlue][p] = s.b * a + (1.0f - a) * planes[kBlue][p];
-        planes[kDepth][p] = s.depth;
-        planes[kRobot][p] = a;
-        planes[kReflectivity][p] = s.reflectivity;
-        planes[kEmission][p] = s.emission;
+        red[p] = s.r * a + (1.0f - a) * red[p];
+        green[p] = s.g * a + (1.0f - a) * green[p];
+        blue[p] = s.b * a + (1.0f - a) * blue[p];
+        if (depth.whole()) depth.plane[p] = s.depth;
+        coverage[p] = a;
+        // A zero left as it is keeps pages nobody else writes untouched.
+        if (reflectivity[p] != s.reflectivity) reflectivity[p] = s.reflectivity;
+        emission[p] = s.emission;
       }
     }
     advance(progress, end - begin);

@@ -4,11 +4,11 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "filters/box_blur.hpp"
 #include "core/channels.hpp"
-#include "core/sampling.hpp"
-#include "core/random.hpp"
 #include "core/parallel.hpp"
+#include "core/random.hpp"
+#include "core/sampling.hpp"
+#include "filters/box_blur.hpp"
 
 namespace neonvale {
 
@@ -32,16 +32,19 @@ float sun_stripe(float v) {
   return std::pow(clampf(2.0f * k * k, 0.0f, 1.0f), 2.7f);
 }
 
-Image cloud_cover(int width, int height, int aa_scale, std::uint32_t seed, StepProgress* progress) {
+namespace {
+
+// The cloud noise before the warp, rows [0, rows) of a width x height image:
+// five octaves of random grids, each twice as fine as the last and weighted
+// 0.55 times as much, enlarged smoothly to full size and summed, then divided
+// by the sum of the weights. Each enlarged value is added as it is sampled
+// (corner-aligned, smoothstep weights), the same sum as enlarging the octave
+// whole and adding it. Every grid is drawn whatever the row count.
+Image cloud_noise(int width, int height, int rows, std::uint32_t seed, StepProgress* progress) {
   Image out(width, height, 1);
   Random rng(seed);
   float* values = out.plane(0);
   const std::size_t stride = std::size_t(width);
-
-  // Fractal noise: five octaves of random grids, each twice as fine as the
-  // last and weighted 0.55 times as much, enlarged smoothly to full size. Each
-  // enlarged value is added as it is sampled (corner-aligned, smoothstep
-  // weights), the same sum as enlarging the octave whole and adding it.
   float amplitude = 1.0f;
   float total = 0.0f;
   for (int i = 0; i < kOctaves; ++i) {
@@ -55,7 +58,7 @@ Image cloud_cover(int width, int height, int aa_scale, std::uint32_t seed, StepP
     for (int k = 0; k < width; ++k) columns[std::size_t(k)] = sample_tap((float(k) / wden) * sw, grid.width, true);
     const float* g = grid.plane(0);
     const float a = amplitude;
-    parallel_rows(height, width, [&](int begin, int end) {
+    parallel_rows(rows, width, [&](int begin, int end) {
       for (int j = begin; j < end; ++j) {
         const SampleTap row = sample_tap(sh * (float(j) / hden), grid.height, true);
         float* o = values + std::size_t(j) * stride;
@@ -66,54 +69,73 @@ Image cloud_cover(int width, int height, int aa_scale, std::uint32_t seed, StepP
     total = total + amplitude;
     amplitude = amplitude * 0.55f;
   }
-  parallel_rows(height, width, [&](int begin, int end) {
+  parallel_rows(rows, width, [&](int begin, int end) {
     for (std::size_t i = std::size_t(begin) * stride; i < std::size_t(end) * stride; ++i) values[i] = values[i] / total;
     advance(progress, end - begin);
   });
+  return out;
+}
+
+// The noise rows that cover rows [0, rows) depend on: the blur reaches
+// `radius` rows down, the warp's sway 9 output pixels and its bilinear
+// sample one row more.
+int cloud_noise_rows(int height, int aa_scale, int rows) {
+  const long long reach = (long long)rows + cloud_blur_radius(height) + 9LL * aa_scale + 2;
+  return int(std::min<long long>(height, reach));
+}
+
+// Warps the noise sideways and sways it up and down (a fixed number of output
+// pixels at every AA scale), blurs it, shapes it, and hands rows [0, rows) of
+// the cover to sink(y, x0, n, cover) in segments. The warp is computed row by
+// row as the blur asks for its input, so no warped image is ever stored.
+template <class Sink>
+void shape_clouds(const Image& noise, int aa_scale, int rows, Sink&& sink) {
+  const int width = noise.width;
+  const int height = noise.height;
+  const float* values = noise.plane(0);
+  const std::size_t stride = std::size_t(width);
+  const float sway_x = float(25LL * aa_scale);
+  const float sway_y = float(9LL * aa_scale);
+  const float wden = float(width) - 1.0f;
+  const float hden = float(height) - 1.0f;
+  std::vector<float> sway(stride);  // the vertical sway depends on the column only
+  for (int x = 0; x < width; ++x) sway[std::size_t(x)] = std::sin((float(x) / wden) * 18.0f) * sway_y;
 
   // The blur grows with the buffer so the cloud edges look the same at every
   // resolution.
   const int radius = cloud_blur_radius(height);
-
-  // Sideways waves driven by the noise itself and a gentle vertical sway; the
-  // displacement is a fixed number of output pixels at every AA scale.
-  Image warped(width, height, 1);
-  {
-    const float sway_x = float(25LL * aa_scale);
-    const float sway_y = float(9LL * aa_scale);
-    const float wden = float(width) - 1.0f;
-    const float hden = float(height) - 1.0f;
-    std::vector<float> sway(stride);  // the vertical sway depends on the column only
-    for (int x = 0; x < width; ++x) sway[std::size_t(x)] = std::sin((float(x) / wden) * 18.0f) * sway_y;
-    float* warped_values = warped.plane(0);
-    parallel_rows(height, width, [&](int begin, int end) {
-      for (int y = begin; y < end; ++y) {
+  const float k = box_window_scale(radius);
+  RingBoxBlur blur(width, height, 1, radius);
+  blur.run(
+      [&](int, int y, float* warped) {
         const float phase = (float(y) / hden) * 23.0f;
         const float fy = float(y);
         const float* src = values + std::size_t(y) * stride;
-        float* dst = warped_values + std::size_t(y) * stride;
         for (int x = 0; x < width; ++x) {
           const float sx = float(x) + std::sin(src[x] * 7.0f + phase) * sway_x;
           const float sy = fy + sway[std::size_t(x)];
-          dst[x] = sample_plane(values, width, height, sx, sy, true);
+          warped[x] = sample_plane(values, width, height, sx, sy, true);
         }
-      }
-      advance(progress, end - begin);
-    });
-  }
+      },
+      [&](int, int y, int x0, int n, const float* sums) {
+        float cover[RingBoxBlur::kMaxSegment];
+        // Thin noise is clear sky.
+        for (int x = 0; x < n; ++x) cover[x] = shape_cloud(sums[x] * k);
+        sink(y, x0, n, static_cast<const float*>(cover));
+      },
+      rows);
+}
 
-  out = Image();  // the blur's sums take its storage
-  box_blur_in_place(warped, radius);
-  advance(progress, height);
-  out = std::move(warped);
+}  // namespace
 
-  // Thin noise is clear sky.
-  values = out.plane(0);
-  parallel_rows(height, width, [&](int begin, int end) {
-    for (std::size_t i = std::size_t(begin) * stride; i < std::size_t(end) * stride; ++i)
-      values[i] = shape_cloud(values[i]);
-    advance(progress, end - begin);
+Image cloud_cover(int width, int height, int aa_scale, std::uint32_t seed, StepProgress* progress) {
+  const Image noise = cloud_noise(width, height, height, seed, progress);
+  Image out(width, height, 1);
+  float* values = out.plane(0);
+  shape_clouds(noise, aa_scale, height, [&](int y, int x0, int n, const float* cover) {
+    std::copy(cover, cover + n, values + std::size_t(y) * std::size_t(width) + std::size_t(x0));
   });
+  advance(progress, 3LL * height);
   return out;
 }
 
@@ -177,13 +199,19 @@ SkySample sky_sample(const Image& scene, float u, float v, float c, int aa_scale
 
 void paint_sky(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* progress) {
   if (scene.channels <= kEmission) throw std::invalid_argument("sky needs a scene buffer with an emission plane");
+  paint_sky_rows(planes_of(scene), aa_scale, seed, scene.height, progress);
+}
+
+void paint_sky_rows(const ImagePlanes& scene, int aa_scale, std::uint32_t seed, int rows, StepProgress* progress) {
   const int w = scene.width;
   const int h = scene.height;
-  // A shaded row costs about as much as four rows of the cloud cover's passes.
-  constexpr int kShadeWeight = 4;
-  if (progress) progress->set_total((long long)h * (kCloudRowPasses + kShadeWeight));
-  const Image cloud = cloud_cover(w, h, aa_scale, seed, progress);
-  const std::vector<float*> planes = scene.channel_pointers();
+  rows = std::max(0, std::min(rows, h));
+  const int noise_rows = cloud_noise_rows(h, aa_scale, rows);
+  // Noise rows take one unit for each of their six passes; a shaded row,
+  // with its warp, blur and shaping, about as much as ten.
+  constexpr int kShadeWeight = 10;
+  if (progress) progress->set_total((long long)noise_rows * (kOctaves + 1) + (long long)rows * kShadeWeight);
+  const Image noise = cloud_noise(w, h, noise_rows, seed, progress);
 
   const float wden = float(w) - 1.0f;
   const float hden = float(h) - 1.0f;
@@ -191,29 +219,31 @@ void paint_sky(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* pro
   const float hf = float(h);
   std::vector<SkyColumn> columns(static_cast<std::size_t>(w));
   for (int x = 0; x < w; ++x) columns[std::size_t(x)] = sky_column(float(x) / wden, wf, hf);
+  std::vector<SkyRow> row_terms(static_cast<std::size_t>(rows));
+  parallel_for(rows, [&](int begin, int end) {
+    for (int y = begin; y < end; ++y) row_terms[std::size_t(y)] = sky_row(float(y) / hden);
+  }, 64);
 
-  parallel_rows(h, w, [&](int begin, int end) {
-    for (int y = begin; y < end; ++y) {
-      const float v = float(y) / hden;
-      const SkyRow row = sky_row(v);
-      const std::size_t offset = std::size_t(y) * std::size_t(w);
-      const float* c = cloud.plane(0) + offset;
-      float* r = planes[kRed] + offset;
-      float* g = planes[kGreen] + offset;
-      float* b = planes[kBlue] + offset;
-      float* depth = planes[kDepth] + offset;
-      float* emission = planes[kEmission] + offset;
-      for (int x = 0; x < w; ++x) {
-        const float u = float(x) / wden;
-        const SkySample s = sky_shade(row, columns[std::size_t(x)], u, v, c[x], hf, aa_scale);
-        r[x] = s.r;
-        g[x] = s.g;
-        b[x] = s.b;
-        depth[x] = s.depth;
-        emission[x] = s.emission;
-      }
+  shape_clouds(noise, aa_scale, rows, [&](int y, int x0, int n, const float* cloud) {
+    const float v = float(y) / hden;
+    const SkyRow& row = row_terms[std::size_t(y)];
+    const std::size_t offset = std::size_t(y) * std::size_t(w) + std::size_t(x0);
+    float* r = scene[kRed] + offset;
+    float* g = scene[kGreen] + offset;
+    float* b = scene[kBlue] + offset;
+    float* emission = scene[kEmission] + offset;
+    float* depth = scene[kDepth] ? scene[kDepth] + offset : nullptr;
+    for (int i = 0; i < n; ++i) {
+      const int x = x0 + i;
+      const float u = float(x) / wden;
+      const SkySample s = sky_shade(row, columns[std::size_t(x)], u, v, cloud[i], hf, aa_scale);
+      r[i] = s.r;
+      g[i] = s.g;
+      b[i] = s.b;
+      if (depth) depth[i] = s.depth;
+      emission[i] = s.emission;
     }
-    advance(progress, (long long)(end - begin) * kShadeWeight);
+    if (x0 + n == w) advance(progress, kShadeWeight);
   });
 }
 

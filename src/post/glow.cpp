@@ -3,41 +3,33 @@
 #include <algorithm>
 #include <cstring>
 
-#include "filters/box_blur.hpp"
 #include "core/channels.hpp"
-#include "core/parallel.hpp"
+#include "filters/box_blur.hpp"
 
 namespace neonvale {
+
+namespace {
+
+// The emission weight of the glow: clamped to [0, 5], the upper clamp first,
+// as in Image::sample, so NaN becomes 5.
+inline float glow_weight(float emission) {
+  const float w = emission < 5.0f ? emission : 5.0f;
+  return w > 0.0f ? w : 0.0f;
+}
+
+}  // namespace
 
 void weight_channels(Image& target, const Image& weights) {
   if (target.width != weights.width || target.height != weights.height || weights.channels <= 0) {
     std::fill(target.data.begin(), target.data.end(), 0.0f);
     return;
   }
-  for (int i = 0; i < target.channels; ++i) weight_plane(target.plane(i), weights.plane(i % weights.channels), target);
-}
-
-void weight_plane(float* target, const float* weights, const Image& size) {
-  const std::size_t stride = std::size_t(size.width);
-  parallel_rows(size.height, size.width, [&](int begin, int end) {
-    for (std::size_t j = std::size_t(begin) * stride; j < std::size_t(end) * stride; ++j) {
-      // The upper clamp comes first, as in Image::sample.
-      float w = weights[j] < 5.0f ? weights[j] : 5.0f;
-      w = w > 0.0f ? w : 0.0f;
-      target[j] = w * target[j];
-    }
-  });
-}
-
-Image glow_source(const Image& scene) {
-  Image source(scene.width, scene.height, 3);
-  source.copy_channels(scene);
-  // The emission plane weighs every colour plane; it is read in place.
-  if (scene.channels > kEmission)
-    for (int c = 0; c < 3; ++c) weight_plane(source.plane(c), scene.plane(kEmission), source);
-  else
-    std::fill(source.data.begin(), source.data.end(), 0.0f);
-  return source;
+  const std::size_t n = target.plane_size();
+  for (int i = 0; i < target.channels; ++i) {
+    float* t = target.plane(i);
+    const float* w = weights.plane(i % weights.channels);
+    for (std::size_t j = 0; j < n; ++j) t[j] = glow_weight(w[j]) * t[j];
+  }
 }
 
 int glow_radius(int height) {
@@ -47,21 +39,42 @@ int glow_radius(int height) {
   return radius;
 }
 
-Image spread_glow(Image source, float strength, StepProgress* progress) {
-  Image glow = std::move(source);
-  if (progress) progress->set_total(2);
-  box_blur_in_place(glow, glow_radius(glow.height));
-  advance(progress, 1);
-  const std::size_t stride = std::size_t(glow.width);
-  const int rows = glow.height * glow.channels;
-  float* values = glow.data.data();
-  parallel_rows(rows, glow.width, [&](int begin, int end) {
-    for (std::size_t i = std::size_t(begin) * stride; i < std::size_t(end) * stride; ++i) values[i] *= strength;
-  });
-  advance(progress, 1);
+Image make_glow(const Image& scene, float strength) {
+  Image glow(scene.width, scene.height, 3);
+  glow.copy_channels(scene);
+  if (scene.channels > kEmission) {
+    Image emission(scene.width, scene.height, 1);
+    copy_plane(emission, 0, scene, kEmission);
+    weight_channels(glow, emission);
+  } else {
+    std::fill(glow.data.begin(), glow.data.end(), 0.0f);
+  }
+  glow = box_blur(glow, glow_radius(glow.height));
+  for (float& v : glow.data) v *= strength;
   return glow;
 }
 
-Image make_glow(const Image& scene, float strength) { return spread_glow(glow_source(scene), strength); }
+void add_glow(const ImagePlanes& scene, float strength, StepProgress* progress) {
+  const int width = scene.width;
+  const int height = scene.height;
+  if (progress) progress->set_total(height);
+  const std::size_t stride = std::size_t(width);
+  const int radius = glow_radius(height);
+  const float k = box_window_scale(radius);
+  RingBoxBlur blur(width, height, 3, radius);
+  // Every colour row is weighted and summed before any glow lands on it: the
+  // ring asks for input rows ahead of the result rows it hands back.
+  blur.run(
+      [&](int c, int y, float* row) {
+        const float* colour = scene.row(kRed + c, y);
+        const float* emission = scene.row(kEmission, y);
+        for (int x = 0; x < width; ++x) row[x] = glow_weight(emission[x]) * colour[x];
+      },
+      [&](int c, int y, int x0, int n, const float* sums) {
+        float* colour = scene[kRed + c] + std::size_t(y) * stride + std::size_t(x0);
+        for (int x = 0; x < n; ++x) colour[x] = colour[x] + (sums[x] * k) * strength;
+        if (c == 2 && x0 + n == width) advance(progress, 1);
+      });
+}
 
 }  // namespace neonvale

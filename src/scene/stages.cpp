@@ -77,9 +77,10 @@ const Image& colour(RenderState& s, StepProgress&) {
 }
 
 const Image& glow(RenderState& s, StepProgress& progress) {
-  Image source = glow_source(s.scene);
-  s.scene = Image();  // the glow's source was its last reader
-  s.colour.add(spread_glow(std::move(source), 0.8f, &progress));
+  ImagePlanes planes = planes_of(s.colour);
+  planes.planes[kEmission] = s.scene.plane(kEmission);
+  add_glow(planes, 0.8f, &progress);
+  s.scene = Image();  // the glow was its last reader
   return s.colour;
 }
 
