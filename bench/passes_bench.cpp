@@ -60,7 +60,7 @@ void run_step(benchmark::State& bench, std::size_t step) {
     auto copy = std::make_unique<RenderState>(start);
     StepProgress progress;
     bench.ResumeTiming();
-    benchmark::DoNotOptimize(stage.run(*copy, progress).data.data());
+    benchmark::DoNotOptimize(stage.run(*copy, progress).planes[0]);
     bench.PauseTiming();
     copy.reset();
     bench.ResumeTiming();

@@ -35,7 +35,7 @@ TEST(KnotRadius, ScalesWithHeightAboveTwoPixels) {
 
 TEST(KnotBeads, PositionsOnFullSizeBuffer) {
   const Image scene(7680, 4320, 1);  // only the size is read
-  const std::vector<KnotBead> beads = knot_beads(2400, scene);
+  const std::vector<KnotBead> beads = knot_beads(2400, scene.width, scene.height);
   ASSERT_EQ(beads.size(), 2400u);
   EXPECT_NEAR(beads[0].x, 7057.4f, 0.1f);
   EXPECT_NEAR(beads[0].y, 838.5f, 0.1f);
@@ -53,7 +53,7 @@ TEST(KnotBeads, PositionsOnFullSizeBuffer) {
     EXPECT_LT(b.t, 6.2831855f);
     EXPECT_LT(std::fabs(b.z), 1.83f);
   }
-  EXPECT_TRUE(knot_beads(0, scene).empty());
+  EXPECT_TRUE(knot_beads(0, scene.width, scene.height).empty());
 }
 
 

@@ -24,11 +24,14 @@
 #include "app/options.hpp"
 #include "io/png_io.hpp"
 #include "core/channels.hpp"
+#include "core/random.hpp"
+#include "passes/droplets.hpp"
 #include "scene/scene.hpp"
 
 namespace {
 
 using neonvale::Image;
+using neonvale::ImagePlanes;
 namespace fs = std::filesystem;
 
 float fixed_curve(float linear) {
@@ -39,16 +42,16 @@ float fixed_curve(float linear) {
 float clamp01(float v) { return v > 0.0f ? (v < 1.0f ? v : 1.0f) : 0.0f; }
 
 // The mean of each factor x factor block of plane c.
-float block_mean(const Image& image, int c, int factor, int x, int y) {
+float block_mean(const ImagePlanes& image, int c, int factor, int x, int y) {
   float sum = 0.0f;
   for (int j = 0; j < factor; ++j)
-    for (int i = 0; i < factor; ++i) sum += image.at(c, x * factor + i, y * factor + j);
+    for (int i = 0; i < factor; ++i) sum += image.row(c, y * factor + j)[x * factor + i];
   return sum / float(factor * factor);
 }
 
 // A 3-channel picture at the output size whose pixel is `pixel(block means)`.
 using Pixel = std::function<void(const float* means, float* rgb)>;
-Image view(const Image& image, int factor, const std::vector<int>& planes, const Pixel& pixel) {
+Image view(const ImagePlanes& image, int factor, const std::vector<int>& planes, const Pixel& pixel) {
   Image out(image.width / factor, image.height / factor, 3);
   std::vector<float> means(planes.size());
   for (int y = 0; y < out.height; ++y) {
@@ -62,34 +65,34 @@ Image view(const Image& image, int factor, const std::vector<int>& planes, const
   return out;
 }
 
-Image linear_colour(const Image& image, int factor) {
+Image linear_colour(const ImagePlanes& image, int factor) {
   return view(image, factor, {neonvale::kRed, neonvale::kGreen, neonvale::kBlue}, [](const float* m, float* rgb) {
     for (int c = 0; c < 3; ++c) rgb[c] = fixed_curve(m[c]);
   });
 }
 
-Image display_colour(const Image& image, int factor) {
+Image display_colour(const ImagePlanes& image, int factor) {
   return view(image, factor, {0, 1, 2}, [](const float* m, float* rgb) {
     for (int c = 0; c < 3; ++c) rgb[c] = clamp01(m[c]);
   });
 }
 
 // Coverages and reflectivity are 0..1 already.
-Image grey(const Image& image, int factor, int plane) {
+Image grey(const ImagePlanes& image, int factor, int plane) {
   return view(image, factor, {plane}, [](const float* m, float* rgb) { rgb[0] = rgb[1] = rgb[2] = clamp01(m[0]); });
 }
 
 // Emission is unbounded: the same fixed curve as the colour.
-Image grey_curve(const Image& image, int factor, int plane) {
+Image grey_curve(const ImagePlanes& image, int factor, int plane) {
   return view(image, factor, {plane}, [](const float* m, float* rgb) { rgb[0] = rgb[1] = rgb[2] = fixed_curve(m[0]); });
 }
 
 // The refraction offset as colour: x to red, y to green, 0 is mid-grey,
 // scaled by the largest magnitude in the image.
-Image offset_view(const Image& image, int factor) {
+Image offset_view(const ImagePlanes& image, int factor) {
   float largest = 0.0f;
   for (int c : {neonvale::kOffsetX, neonvale::kOffsetY}) {
-    const float* p = image.plane(c);
+    const float* p = image[c];
     for (std::size_t i = 0; i < image.plane_size(); ++i) largest = std::fmax(largest, std::fabs(p[i]));
   }
   const float scale = largest > 0.0f ? 0.5f / largest : 0.0f;
@@ -102,39 +105,53 @@ Image offset_view(const Image& image, int factor) {
 
 class Sheet {
  public:
-  Sheet(fs::path folder, int aa) : folder_(std::move(folder)), aa_(aa) {}
+  Sheet(fs::path folder, int aa, std::uint32_t seed) : folder_(std::move(folder)), aa_(aa), seed_(seed) {}
 
-  void stage_end(const char* stage, const Image& result) {
+  void stage_end(const char* stage, const ImagePlanes& result) {
     ++index_;
     const std::string name = stage;
     if (name == "sky" || name == "ground" || name == "knot" || name == "robot" || name == "reflections" ||
-        name == "refraction")
+        name == "rain")
       write(name, "", linear_colour(result, aa_));
     if (name == "ground") write(name, "reflectivity", grey(result, aa_, neonvale::kReflectivity));
     if (name == "robot") write(name, "coverage", grey(result, aa_, neonvale::kRobot));
-    if (name == "droplets") {
-      write(name, "water", grey(result, aa_, neonvale::kWater));
-      write(name, "drops", grey(result, aa_, neonvale::kDrop));
-      write(name, "offset", offset_view(result, aa_));
+    if (name == "rain") {
+      write_water(result.width, result.height);
+      write(name, "emission", grey_curve(result, aa_, neonvale::kEmission));
+      // The colour before the glow, to show the glow alone.
+      before_glow_ = Image(result.width, result.height, 3);
+      for (int c = 0; c < 3; ++c) std::copy_n(result[c], result.plane_size(), before_glow_.plane(c));
     }
-    if (name == "refraction") write(name, "emission", grey_curve(result, aa_, neonvale::kEmission));
-    // The colour image is a copy of the scene's colour; kept to show the glow alone.
-    if (name == "colour") before_glow_ = Image(result);
     if (name == "glow") {
       write(name, "", linear_colour(result, aa_));
-      Image alone(result);
+      Image alone(before_glow_.width, before_glow_.height, 3);
       for (int c = 0; c < 3; ++c) {
         float* a = alone.plane(c);
         const float* b = before_glow_.plane(c);
-        for (std::size_t i = 0; i < alone.plane_size(); ++i) a[i] -= b[i];
+        for (std::size_t i = 0; i < alone.plane_size(); ++i) a[i] = result[c][i] - b[i];
       }
-      write(name, "alone", linear_colour(alone, aa_));
+      write(name, "alone", linear_colour(planes_of(alone), aa_));
       before_glow_ = Image();
     }
     // Every view is block-averaged already, so the tone-mapped view is what
     // the downsample returns: its own picture would repeat this one.
     if (name == "tone_map") write(name, "", display_colour(result, aa_));
     if (name == "grade") write(name, "", display_colour(result, 1));
+  }
+
+ private:
+  // The renderer keeps the water on the lens only a band of rows at a time;
+  // the layer does not depend on the scene, so it is painted again here on
+  // planes of its own, from the same seed: the fourth the scene draws.
+  void write_water(int width, int height) {
+    neonvale::Random rng(seed_);
+    for (int i = 0; i < 3; ++i) rng.draw_seed();
+    Image water(width, height, neonvale::kSceneChannels);
+    neonvale::paint_droplets(water, aa_, rng.draw_seed());
+    const ImagePlanes planes = planes_of(water);
+    write("rain", "water", grey(planes, aa_, neonvale::kWater));
+    write("rain", "drops", grey(planes, aa_, neonvale::kDrop));
+    write("rain", "offset", offset_view(planes, aa_));
   }
 
  private:
@@ -148,6 +165,7 @@ class Sheet {
 
   fs::path folder_;
   int aa_;
+  std::uint32_t seed_;
   int index_ = 0;
   Image before_glow_;
 };
@@ -174,10 +192,11 @@ int main(int argc, char** argv) {
   try {
     check_settings(config);
     fs::create_directories(argv[1]);
-    Sheet sheet(argv[1], config.aa_scale);
+    const RenderSettings settings = render_settings(config);
+    Sheet sheet(argv[1], config.aa_scale, settings.seed);
     RenderObserver observer;
-    observer.stage_end = [&](const char* stage, const Image& result) { sheet.stage_end(stage, result); };
-    render_scene(render_settings(config), load_scene_assets(asset_folder()), &observer);
+    observer.stage_end = [&](const char* stage, const ImagePlanes& result) { sheet.stage_end(stage, result); };
+    render_scene(settings, load_scene_assets(asset_folder()), &observer);
   } catch (const std::exception& e) {
     std::printf("E: %s\n", e.what());
     return 1;

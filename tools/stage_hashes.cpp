@@ -1,6 +1,7 @@
 // stage_hashes: renders like neonvale (same five flags) and prints, after
 // every step of the scene driver, one line per channel of the image that step
-// produced: "<stage> <channel> <hash> <min> <max> <mean>". The hash is 64-bit
+// produced: "<stage> <channel> <hash> <min> <max> <mean>", or "<stage>
+// <channel> none" for a plane the renderer does not hold then. The hash is 64-bit
 // FNV-1a over the channel's floats as little-endian bytes in storage order, so
 // a change to any pass shows up at the first stage it touches.
 #include <cinttypes>
@@ -27,10 +28,16 @@ std::uint64_t fnv1a(const float* values, std::size_t count) {
   return hash;
 }
 
-void print_stage(const char* stage, const neonvale::Image& image) {
+void print_stage(const char* stage, const neonvale::ImagePlanes& image) {
   const std::size_t n = image.plane_size();
   for (int c = 0; c < image.channels; ++c) {
-    const float* p = image.plane(c);
+    const float* p = image[c];
+    if (!p) {
+      // The renderer holds no such plane at this point (never made, or
+      // released after its last reader).
+      std::printf("%s %d none\n", stage, c);
+      continue;
+    }
     float lo = n ? p[0] : 0.0f, hi = n ? p[0] : 0.0f;
     double sum = 0.0;
     for (std::size_t i = 0; i < n; ++i) {

@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     auto last = start;
     RenderObserver observer;
     observer.stage_begin = [&](const char*, const StepProgress&) { last = Clock::now(); };
-    observer.stage_end = [&](const char* stage, const Image&) {
+    observer.stage_end = [&](const char* stage, const ImagePlanes&) {
       const auto now = Clock::now();
       std::printf("%-12s %8.3f s\n", stage, std::chrono::duration<double>(now - last).count());
     };

@@ -123,7 +123,7 @@ ProgressDisplay::ProgressDisplay(bool enabled) : enabled_(enabled), start_(std::
   observer_.stage_begin = [this](const char* stage, const StepProgress& progress) { step(stage, &progress); };
   // The step's counter dies with the step; until the next one begins, the
   // line shows the step as it ended.
-  observer_.stage_end = [this](const char*, const Image&) {
+  observer_.stage_end = [this](const char*, const ImagePlanes&) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (progress_) ended_fraction_ = progress_->fraction();
     progress_ = nullptr;

@@ -11,6 +11,9 @@
 // them in that form.
 #include <cstddef>
 
+#include "core/channels.hpp"
+#include "core/image.hpp"
+
 namespace neonvale {
 
 struct SceneDepth {
@@ -25,5 +28,13 @@ struct SceneDepth {
   // Whether the robot's depths are kept.
   bool whole() const { return row_depth == nullptr; }
 };
+
+// The whole depth plane of a 12-channel scene buffer.
+inline SceneDepth whole_depth(Image& scene) {
+  SceneDepth depth;
+  depth.plane = scene.plane(kDepth);
+  depth.width = scene.width;
+  return depth;
+}
 
 }  // namespace neonvale

@@ -78,7 +78,32 @@ GroundSample ground_shade(float w, float h, float u, float v, float e, float p, 
   return s;
 }
 
+float ground_row_depth(int y, int height) {
+  const float v = float(y) / (float(height) - 1.0f);
+  const float below = v - kHorizon;
+  if (!(below > 0.0f)) return kSkyDepth;
+  const float depth = 1.7f / below;
+  return kSkyDepth > depth ? depth : kSkyDepth;
+}
+
+std::vector<float> ground_row_depths(int height) {
+  std::vector<float> depths(std::size_t(height > 0 ? height : 0));
+  for (int y = 0; y < height; ++y) depths[std::size_t(y)] = ground_row_depth(y, height);
+  return depths;
+}
+
+int first_ground_row(int height) {
+  int y = 0;
+  while (y < height && !(ground_row_depth(y, height) < kSkyDepth)) ++y;
+  return y;
+}
+
 void paint_ground(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* progress) {
+  paint_ground(planes_of(scene), whole_depth(scene), aa_scale, seed, progress);
+}
+
+void paint_ground(const ImagePlanes& scene, const SceneDepth& depths, int aa_scale, std::uint32_t seed,
+                  StepProgress* progress) {
   // Two noise images, then the shading of the rows below the horizon.
   if (progress) progress->set_total(3LL * scene.height);
   Random rng(seed);
@@ -110,7 +135,7 @@ void paint_ground(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* 
   for (int x = 0; x < width; ++x)
     columns[std::size_t(x)] = sample_tap((float(x) / u_scale) * float(width - 1), width, false);
 
-  const std::vector<float*> planes = scene.channel_pointers();
+  const ImagePlanes& planes = scene;
   const float wf = float(width);
   const float hf = float(height);
   advance(progress, first);
@@ -123,7 +148,9 @@ void paint_ground(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* 
       float* red = planes[kRed] + offset;
       float* green = planes[kGreen] + offset;
       float* blue = planes[kBlue] + offset;
-      float* depth = planes[kDepth] + offset;
+      // Before the ground only the sky has drawn; in the renderer's form of
+      // the depth that is left implicit.
+      float* depth = depths.whole() ? depths.plane + offset : nullptr;
       float* emission = planes[kEmission] + offset;
       float* reflectivity = planes[kReflectivity] + offset;
       for (int x = 0; x < width; ++x) {
@@ -133,11 +160,11 @@ void paint_ground(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* 
         const float p = sample_taps(puddle.plane(0), width, column, row);
         const GroundSample s = ground_shade(wf, hf, u, v, e, p, grains[x], aa_scale);
         // Strictly nearer only: equal depths never overwrite.
-        if (s.hit && depth[x] > s.depth) {
+        if (s.hit && (depth ? depth[x] : kSkyDepth) > s.depth) {
           red[x] = s.r;
           green[x] = s.g;
           blue[x] = s.b;
-          depth[x] = s.depth;
+          if (depth) depth[x] = s.depth;
           reflectivity[x] = s.reflectivity;
           emission[x] = s.emission;
         }

@@ -2,7 +2,11 @@
 // Pass B: the wet perspective ground with its magenta grid.
 #include <cstdint>
 
+#include <vector>
+
 #include "core/image.hpp"
+#include "core/image_planes.hpp"
+#include "core/scene_depth.hpp"
 #include "core/step_progress.hpp"
 
 namespace neonvale {
@@ -21,5 +25,18 @@ GroundSample ground_sample(const Image& scene, float u, float v, const Image& wa
 // p the puddle noise, w and h the scene's size.
 GroundSample ground_shade(float w, float h, float u, float v, float e, float p, float grain, int aa_scale);
 void paint_ground(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* progress = nullptr);
+// The same on planes held anywhere (colour, emission, reflectivity), with the
+// depth in either of its forms; in the renderer's form nothing is written to
+// it (the ground's depth is the row's, see ground_row_depth).
+void paint_ground(const ImagePlanes& scene, const SceneDepth& depth, int aa_scale, std::uint32_t seed,
+                  StepProgress* progress = nullptr);
+
+// The depth row y of an H-row scene buffer holds once the sky and the ground
+// are painted: the ground's where it is nearer than the sky (it wins whole
+// rows, its depth depends on the row alone), the sky's elsewhere.
+float ground_row_depth(int y, int height);
+std::vector<float> ground_row_depths(int height);
+// The first row the ground covers; the sky is never seen from there down.
+int first_ground_row(int height);
 
 }  // namespace neonvale

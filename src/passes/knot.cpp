@@ -11,11 +11,11 @@ namespace neonvale {
 
 namespace {
 
-// Rasterises one bead through plane addresses taken by the caller, so the
-// whole chain shares one plane table.
 // Paints the rows [row_begin, row_end) of one bead.
-void paint_bead_planes(float* const* planes, int width, int height, const KnotBead& bead, float r, int row_begin,
-                       int row_end) {
+void paint_bead_rows(const ImagePlanes& planes, const SceneDepth& depths, const KnotBead& bead, float r,
+                     int row_begin, int row_end) {
+  const int width = planes.width;
+  const int height = planes.height;
   const float cx = bead.x;
   const float cy = bead.y;
   const int left = int(std::floor(cx - r));
@@ -45,14 +45,15 @@ void paint_bead_planes(float* const* planes, int width, int height, const KnotBe
       const float h = std::sqrt(1.0f - d);
       const float depth = (bead.z + 14.0f) - h;
       const std::size_t i = row + std::size_t(px);
-      if (!(depth < planes[kDepth][i])) continue;
+      if (!(depth < depths.at(px, py))) continue;
       const float q = std::pow(h, 7.0f) * 1.4f + 0.05f;
       planes[kRed][i] = base_r * q;
       planes[kGreen][i] = base_g * q;
       planes[kBlue][i] = base_b * q;
-      planes[kDepth][i] = depth;
+      depths.plane[i] = depth;
       planes[kEmission][i] = std::pow(h, 4.0f) + 0.3f;
-      planes[kReflectivity][i] = 0.0f;
+      // A zero left as it is keeps pages nobody else writes untouched.
+      if (planes[kReflectivity][i] != 0.0f) planes[kReflectivity][i] = 0.0f;
     }
   }
 }
@@ -64,7 +65,7 @@ float knot_radius(int height) {
   return r > 2.0f ? r : 2.0f;
 }
 
-std::vector<KnotBead> knot_beads(int count, const Image& scene) {
+std::vector<KnotBead> knot_beads(int count, int scene_width, int scene_height) {
   std::vector<KnotBead> beads;
   if (count <= 0) return beads;
   beads.reserve(std::size_t(count));
@@ -73,8 +74,8 @@ std::vector<KnotBead> knot_beads(int count, const Image& scene) {
   const float sa = std::sin(0.72f);
   const float sb = std::sin(-0.28f);
   const float cb = std::cos(-0.28f);
-  const float w_px = float(scene.width);
-  const float h_px = float(scene.height);
+  const float w_px = float(scene_width);
+  const float h_px = float(scene_height);
   for (int i = 0; i < count; ++i) {
     const float t = (float(i) * 6.2831855f) / float(count);
     const float ring = std::cos(3.0f * t) * 0.65f + 2.0f;
@@ -93,20 +94,21 @@ std::vector<KnotBead> knot_beads(int count, const Image& scene) {
 }
 
 void paint_bead(Image& scene, const KnotBead& bead, float r) {
-  const std::vector<float*> planes = scene.channel_pointers();
-  paint_bead_planes(planes.data(), scene.width, scene.height, bead, r, 0, scene.height);
+  paint_bead_rows(planes_of(scene), whole_depth(scene), bead, r, 0, scene.height);
 }
 
 void paint_knot(Image& scene, StepProgress* progress) {
+  paint_knot(planes_of(scene), whole_depth(scene), progress);
+}
+
+void paint_knot(const ImagePlanes& scene, const SceneDepth& depth, StepProgress* progress) {
   if (progress) progress->set_total(scene.height);
   const float r = knot_radius(scene.height);
-  const std::vector<KnotBead> beads = knot_beads(2400, scene);
-  const std::vector<float*> planes = scene.channel_pointers();
+  const std::vector<KnotBead> beads = knot_beads(2400, scene.width, scene.height);
   // Each band of rows sees every bead in chain order, so every pixel meets
   // the same sequence of depth tests as in one serial sweep.
   parallel_rows(scene.height, scene.width, [&](int begin, int end) {
-    for (const KnotBead& bead : beads)
-      paint_bead_planes(planes.data(), scene.width, scene.height, bead, r, begin, end);
+    for (const KnotBead& bead : beads) paint_bead_rows(scene, depth, bead, r, begin, end);
     advance(progress, end - begin);
   });
 }

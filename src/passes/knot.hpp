@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "core/image.hpp"
+#include "core/image_planes.hpp"
+#include "core/scene_depth.hpp"
 #include "core/step_progress.hpp"
 
 namespace neonvale {
@@ -17,8 +19,11 @@ struct KnotBead {
 // Bead radius in pixels for a buffer `height` rows high: 1.3 % of the height,
 // never below 2 pixels.
 float knot_radius(int height);
-std::vector<KnotBead> knot_beads(int count, const Image& scene);
+std::vector<KnotBead> knot_beads(int count, int scene_width, int scene_height);
 void paint_bead(Image& scene, const KnotBead& bead, float r);
 void paint_knot(Image& scene, StepProgress* progress = nullptr);
+// The same on planes held anywhere (colour, emission, reflectivity), with the
+// depth in either of its forms; a reflectivity that is 0 is left unwritten.
+void paint_knot(const ImagePlanes& scene, const SceneDepth& depth, StepProgress* progress = nullptr);
 
 }  // namespace neonvale

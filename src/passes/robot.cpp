@@ -111,11 +111,7 @@ FigureRect figure_rect(int scene_width, int scene_height, int robo_width, int ro
 
 void composite_robot(Image& scene, const Image& robo, const Image& robo_material, const Image& robo_emissive,
                      int aa_scale, StepProgress* progress) {
-  const ImagePlanes planes = planes_of(scene);
-  SceneDepth depth;
-  depth.plane = planes[kDepth];
-  depth.width = scene.width;
-  composite_robot(planes, depth, robo, robo_material, robo_emissive, aa_scale, progress);
+  composite_robot(planes_of(scene), whole_depth(scene), robo, robo_material, robo_emissive, aa_scale, progress);
 }
 
 void composite_robot(const ImagePlanes& scene, const SceneDepth& depth, const Image& robo,

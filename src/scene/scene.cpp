@@ -27,7 +27,7 @@ Image render_scene(const RenderSettings& settings, const SceneAssets& assets, co
   for (const Stage& stage : render_stages()) {
     StepProgress progress;
     if (observer && observer->stage_begin) observer->stage_begin(stage.name, progress);
-    const Image& result = stage.run(state, progress);
+    const ImagePlanes result = stage.run(state, progress);
     if (observer && observer->stage_end) observer->stage_end(stage.name, result);
   }
   return std::move(state.colour);

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "core/image.hpp"
+#include "core/image_planes.hpp"
 #include "core/step_progress.hpp"
 
 namespace neonvale {
@@ -37,11 +38,12 @@ SceneAssets load_scene_assets(const std::filesystem::path& folder, StepProgress*
 
 // Optional hooks into a render, for the progress display and the tools. Each
 // step begins with its counter (which the step fills in while it runs) and
-// ends with the image it produced: the scene buffer after the scene passes,
-// the snapshot, then the colour image after each post step.
+// ends with the planes it produced: the scene buffer's after the scene
+// passes (those it holds at that point; the others are null), the
+// snapshot's, then the picture's after each post step.
 struct RenderObserver {
   std::function<void(const char* stage, const StepProgress& progress)> stage_begin;
-  std::function<void(const char* stage, const Image& result)> stage_end;
+  std::function<void(const char* stage, const ImagePlanes& result)> stage_end;
 };
 
 // Returns the finished width x height, 3-channel picture. Sizes whose images

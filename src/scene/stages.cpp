@@ -17,110 +17,138 @@ namespace neonvale {
 
 namespace {
 
-int scene_width(const RenderState& s) { return s.settings.width * s.settings.aa_scale; }
-int scene_height(const RenderState& s) { return s.settings.height * s.settings.aa_scale; }
-
-const Image& sky(RenderState& s, StepProgress& progress) {
-  s.scene = Image(scene_width(s), scene_height(s), kSceneChannels);
+ImagePlanes sky(RenderState& s, StepProgress& progress) {
+  const int aa = s.settings.aa_scale;
+  s.scene = SceneBuffer(s.settings.width * aa, s.settings.height * aa);
+  SceneBuffer& b = s.scene;
+  b.colour = Image(b.width, b.height, 3);
+  b.emission = b.plane();
+  b.row_depth = ground_row_depths(b.height);
   const std::uint32_t seed = s.rng.draw_seed();
-  paint_sky(s.scene, s.settings.aa_scale, seed, &progress);
-  return s.scene;
+  // From its first row down the ground covers the sky entirely.
+  paint_sky_rows(b.planes(), aa, seed, first_ground_row(b.height), &progress);
+  return b.planes();
 }
 
-const Image& ground(RenderState& s, StepProgress& progress) {
+ImagePlanes ground(RenderState& s, StepProgress& progress) {
+  SceneBuffer& b = s.scene;
+  b.reflectivity = b.plane();
   const std::uint32_t seed = s.rng.draw_seed();
-  paint_ground(s.scene, s.settings.aa_scale, seed, &progress);
-  return s.scene;
+  paint_ground(b.planes(), b.depth(), s.settings.aa_scale, seed, &progress);
+  return b.planes();
 }
 
-const Image& knot(RenderState& s, StepProgress& progress) {
-  paint_knot(s.scene, &progress);
-  return s.scene;
+ImagePlanes knot(RenderState& s, StepProgress& progress) {
+  SceneBuffer& b = s.scene;
+  b.knot_depth = b.plane();
+  paint_knot(b.planes(), b.depth(), &progress);
+  return b.planes();
 }
 
 // The backdrop without the robot, mirrored by the reflections. Its depth
 // plane is never read, so it is left out (zero, and never touched).
-const Image& snapshot(RenderState& s, StepProgress&) {
-  s.snapshot = Image(s.scene.width, s.scene.height, 5);
-  for (int c : {kRed, kGreen, kBlue, kEmission}) copy_plane(s.snapshot, c, s.scene, c);
-  return s.snapshot;
+ImagePlanes snapshot(RenderState& s, StepProgress&) {
+  SceneBuffer& b = s.scene;
+  s.snapshot = Image(b.width, b.height, 5);
+  for (int c : {kRed, kGreen, kBlue}) copy_plane(s.snapshot, c, b.colour, c);
+  copy_plane(s.snapshot, kEmission, b.emission, 0);
+  return planes_of(s.snapshot);
 }
 
-const Image& robot(RenderState& s, StepProgress& progress) {
-  composite_robot(s.scene, s.assets.robo, s.assets.robo_material, s.assets.robo_emissive, s.settings.aa_scale,
-                  &progress);
-  return s.scene;
+ImagePlanes robot(RenderState& s, StepProgress& progress) {
+  SceneBuffer& b = s.scene;
+  b.robot = b.plane();
+  composite_robot(b.planes(), b.depth(), s.assets.robo, s.assets.robo_material, s.assets.robo_emissive,
+                  s.settings.aa_scale, &progress);
+  b.knot_depth = Image();  // no later step reads a depth the knot drew
+  return b.planes();
 }
 
-const Image& reflections(RenderState& s, StepProgress& progress) {
+// Until the reflections and the rain run on the scene buffer's planes: the
+// whole 12-channel buffer they expect, and back.
+Image whole_buffer(SceneBuffer& b) {
+  Image whole(b.width, b.height, kSceneChannels);
+  for (int c = 0; c < 3; ++c) copy_plane(whole, c, b.colour, c);
+  copy_plane(whole, kEmission, b.emission, 0);
+  if (!b.reflectivity.data.empty()) copy_plane(whole, kReflectivity, b.reflectivity, 0);
+  if (!b.robot.data.empty()) copy_plane(whole, kRobot, b.robot, 0);
+  for (int y = 0; y < b.height; ++y)
+    for (int x = 0; x < b.width; ++x) whole.at(kDepth, x, y) = b.row_depth[std::size_t(y)];
+  return whole;
+}
+
+void take_back(SceneBuffer& b, const Image& whole) {
+  for (int c = 0; c < 3; ++c) copy_plane(b.colour, c, whole, c);
+  copy_plane(b.emission, 0, whole, kEmission);
+}
+
+ImagePlanes reflections(RenderState& s, StepProgress& progress) {
+  SceneBuffer& b = s.scene;
+  Image whole = whole_buffer(b);
   const std::uint32_t seed = s.rng.draw_seed();
-  add_reflections(s.scene, s.snapshot, seed, &progress);
+  add_reflections(whole, s.snapshot, seed, &progress);
+  take_back(b, whole);
   s.snapshot = Image();
-  return s.scene;
+  b.reflectivity = Image();
+  b.robot = Image();
+  return b.planes();
 }
 
-const Image& droplets(RenderState& s, StepProgress& progress) {
+ImagePlanes rain(RenderState& s, StepProgress& progress) {
+  SceneBuffer& b = s.scene;
+  Image whole = whole_buffer(b);
   const std::uint32_t seed = s.rng.draw_seed();
-  paint_droplets(s.scene, s.settings.aa_scale, seed, &progress);
-  return s.scene;
+  paint_droplets(whole, s.settings.aa_scale, seed);
+  apply_droplets(whole, &progress);
+  take_back(b, whole);
+  return b.planes();
 }
 
-const Image& refraction(RenderState& s, StepProgress& progress) {
-  apply_droplets(s.scene, &progress);
-  return s.scene;
+// The glow goes straight into the colour planes, which then are the picture.
+ImagePlanes glow(RenderState& s, StepProgress& progress) {
+  add_glow(s.scene.planes(), 0.8f, &progress);
+  s.colour = std::move(s.scene.colour);
+  s.scene = SceneBuffer();
+  return planes_of(s.colour);
 }
 
-const Image& colour(RenderState& s, StepProgress&) {
-  s.colour = Image(s.scene.width, s.scene.height, 3);
-  s.colour.copy_channels(s.scene);
-  return s.colour;
-}
-
-const Image& glow(RenderState& s, StepProgress& progress) {
-  ImagePlanes planes = planes_of(s.colour);
-  planes.planes[kEmission] = s.scene.plane(kEmission);
-  add_glow(planes, 0.8f, &progress);
-  s.scene = Image();  // the glow was its last reader
-  return s.colour;
-}
-
-const Image& tone_map(RenderState& s, StepProgress& progress) {
+ImagePlanes tone_map(RenderState& s, StepProgress& progress) {
   tone_map_in_place(s.colour, &progress);
-  return s.colour;
+  return planes_of(s.colour);
 }
 
-const Image& downsample(RenderState& s, StepProgress&) {
+ImagePlanes downsample(RenderState& s, StepProgress&) {
   s.colour = downsample(s.colour, s.settings.aa_scale);
-  return s.colour;
+  return planes_of(s.colour);
 }
 
-const Image& grade(RenderState& s, StepProgress& progress) {
+ImagePlanes grade(RenderState& s, StepProgress& progress) {
   s.colour = apply_color_grader(s.colour, s.assets.color_grader, &progress);
-  return s.colour;
+  return planes_of(s.colour);
 }
 
 }  // namespace
 
 const std::vector<Stage>& render_stages() {
-  // name, step, creates, temporary, releases
+  // name, step, creates, temporary, releases (planes of the scene's size, of the output's size)
   static const std::vector<Stage> stages = {
-      // The scene buffer; the cloud cover and its warped copy (the blur's
-      // sums take the cover's storage).
-      {"sky", sky, {kSceneChannels, 0}, {2, 0}, {}},
-      // Two value-noise images and the grain of the rows below the horizon.
-      {"ground", ground, {}, {2.5, 0}, {}},
-      {"knot", knot, {}, {}, {}},
+      // Colour and emission; the cloud noise (the cover is shaded as the
+      // ring of its blur hands it over).
+      {"sky", sky, {4, 0}, {1, 0}, {}},
+      // Reflectivity; two value-noise images and the grain of the rows below
+      // the horizon.
+      {"ground", ground, {1, 0}, {2.5, 0}, {}},
+      // The knot's depths.
+      {"knot", knot, {1, 0}, {}, {}},
       {"snapshot", snapshot, {5, 0}, {}, {}},
-      // The blurred environment and the blur's sums.
-      {"robot", robot, {}, {6, 0}, {}},
-      // Colour and emission of the rows it writes, and its noise.
-      {"reflections", reflections, {}, {5, 0}, {5, 0}},
-      {"droplets", droplets, {}, {}, {}},
-      // An unchanged copy of the colour planes.
-      {"refraction", refraction, {}, {3, 0}, {}},
-      {"colour", colour, {3, 0}, {}, {}},
-      // The glow's source; the blur's sums take the scene buffer's storage.
-      {"glow", glow, {}, {3, 0}, {kSceneChannels, 0}},
+      // Robot coverage; the blurred environment. Releases the knot's depths.
+      {"robot", robot, {1, 0}, {3, 0}, {1, 0}},
+      // The whole buffer for the plain pass, and its noise and row copies.
+      {"reflections", reflections, {}, {12 + 5, 0}, {5 + 2, 0}},
+      // The whole buffer for the plain passes and the refraction's copy.
+      {"rain", rain, {}, {12 + 3, 0}, {}},
+      // Releases emission; the colour planes become the picture.
+      {"glow", glow, {}, {}, {1, 0}},
       {"tone_map", tone_map, {}, {}, {}},
       // The halvings, together less than one plane.
       {"downsample", downsample, {0, 3}, {1, 0}, {3, 0}},

@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "core/image.hpp"
+#include "core/image_planes.hpp"
 #include "core/random.hpp"
 #include "core/step_progress.hpp"
 #include "scene/scene.hpp"
+#include "scene/scene_buffer.hpp"
 
 namespace neonvale {
 
@@ -21,9 +23,9 @@ struct RenderState {
   const SceneAssets& assets;
   // Used only to draw the four pass seeds, each right before its pass.
   Random rng;
-  Image scene;     // the 12-channel scene buffer at the supersampled size
-  Image snapshot;  // colour and emission after the knot, until the reflections have used them
-  Image colour;    // the picture, from the colour step on
+  SceneBuffer scene;  // at the supersampled size
+  Image snapshot;     // colour and emission after the knot, until the reflections have used them
+  Image colour;       // the picture, once the glow is in
 };
 
 // A number of float planes of the supersampled size (W x H) and of the output
@@ -35,9 +37,9 @@ struct PlaneCount {
 
 struct Stage {
   const char* name;
-  // Runs the step, counting its work in `progress`, and returns the image it
-  // produced.
-  const Image& (*run)(RenderState& state, StepProgress& progress);
+  // Runs the step, counting its work in `progress`, and returns the planes
+  // it produced.
+  ImagePlanes (*run)(RenderState& state, StepProgress& progress);
   PlaneCount creates;    // images the step makes that outlive it
   PlaneCount temporary;  // the step's own images, at their most at once
   PlaneCount releases;   // images released by the end of the step
