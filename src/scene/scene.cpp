@@ -1,5 +1,9 @@
 #include "scene/scene.hpp"
 
+#include <exception>
+#include <utility>
+
+#include "core/parallel.hpp"
 #include "io/png_io.hpp"
 #include "scene/render_limits.hpp"
 #include "scene/stages.hpp"
@@ -11,12 +15,25 @@ std::filesystem::path asset_folder() { return std::filesystem::path("./assets") 
 SceneAssets load_scene_assets(const std::filesystem::path& folder, StepProgress* progress) {
   if (progress) progress->set_total(4);
   SceneAssets assets;
-  for (auto [image, name] : {std::pair{&assets.robo, "robo.png"}, std::pair{&assets.robo_material, "robo_material.png"},
-                             std::pair{&assets.robo_emissive, "robo_emissive.png"},
-                             std::pair{&assets.color_grader, "color_grader.png"}}) {
-    *image = load_png(folder / name);
-    advance(progress, 1);
-  }
+  const std::pair<Image*, const char*> files[] = {{&assets.robo, "robo.png"},
+                                                  {&assets.robo_material, "robo_material.png"},
+                                                  {&assets.robo_emissive, "robo_emissive.png"},
+                                                  {&assets.color_grader, "color_grader.png"}};
+  // The files decode side by side; when several fail, the first in the
+  // order above is the one reported, as if they had loaded one by one.
+  std::exception_ptr failures[4];
+  parallel_for(4, [&](int begin, int end) {
+    for (int i = begin; i < end; ++i) {
+      try {
+        *files[i].first = load_png(folder / files[i].second);
+      } catch (...) {
+        failures[i] = std::current_exception();
+      }
+      advance(progress, 1);
+    }
+  });
+  for (const std::exception_ptr& failure : failures)
+    if (failure) std::rethrow_exception(failure);
   return assets;
 }
 
