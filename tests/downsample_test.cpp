@@ -1,4 +1,5 @@
 #include "post/downsample.hpp"
+#include "post/tone_map.hpp"
 
 #include <gtest/gtest.h>
 
@@ -66,6 +67,17 @@ TEST(Downsample, FactorsBelowOneAreRejected) {
   EXPECT_THROW(downsample(Image(4, 4, 1), 0), std::invalid_argument);
   EXPECT_THROW(downsample(Image(0, 0, 3), 0), std::invalid_argument);
   EXPECT_THROW(downsample(Image(4, 4, 1), -2), std::invalid_argument);
+}
+
+// The renderer maps and halves a band of rows at a time; the picture must be
+// the one the two whole-image steps give, at every factor.
+TEST(ToneMapAndDownsample, EqualsToneMapThenDownsample) {
+  for (int factor : {1, 2, 4, 8}) {
+    Image colour(24 * factor + (factor == 1 ? 3 : 0), 5 * factor, 3);
+    for (std::size_t i = 0; i < colour.data.size(); ++i) colour.data[i] = float((i * 7919) % 1013) * 0.011f - 0.7f;
+    const Image expected = downsample(tone_map(colour), factor);
+    EXPECT_TRUE(tone_map_and_downsample(colour, factor).data == expected.data) << factor;
+  }
 }
 
 }  // namespace

@@ -51,14 +51,19 @@ std::array<float, 3> sample_color_grader(float r, float g, float b, const Image&
 }
 
 Image apply_color_grader(const Image& image, const Image& grader, StepProgress* progress) {
+  Image out(image);
+  apply_color_grader_in_place(out, grader, progress);
+  return out;
+}
+
+void apply_color_grader_in_place(Image& out, const Image& grader, StepProgress* progress) {
   // An empty grader would leave the lookup nothing to read, so it is refused
   // with the malformed-cube message as well.
   if (grader.width <= 0 || (long long)grader.width * grader.width != (long long)grader.height)
     throw std::invalid_argument("invalid color grader dimensions");
   if (grader.channels < 3) throw std::invalid_argument("invalid grader channel count");
-  if (image.channels != 3) throw std::invalid_argument("invalid image channel count");
+  if (out.channels != 3) throw std::invalid_argument("invalid image channel count");
 
-  Image out(image);
   float* const r = out.plane(0);
   float* const g = out.plane(1);
   float* const b = out.plane(2);
@@ -73,7 +78,6 @@ Image apply_color_grader(const Image& image, const Image& grader, StepProgress* 
     }
     advance(progress, end - begin);
   });
-  return out;
 }
 
 }  // namespace neonvale

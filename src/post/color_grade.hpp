@@ -10,5 +10,7 @@ namespace neonvale {
 
 std::array<float, 3> sample_color_grader(float r, float g, float b, const Image& grader);
 Image apply_color_grader(const Image& image, const Image& grader, StepProgress* progress = nullptr);
+// The same over the image itself, which the renderer no longer needs as it was.
+void apply_color_grader_in_place(Image& image, const Image& grader, StepProgress* progress = nullptr);
 
 }  // namespace neonvale

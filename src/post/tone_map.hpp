@@ -1,6 +1,8 @@
 #pragma once
 // Global photographic tone mapping keyed to the log-average luminance, then a
 // display gamma and an S-shaped contrast curve. Output samples lie in [0, 1].
+#include <cstddef>
+
 #include "core/image.hpp"
 #include "core/step_progress.hpp"
 
@@ -12,5 +14,12 @@ void tone_map_in_place(Image& colour, StepProgress* progress = nullptr);
 // The same into `out` (3 channels, the colour image's size), which may be the
 // colour image itself: every pixel is read before it is written.
 void tone_map_into(const Image& colour, Image& out, StepProgress* progress = nullptr);
+
+// The two halves of tone_map, for a caller that maps rows as it goes: the
+// exposure of the whole image (counting one unit of progress per row), and
+// the mapping of n samples of the three planes with it. Output may be input.
+float tone_map_exposure(const Image& colour, StepProgress* progress = nullptr);
+void tone_map_run(float exposure, const float* r, const float* g, const float* b, float* out_r, float* out_g,
+                  float* out_b, std::size_t n);
 
 }  // namespace neonvale

@@ -112,18 +112,14 @@ ImagePlanes glow(RenderState& s, StepProgress& progress) {
   return planes_of(s.colour);
 }
 
+// The tone mapping and the downsample in one sweep, to the output size.
 ImagePlanes tone_map(RenderState& s, StepProgress& progress) {
-  tone_map_in_place(s.colour, &progress);
-  return planes_of(s.colour);
-}
-
-ImagePlanes downsample(RenderState& s, StepProgress&) {
-  s.colour = downsample(s.colour, s.settings.aa_scale);
+  s.colour = tone_map_and_downsample(s.colour, s.settings.aa_scale, &progress);
   return planes_of(s.colour);
 }
 
 ImagePlanes grade(RenderState& s, StepProgress& progress) {
-  s.colour = apply_color_grader(s.colour, s.assets.color_grader, &progress);
+  apply_color_grader_in_place(s.colour, s.assets.color_grader, &progress);
   return planes_of(s.colour);
 }
 
@@ -149,11 +145,9 @@ const std::vector<Stage>& render_stages() {
       {"rain", rain, {}, {12 + 3, 0}, {}},
       // Releases emission; the colour planes become the picture.
       {"glow", glow, {}, {}, {1, 0}},
-      {"tone_map", tone_map, {}, {}, {}},
-      // The halvings, together less than one plane.
-      {"downsample", downsample, {0, 3}, {1, 0}, {3, 0}},
-      // The graded copy.
-      {"grade", grade, {0, 3}, {}, {0, 3}},
+      // Tone mapped and downsampled into the picture at the output size.
+      {"tone_map", tone_map, {0, 3}, {}, {3, 0}},
+      {"grade", grade, {}, {}, {}},
   };
   return stages;
 }
