@@ -106,7 +106,7 @@ TEST(StepCounting, EveryCountedStepEndsComplete) {
   };
   render_scene(settings, test::shipped_assets(), &observer);
   // Plain copies and the halvings are over too soon to show a bar.
-  EXPECT_EQ(uncounted, (std::vector<std::string>{"snapshot", "downsample"}));
+  EXPECT_EQ(uncounted, (std::vector<std::string>{"snapshot"}));
 }
 
 TEST(StepCounting, NeverGoesBackAndIgnoresASecondTotal) {

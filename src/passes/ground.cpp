@@ -120,15 +120,23 @@ void paint_ground(const ImagePlanes& scene, const SceneDepth& depths, int aa_sca
   const float v_scale = float(height) - 1.0f;
 
   // Rows at or above the horizon are never drawn, but every pixel of the
-  // buffer takes one grain draw in storage order; the draws of the sky rows
-  // are skipped and those of the ground rows kept, so the ground rows can
-  // then be shaded in any order.
+  // buffer takes one grain draw in storage order. The draws of the sky rows
+  // are skipped; for the ground rows the generator is kept as it stands at
+  // the start of every band of rows, so each band can draw its own grain
+  // again, in any order and on any thread, with the values of one serial
+  // sweep.
   int first = 0;
   while (first < height && !(float(first) / v_scale - kHorizon > 0.0f)) ++first;
   const std::size_t stride = std::size_t(width);
+  constexpr int kGrainBand = 16;
+  const int bands = (height - first + kGrainBand - 1) / kGrainBand;
   rng.skip(std::size_t(first) * stride);
-  std::vector<float> grain(std::size_t(height - first) * stride);
-  for (float& g : grain) g = rng.next_float();
+  std::vector<Random> band_starts;
+  band_starts.reserve(std::size_t(bands));
+  for (int band = 0; band < bands; ++band) {
+    band_starts.push_back(rng);
+    rng.skip(std::size_t(kGrainBand) * stride);
+  }
 
   // Both noise images share the size, so they share the column weights.
   std::vector<SampleTap> columns(stride);
@@ -138,39 +146,49 @@ void paint_ground(const ImagePlanes& scene, const SceneDepth& depths, int aa_sca
   const ImagePlanes& planes = scene;
   const float wf = float(width);
   const float hf = float(height);
-  advance(progress, first);
-  parallel_rows(height - first, width, [&](int begin, int end) {
-    for (int y = first + begin; y < first + end; ++y) {
-      const float v = float(y) / v_scale;
-      const SampleTap row = sample_tap(v * float(height - 1), height, false);
-      const std::size_t offset = std::size_t(y) * stride;
-      const float* grains = grain.data() + std::size_t(y - first) * stride;
-      float* red = planes[kRed] + offset;
-      float* green = planes[kGreen] + offset;
-      float* blue = planes[kBlue] + offset;
-      // Before the ground only the sky has drawn; in the renderer's form of
-      // the depth that is left implicit.
-      float* depth = depths.whole() ? depths.plane + offset : nullptr;
-      float* emission = planes[kEmission] + offset;
-      float* reflectivity = planes[kReflectivity] + offset;
-      for (int x = 0; x < width; ++x) {
-        const float u = float(x) / u_scale;
-        const SampleTap column = columns[std::size_t(x)];
-        const float e = sample_taps(warp.plane(0), width, column, row) - 0.5f;
-        const float p = sample_taps(puddle.plane(0), width, column, row);
-        const GroundSample s = ground_shade(wf, hf, u, v, e, p, grains[x], aa_scale);
-        // Strictly nearer only: equal depths never overwrite.
-        if (s.hit && (depth ? depth[x] : kSkyDepth) > s.depth) {
-          red[x] = s.r;
-          green[x] = s.g;
-          blue[x] = s.b;
-          if (depth) depth[x] = s.depth;
-          reflectivity[x] = s.reflectivity;
-          emission[x] = s.emission;
-        }
+  // Shades row y with its grain.
+  auto shade_row = [&](int y, const float* grains) {
+    const float v = float(y) / v_scale;
+    const SampleTap row = sample_tap(v * float(height - 1), height, false);
+    const std::size_t offset = std::size_t(y) * stride;
+    float* red = planes[kRed] + offset;
+    float* green = planes[kGreen] + offset;
+    float* blue = planes[kBlue] + offset;
+    // Before the ground only the sky has drawn; in the renderer's form of
+    // the depth that is left implicit.
+    float* depth = depths.whole() ? depths.plane + offset : nullptr;
+    float* emission = planes[kEmission] + offset;
+    float* reflectivity = planes[kReflectivity] + offset;
+    for (int x = 0; x < width; ++x) {
+      const float u = float(x) / u_scale;
+      const SampleTap column = columns[std::size_t(x)];
+      const float e = sample_taps(warp.plane(0), width, column, row) - 0.5f;
+      const float p = sample_taps(puddle.plane(0), width, column, row);
+      const GroundSample s = ground_shade(wf, hf, u, v, e, p, grains[x], aa_scale);
+      // Strictly nearer only: equal depths never overwrite.
+      if (s.hit && (depth ? depth[x] : kSkyDepth) > s.depth) {
+        red[x] = s.r;
+        green[x] = s.g;
+        blue[x] = s.b;
+        if (depth) depth[x] = s.depth;
+        reflectivity[x] = s.reflectivity;
+        emission[x] = s.emission;
       }
     }
-    advance(progress, end - begin);
+  };
+  advance(progress, first);
+  parallel_for(bands, [&](int band_begin, int band_end) {
+    std::vector<float> grains(stride);
+    for (int band = band_begin; band < band_end; ++band) {
+      Random grain = band_starts[std::size_t(band)];
+      const int y_begin = first + band * kGrainBand;
+      const int y_end = std::min(height, y_begin + kGrainBand);
+      for (int y = y_begin; y < y_end; ++y) {
+        for (float& g : grains) g = grain.next_float();
+        shade_row(y, grains.data());
+      }
+      advance(progress, y_end - y_begin);
+    }
   });
 }
 
