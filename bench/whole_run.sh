@@ -1,23 +1,36 @@
 #!/usr/bin/env bash
 # Whole-run benchmark: wall time, user and system time and peak resident
-# memory of complete renders, at one thread and at all threads, side by side
-# in one run (the machine is shared and noisy, so only ratios measured
-# together mean much). Runs are interleaved and repeated; medians are shown.
-# Every run's picture must be byte-identical to the first one.
+# memory of complete renders, side by side in one run (the machine is shared
+# and noisy, so only ratios measured together mean much). Runs are
+# interleaved and repeated; medians are shown. Every run's picture must be
+# byte-identical to the first one.
 #
-#   bench/whole_run.sh [-n REPEATS] [-t "1 2"] [BUILD_DIR ...] [-- neonvale flags]
+#   bench/whole_run.sh [-n REPEATS] [-t "1 2"] [-m "warm cold"] [--baseline] [BUILD_DIR ...] [-- neonvale flags]
 #
-# Each BUILD_DIR holds a built neonvale (default: build). Several build dirs
-# compare builds (for example before and after a change). Flags after -- go
-# to neonvale (default: none, the 3840 x 2160 default render).
+# Each BUILD_DIR holds a built neonvale (default: build). Flags after -- go to
+# neonvale (default: none, the 3840 x 2160 default render).
+#
+# --baseline adds the fixed straightforward build of the same passes as the
+# first column: the last commit before the parallel work (every pass serial,
+# every image fresh and zero-filled, whole copies for the copy-then-write
+# passes), built once into build-baseline/ from this repository's history.
+#
+# Modes: "warm" runs follow each other at once; "cold" waits COLD_SECONDS
+# (default 3) before each run, long enough for this kind of virtual machine to
+# hand freed memory back to its host, so that first touches of fresh memory
+# cost what they cost after the machine has been idle.
 set -euo pipefail
 repeats=3
 threads="1 $(nproc)"
+modes="warm"
+baseline=0
 builds=()
 while [ $# -gt 0 ]; do
   case "$1" in
     -n) repeats=$2; shift 2 ;;
     -t) threads=$2; shift 2 ;;
+    -m) modes=$2; shift 2 ;;
+    --baseline) baseline=1; shift ;;
     --) shift; break ;;
     *) builds+=("$1"); shift ;;
   esac
@@ -25,6 +38,20 @@ done
 [ ${#builds[@]} -gt 0 ] || builds=(build)
 flags=("$@")
 root=$(cd "$(dirname "$0")/.." && pwd)
+cold_seconds=${COLD_SECONDS:-3}
+
+if [ "$baseline" = 1 ]; then
+  commit=c93e3b7  # the straightforward serial build
+  base="$root/build-baseline"
+  if [ ! -x "$base/build/neonvale" ]; then
+    rm -rf "$base" && mkdir -p "$base/src"
+    git -C "$root" archive "$commit" | tar -x -C "$base/src"
+    cmake -S "$base/src" -B "$base/build" -DCMAKE_BUILD_TYPE=Release -DNEONVALE_TESTS=OFF -DNEONVALE_BENCH=OFF >/dev/null
+    cmake --build "$base/build" -j"$(nproc)" --target neonvale >/dev/null
+  fi
+  builds=("$base/build" "${builds[@]}")
+fi
+
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/assets"
@@ -33,27 +60,33 @@ cp -r "$root/assets/01_neonvale" "$work/assets/"
 declare -A samples
 reference=""
 for ((r = 1; r <= repeats; r++)); do
-  for b in "${builds[@]}"; do
-    exe=$(cd "$b" && pwd)/neonvale
-    for t in $threads; do
-      (cd "$work" && OMP_NUM_THREADS=$t /usr/bin/time -f '%e %U %S %M' -o "$work/time" "$exe" "${flags[@]}")
-      read -r wall user sys rss <"$work/time"
-      samples["$b|$t"]+="$wall $user $sys $rss;"
-      sum=$(sha256sum "$work/01_LumenDrift.png" | cut -d' ' -f1)
-      if [ -z "$reference" ]; then reference=$sum; elif [ "$sum" != "$reference" ]; then
-        echo "picture differs: build $b at $t threads" >&2; exit 1
-      fi
+  for mode in $modes; do
+    for b in "${builds[@]}"; do
+      exe=$(cd "$b" && pwd)/neonvale
+      for t in $threads; do
+        [ "$mode" = cold ] && sleep "$cold_seconds"
+        (cd "$work" && OMP_NUM_THREADS=$t /usr/bin/time -f '%e %U %S %M' -o "$work/time" "$exe" "${flags[@]}")
+        read -r wall user sys rss <"$work/time"
+        samples["$b|$t|$mode"]+="$wall $user $sys $rss;"
+        sum=$(sha256sum "$work/01_LumenDrift.png" | cut -d' ' -f1)
+        if [ -z "$reference" ]; then reference=$sum; elif [ "$sum" != "$reference" ]; then
+          echo "picture differs: build $b at $t threads" >&2; exit 1
+        fi
+      done
     done
   done
 done
 
 median() { sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'; }
-printf '%-28s %8s %8s %8s %8s %10s\n' build threads wall_s user_s sys_s peak_MiB
-for b in "${builds[@]}"; do
-  for t in $threads; do
-    runs=${samples["$b|$t"]}
-    col() { tr ';' '\n' <<<"$runs" | awk -v c="$1" 'NF {print $c}' | median; }
-    printf '%-28s %8s %8.2f %8.2f %8.2f %10.0f\n' "$b" "$t" "$(col 1)" "$(col 2)" "$(col 3)" "$(( $(col 4 | cut -d. -f1) / 1024 ))"
+printf '%-36s %5s %7s %8s %8s %8s %10s\n' build mode threads wall_s user_s sys_s peak_MiB
+for mode in $modes; do
+  for b in "${builds[@]}"; do
+    for t in $threads; do
+      runs=${samples["$b|$t|$mode"]}
+      col() { tr ';' '\n' <<<"$runs" | awk -v c="$1" 'NF {print $c}' | median; }
+      printf '%-36s %5s %7s %8.2f %8.2f %8.2f %10.0f\n' "$b" "$mode" "$t" "$(col 1)" "$(col 2)" "$(col 3)" \
+        "$(( $(col 4 | cut -d. -f1) / 1024 ))"
+    done
   done
 done
-echo "all pictures identical (sha256 $reference)"
+echo "all pictures identical (sha256 $reference), $repeats runs each, medians"
