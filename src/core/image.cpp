@@ -26,6 +26,15 @@ std::size_t checked_element_count(long long width, long long height, long long c
 Image::Image(int w, int h, int c)
     : width(w), height(h), channels(c), data(checked_element_count(w, h, c)) {}
 
+Image Image::sparse(int width, int height, int channels) {
+  Image image;
+  image.data = PlaneBuffer::sparse(checked_element_count(width, height, channels));
+  image.width = width;
+  image.height = height;
+  image.channels = channels;
+  return image;
+}
+
 Image::Image(const Image& other)
     : width(other.width), height(other.height), channels(other.channels), data(PlaneBuffer::copy_of(other.data)) {}
 

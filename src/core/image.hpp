@@ -21,6 +21,10 @@ struct Image {
   // std::length_error when the element count does not fit a signed 32-bit int.
   Image(int width, int height, int channels);
 
+  // All values 0, in storage for a plane written only here and there (see
+  // PlaneBuffer::sparse).
+  static Image sparse(int width, int height, int channels);
+
   Image(const Image& other);  // deep copy, bit for bit
   Image& operator=(const Image&) = delete;  // whole copies are always explicit
   // The source is left an empty 0 x 0 x 0 image.

@@ -20,10 +20,15 @@ constexpr std::size_t kAlignment = std::size_t(2) << 20;
 
 std::size_t mapped_size(std::size_t bytes) { return (bytes + kAlignment - 1) / kAlignment * kAlignment; }
 
+struct LiveBlock {
+  std::size_t size;  // mapped bytes
+  bool sparse;       // returned to the system on release, never kept
+};
+
 struct BlockPool {
   std::mutex mutex;
   std::vector<std::pair<void*, std::size_t>> kept;  // released blocks and their mapped sizes
-  std::unordered_map<void*, std::size_t> live;      // mapped size of every large block in use
+  std::unordered_map<void*, LiveBlock> live;        // every large block in use
   PlaneMemory bytes;
 
   void add_live(std::size_t size) {
@@ -39,7 +44,7 @@ BlockPool& pool() {
 
 // A fresh block of `size` bytes (a multiple of the alignment), 2 MiB aligned:
 // mapped with one alignment unit to spare and trimmed at both ends.
-void* map_block(std::size_t size) {
+void* map_block(std::size_t size, bool sparse) {
   const std::size_t reserve = size + kAlignment;
   void* raw = mmap(nullptr, reserve, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (raw == MAP_FAILED) throw std::bad_alloc();
@@ -50,7 +55,8 @@ void* map_block(std::size_t size) {
   if (head) munmap(raw, head);
   if (tail) munmap(reinterpret_cast<void*>(aligned + size), tail);
   void* block = reinterpret_cast<void*>(aligned);
-  madvise(block, size, MADV_HUGEPAGE);  // a hint; without huge pages it still works
+  // A hint either way; without huge pages it still works.
+  madvise(block, size, sparse ? MADV_NOHUGEPAGE : MADV_HUGEPAGE);
   return block;
 }
 
@@ -63,6 +69,43 @@ void clear_block(void* block, std::size_t bytes) {
     const std::size_t from = std::size_t(begin) * kSlice;
     std::memset(base + from, 0, std::min(std::size_t(end - begin) * kSlice, bytes - from));
   });
+}
+
+// Maps a fresh block for `bytes` and records it as live.
+void* map_live_block(std::size_t bytes, bool sparse) {
+  const std::size_t size = mapped_size(bytes);
+  void* block = map_block(size, sparse);
+  BlockPool& blocks = pool();
+  std::lock_guard<std::mutex> lock(blocks.mutex);
+  try {
+    blocks.live[block] = LiveBlock{size, sparse};
+  } catch (...) {
+    munmap(block, size);
+    throw;
+  }
+  blocks.add_live(bytes);
+  return block;
+}
+
+void release_large(void* block, std::size_t bytes) noexcept {
+  BlockPool& blocks = pool();
+  std::lock_guard<std::mutex> lock(blocks.mutex);
+  const auto it = blocks.live.find(block);
+  if (it == blocks.live.end()) return;  // cannot happen: every large block is registered
+  const LiveBlock released = it->second;
+  const std::size_t size = released.size;
+  blocks.live.erase(it);
+  blocks.bytes.live -= bytes;
+  if (released.sparse) {
+    munmap(block, size);
+    return;
+  }
+  try {
+    blocks.kept.emplace_back(block, size);
+    blocks.bytes.kept += size;
+  } catch (...) {
+    munmap(block, size);
+  }
 }
 
 void* allocate_large(std::size_t bytes) {
@@ -84,7 +127,7 @@ void* allocate_large(std::size_t bytes) {
       // The surplus goes back to the system, so a big block serving a small
       // request does not hold memory nobody uses.
       if (block_size > size) munmap(static_cast<char*>(block) + size, block_size - size);
-      blocks.live[block] = size;
+      blocks.live[block] = LiveBlock{size, false};
       blocks.add_live(bytes);
       reused = block;
     } else {
@@ -97,32 +140,7 @@ void* allocate_large(std::size_t bytes) {
     return reused;
   }
   for (const auto& [block, block_size] : unfit) munmap(block, block_size);
-  void* block = map_block(size);
-  std::lock_guard<std::mutex> lock(blocks.mutex);
-  try {
-    blocks.live[block] = size;
-  } catch (...) {
-    munmap(block, size);
-    throw;
-  }
-  blocks.add_live(bytes);
-  return block;
-}
-
-void release_large(void* block, std::size_t bytes) noexcept {
-  BlockPool& blocks = pool();
-  std::lock_guard<std::mutex> lock(blocks.mutex);
-  const auto it = blocks.live.find(block);
-  if (it == blocks.live.end()) return;  // cannot happen: every large block is registered
-  const std::size_t size = it->second;
-  blocks.live.erase(it);
-  blocks.bytes.live -= bytes;
-  try {
-    blocks.kept.emplace_back(block, size);
-    blocks.bytes.kept += size;
-  } catch (...) {
-    munmap(block, size);
-  }
+  return map_live_block(bytes, false);
 }
 
 float* allocate_zeroed(std::size_t count) {
@@ -149,6 +167,16 @@ void release(float* data, std::size_t count) noexcept {
 }  // namespace
 
 PlaneBuffer::PlaneBuffer(std::size_t count) : data_(count ? allocate_zeroed(count) : nullptr), size_(count) {}
+
+PlaneBuffer PlaneBuffer::sparse(std::size_t count) {
+  if (count > (SIZE_MAX - 2 * kAlignment) / sizeof(float)) throw std::bad_alloc();
+  const std::size_t bytes = count * sizeof(float);
+  if (bytes < kMappedBlockThreshold) return PlaneBuffer(count);
+  PlaneBuffer buffer;
+  buffer.data_ = static_cast<float*>(map_live_block(bytes, true));
+  buffer.size_ = count;
+  return buffer;
+}
 
 PlaneBuffer::~PlaneBuffer() {
   if (data_) release(data_, size_);

@@ -26,6 +26,12 @@ class PlaneBuffer {
   PlaneBuffer() = default;
   // `count` zeros. Throws std::bad_alloc.
   explicit PlaneBuffer(std::size_t count);
+  // `count` zeros for a plane that will be written only here and there (the
+  // knot's depths, the robot's coverage): fresh memory in small pages, of
+  // which only what is written ever becomes resident. Never taken from, nor
+  // given back to, the kept blocks: clearing one for reuse would make all of
+  // it resident.
+  static PlaneBuffer sparse(std::size_t count);
   ~PlaneBuffer();
   PlaneBuffer(PlaneBuffer&& other) noexcept;
   PlaneBuffer& operator=(PlaneBuffer&& other) noexcept;

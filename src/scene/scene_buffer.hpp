@@ -36,6 +36,8 @@ struct SceneBuffer {
 
   // A one-plane image of the buffer's size, all zero.
   Image plane() const { return Image(width, height, 1); }
+  // The same for a plane written only in part (see PlaneBuffer::sparse).
+  Image sparse_plane() const { return Image::sparse(width, height, 1); }
   // The planes the buffer holds now, by channel; the others are null.
   ImagePlanes planes();
   // The depth in the renderer's form (see core/scene_depth.hpp).

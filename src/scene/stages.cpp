@@ -32,7 +32,7 @@ ImagePlanes sky(RenderState& s, StepProgress& progress) {
 
 ImagePlanes ground(RenderState& s, StepProgress& progress) {
   SceneBuffer& b = s.scene;
-  b.reflectivity = b.plane();
+  b.reflectivity = b.sparse_plane();  // the rows below the horizon
   const std::uint32_t seed = s.rng.draw_seed();
   paint_ground(b.planes(), b.depth(), s.settings.aa_scale, seed, &progress);
   return b.planes();
@@ -40,7 +40,7 @@ ImagePlanes ground(RenderState& s, StepProgress& progress) {
 
 ImagePlanes knot(RenderState& s, StepProgress& progress) {
   SceneBuffer& b = s.scene;
-  b.knot_depth = b.plane();
+  b.knot_depth = b.sparse_plane();
   paint_knot(b.planes(), b.depth(), &progress);
   return b.planes();
 }
@@ -57,7 +57,7 @@ ImagePlanes snapshot(RenderState& s, StepProgress&) {
 
 ImagePlanes robot(RenderState& s, StepProgress& progress) {
   SceneBuffer& b = s.scene;
-  b.robot = b.plane();
+  b.robot = b.sparse_plane();
   composite_robot(b.planes(), b.depth(), s.assets.robo, s.assets.robo_material, s.assets.robo_emissive,
                   s.settings.aa_scale, &progress);
   b.knot_depth = Image();  // no later step reads a depth the knot drew
