@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "core/channels.hpp"
 #include "core/random.hpp"
@@ -121,6 +124,79 @@ TEST(DropletPass, LayerStaysInRange) {
         ASSERT_EQ(scene.at(c, x, y), 0.0f);
     }
   EXPECT_TRUE(any_drop);
+}
+
+// The four rain planes of rows [y0, y0 + rows) painted on their own, from
+// zero, laid out as paint_rain_rows receives them.
+struct Band {
+  std::vector<float> values;
+  ImagePlanes planes;
+  Band(const RainLayer& rain, int y0, int rows) : values(std::size_t(4) * std::size_t(rows) * std::size_t(rain.width)) {
+    planes.width = rain.width;
+    planes.height = rows;
+    planes.channels = kSceneChannels;
+    const std::size_t plane = std::size_t(rows) * std::size_t(rain.width);
+    planes.planes[kOffsetX] = values.data();
+    planes.planes[kOffsetY] = values.data() + plane;
+    planes.planes[kWater] = values.data() + 2 * plane;
+    planes.planes[kDrop] = values.data() + 3 * plane;
+    paint_rain_rows(rain, planes, y0);
+  }
+};
+
+// Row y of the rain planes painted in bands of the given heights (cycled)
+// equals row y of paint_droplets, bit for bit, for every plane.
+void expect_bands_match(const Image& whole, const RainLayer& rain, const std::vector<int>& heights) {
+  int y0 = 0;
+  for (std::size_t k = 0; y0 < whole.height; ++k) {
+    const int rows = std::min(heights[k % heights.size()], whole.height - y0);
+    const Band band(rain, y0, rows);
+    for (int c : {kOffsetX, kOffsetY, kWater, kDrop})
+      ASSERT_EQ(std::memcmp(band.planes.planes[std::size_t(c)], whole.plane(c) + std::size_t(y0) * whole.width,
+                            std::size_t(rows) * std::size_t(whole.width) * sizeof(float)),
+                0)
+          << "plane " << c << ", band of rows " << y0 << " to " << y0 + rows;
+    y0 += rows;
+  }
+}
+
+TEST(DropletBands, AnySplitOfRowsPaintsWhatTheWholePassPaints) {
+  struct Case {
+    int w, h;
+    std::uint32_t seed;
+  };
+  for (const Case& c : {Case{320, 180, 1286516326u}, Case{203, 97, 5489u}, Case{128, 360, 77u}, Case{400, 64, 3u}}) {
+    Image whole(c.w, c.h, kSceneChannels);
+    paint_droplets(whole, 1, c.seed);
+    const RainLayer rain = make_rain(c.w, c.h, c.seed);
+    ASSERT_EQ(rain.streaks.size(), 1000u);
+    ASSERT_EQ(rain.drops.size(), 84u);
+    for (const std::vector<int>& heights :
+         {std::vector<int>{1}, std::vector<int>{16}, std::vector<int>{c.h}, std::vector<int>{7, 1, 30, 2, 13}}) {
+      SCOPED_TRACE(testing::Message() << c.w << " x " << c.h << ", first band " << heights[0] << " rows");
+      expect_bands_match(whole, rain, heights);
+    }
+  }
+}
+
+// The refraction treats water and drop coverage of 0 as +0, and skips work
+// there on that ground; the painters must never leave a -0 in either.
+TEST(DropletPass, CoverageIsNeverNegativeZero) {
+  for (std::uint32_t seed : {1u, 2u, 1286516326u}) {
+    Image scene(320, 180, kSceneChannels);
+    paint_droplets(scene, 2, seed);
+    std::size_t dry = 0;
+    for (int c : {kWater, kDrop}) {
+      const float* p = scene.plane(c);
+      for (std::size_t i = 0; i < scene.plane_size(); ++i) {
+        ASSERT_FALSE(p[i] == 0.0f && std::signbit(p[i])) << "plane " << c << ", sample " << i;
+        dry += c == kWater && p[i] == 0.0f;
+      }
+    }
+    // Both kinds of pixel occur, so the check has something to look at.
+    EXPECT_GT(dry, 0u);
+    EXPECT_LT(dry, scene.plane_size());
+  }
 }
 
 }  // namespace

@@ -10,18 +10,12 @@
 #include <utility>
 #include <vector>
 
+#include "test_support.hpp"
+
 namespace neonvale {
 namespace {
 
-// Sets the thread count for the life of the object.
-class Threads {
- public:
-  explicit Threads(int n) : saved_(thread_count()) { set_thread_count(n); }
-  ~Threads() { set_thread_count(saved_); }
-
- private:
-  int saved_;
-};
+using test::Threads;
 
 struct Visit {
   std::vector<int> hits;

@@ -168,11 +168,11 @@ TEST(ProgressDisplay, RedrawsStepAndItsBarThenTheFinalLine) {
     loading.set_total(4);
     loading.advance(4);
     display.step("loading assets", &loading);
-    ASSERT_TRUE(capture.wait_for("[ 1/13] loading assets"));
+    ASSERT_TRUE(capture.wait_for("[ 1/12] loading assets"));
     ASSERT_NE(display.observer(), nullptr);
     StepProgress reflections;
     display.observer()->stage_begin("reflections", reflections);
-    ASSERT_TRUE(capture.wait_for("[ 7/13] reflections"));
+    ASSERT_TRUE(capture.wait_for("[ 7/12] reflections"));
     // The finished step before shows no bar in this one until it counts.
     EXPECT_FALSE(contains(frames(capture.text()).back(), "%"));
     reflections.set_total(200);
@@ -201,7 +201,7 @@ TEST(ProgressDisplay, AnUnfinishedDisplayEndsItsLine) {
   const std::string text = capture.text();
   ASSERT_FALSE(text.empty());
   EXPECT_EQ(text.back(), '\n');
-  EXPECT_EQ(frames(text).back().compare(0, 13, "[ 6/13] robot"), 0);
+  EXPECT_EQ(frames(text).back().compare(0, 13, "[ 6/12] robot"), 0);
 }
 
 TEST(ProgressDisplay, DisabledDrawsNothingAndObservesNothing) {
@@ -316,7 +316,7 @@ TEST(ProgressTerminal, ShowsProgressAndWritesTheSamePicture) {
   EXPECT_EQ(run.out, "") << "progress must never reach standard output";
   const std::vector<std::string> shown = frames(run.terminal);
   ASSERT_GE(shown.size(), 2u) << run.terminal;
-  EXPECT_EQ(shown.front().compare(0, 22, "[ 1/13] loading assets"), 0) << shown.front();
+  EXPECT_EQ(shown.front().compare(0, 22, "[ 1/12] loading assets"), 0) << shown.front();
   for (std::size_t i = 0; i + 1 < shown.size(); ++i) {
     EXPECT_LE(shown[i].size(), 59u) << shown[i];
     EXPECT_EQ(shown[i].find('\n'), std::string::npos) << shown[i];
@@ -350,7 +350,7 @@ TEST(ProgressTerminal, AnErrorEndsTheLineBeforeTheErrorIsPrinted) {
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_EQ(run.out, "E: Cannot open PNG: ./assets/01_neonvale/color_grader.png\n");
   ASSERT_FALSE(frames(run.terminal).empty()) << run.terminal;
-  EXPECT_EQ(frames(run.terminal).back().compare(0, 22, "[ 1/13] loading assets"), 0);
+  EXPECT_EQ(frames(run.terminal).back().compare(0, 22, "[ 1/12] loading assets"), 0);
   ASSERT_GE(run.terminal.size(), 2u);
   EXPECT_EQ(run.terminal.substr(run.terminal.size() - 2), "\r\n");
   EXPECT_EQ(entries(dir.path()), 0u);

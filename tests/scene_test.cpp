@@ -52,7 +52,7 @@ TEST(Scene, RunsTheStageTableAndReturnsThePictureAtTheRequestedSize) {
   std::string table;
   for (const Stage& stage : render_stages()) table += std::string(stage.name) + " ";
   EXPECT_EQ(stages, table);
-  EXPECT_EQ(stages, "sky ground knot snapshot robot reflections rain glow tone_map downsample grade ");
+  EXPECT_EQ(stages, "sky ground knot snapshot robot reflections rain glow tone_map grade ");
 }
 
 TEST(Scene, AssetsLoadInOrderAndTheFirstFailureNamesItsFile) {

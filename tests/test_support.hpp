@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/parallel.hpp"
 #include "scene/scene.hpp"
 
 namespace neonvale::test {
@@ -32,6 +33,18 @@ struct RunResult {
   // The most memory any child of this process has held so far (this run's
   // programs included), in KiB. Each test runs in a process of its own.
   long max_rss_kib = 0;
+};
+
+// Sets the thread count of the parallel loops for the life of the object.
+class Threads {
+ public:
+  explicit Threads(int n) : saved_(thread_count()) { set_thread_count(n); }
+  ~Threads() { set_thread_count(saved_); }
+  Threads(const Threads&) = delete;
+  Threads& operator=(const Threads&) = delete;
+
+ private:
+  int saved_;
 };
 
 // Runs `command` (a shell command line) in `folder`, capturing both streams.

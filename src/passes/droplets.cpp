@@ -72,16 +72,16 @@ std::vector<RainDrop> make_drops(Random& rng, int count, int width, int height) 
   return drops;
 }
 
-void paint_streak(Image& scene, const RainStreak& streak) { paint_streak_rows(scene, streak, 0, scene.height); }
+namespace {
 
-void paint_streak_rows(Image& scene, const RainStreak& streak, int row_begin, int row_end) {
-  float* const off_x = scene.plane(kOffsetX);
-  float* const off_y = scene.plane(kOffsetY);
-  float* const water = scene.plane(kWater);
-  const std::size_t stride = std::size_t(scene.width);
+// The painters write rows [row_begin, row_end) of a buffer held in `planes`,
+// whose row r is row origin + r of the buffer; indices follow the buffer's
+// own rows, so a strip of rows sees exactly the values the whole buffer does.
+void streak_rows(const ImagePlanes& planes, int origin, const RainStreak& streak, int row_begin, int row_end) {
   const float span = float(streak.y1 - streak.y0) - 1.0f;
   const float w = streak.width;
-  const int first = std::max(streak.y0, row_begin), last = std::min(streak.y1, row_end);
+  const int first = std::max({streak.y0, row_begin, origin});
+  const int last = std::min({streak.y1, row_end, origin + planes.height});
   for (int y = first; y < last; ++y) {
     const float along = float(y) - float(streak.y0);
     const float t = along / span;
@@ -94,7 +94,9 @@ void paint_streak_rows(Image& scene, const RainStreak& streak, int row_begin, in
       profile = std::pow(std::max(std::sin(t * kPi), 0.0f), 0.7f);
       centre = along * 0.18f + (float(streak.x0) + 5.0f);
     }
-    const std::size_t row = std::size_t(y) * stride;
+    float* const off_x = planes.row(kOffsetX, y - origin);
+    float* const off_y = planes.row(kOffsetY, y - origin);
+    float* const water = planes.row(kWater, y - origin);
     for (int x = streak.x0; x < streak.x1; ++x) {
       float g = 0.0f, dx = 0.0f, dy = 0.0f;
       if (active) {
@@ -103,32 +105,28 @@ void paint_streak_rows(Image& scene, const RainStreak& streak, int row_begin, in
         dx = g * m * 5.0f;
         dy = g * 2.5f;
       }
-      const std::size_t i = row + std::size_t(x);
-      off_x[i] += dx;
-      off_y[i] += dy;
-      water[i] = std::max(std::min(water[i] + g, 1.0f), 0.0f);
+      off_x[x] += dx;
+      off_y[x] += dy;
+      water[x] = std::max(std::min(water[x] + g, 1.0f), 0.0f);
     }
   }
 }
 
-void paint_drop(Image& scene, const RainDrop& drop) { paint_drop_rows(scene, drop, 0, scene.height); }
-
-void paint_drop_rows(Image& scene, const RainDrop& drop, int row_begin, int row_end) {
-  float* const off_x = scene.plane(kOffsetX);
-  float* const off_y = scene.plane(kOffsetY);
-  float* const water = scene.plane(kWater);
-  float* const cover = scene.plane(kDrop);
-  const std::size_t stride = std::size_t(scene.width);
+void drop_rows(const ImagePlanes& planes, int origin, const RainDrop& drop, int row_begin, int row_end) {
   // Sums and differences in integers first, then to float.
   const float cxd = float(drop.x0 + drop.x1) * 0.5f;
   const float cyd = float(drop.y0 + drop.y1) * 0.5f;
   const float a = float(drop.x1 - drop.x0) * 0.5f;
   const float b = float(drop.y1 - drop.y0) * 0.5f;
   const bool solid = a > 0.0f && b > 0.0f;
-  const int ys = std::max({0, drop.y0, row_begin}), ye = std::min({drop.y1, scene.height, row_end});
-  const int xs = std::max(0, drop.x0), xe = std::min(drop.x1, scene.width);
+  const int ys = std::max({origin, drop.y0, row_begin});
+  const int ye = std::min({drop.y1, origin + planes.height, row_end});
+  const int xs = std::max(0, drop.x0), xe = std::min(drop.x1, planes.width);
   for (int y = ys; y < ye; ++y) {
-    const std::size_t row = std::size_t(y) * stride;
+    float* const off_x = planes.row(kOffsetX, y - origin);
+    float* const off_y = planes.row(kOffsetY, y - origin);
+    float* const water = planes.row(kWater, y - origin);
+    float* const cover = planes.row(kDrop, y - origin);
     float v = 0.0f, taper = 1.0f;
     if (solid) {
       v = (float(y) - cyd) / b;
@@ -148,28 +146,59 @@ void paint_drop_rows(Image& scene, const RainDrop& drop, int row_begin, int row_
         ox = u * a * 0.9f * root;
         oy = v * b * 0.9f * root;
       }
-      const std::size_t i = row + std::size_t(x);
-      off_x[i] = (1.0f - mask) * off_x[i] + mask * ox;
-      off_y[i] = (1.0f - mask) * off_y[i] + mask * oy;
-      water[i] = std::max(mask, water[i]);
-      cover[i] = std::max(mask, cover[i]);
+      off_x[x] = (1.0f - mask) * off_x[x] + mask * ox;
+      off_y[x] = (1.0f - mask) * off_y[x] + mask * oy;
+      water[x] = std::max(mask, water[x]);
+      cover[x] = std::max(mask, cover[x]);
     }
   }
+}
+
+// Every streak, then every drop, on rows [row_begin, row_end): each pixel
+// receives the same sequence of writes as in one serial sweep of the buffer.
+void rain_rows(const RainLayer& rain, const ImagePlanes& planes, int origin, int row_begin, int row_end) {
+  for (const RainStreak& s : rain.streaks) streak_rows(planes, origin, s, row_begin, row_end);
+  for (const RainDrop& d : rain.drops) drop_rows(planes, origin, d, row_begin, row_end);
+}
+
+}  // namespace
+
+void paint_streak(Image& scene, const RainStreak& streak) { paint_streak_rows(scene, streak, 0, scene.height); }
+
+void paint_streak_rows(Image& scene, const RainStreak& streak, int row_begin, int row_end) {
+  streak_rows(planes_of(scene), 0, streak, row_begin, row_end);
+}
+
+void paint_drop(Image& scene, const RainDrop& drop) { paint_drop_rows(scene, drop, 0, scene.height); }
+
+void paint_drop_rows(Image& scene, const RainDrop& drop, int row_begin, int row_end) {
+  drop_rows(planes_of(scene), 0, drop, row_begin, row_end);
+}
+
+RainLayer make_rain(int width, int height, std::uint32_t seed) {
+  Random rng(seed);
+  // All streaks are drawn before any is painted, and the drops only after, so
+  // the draw sequence is 4000 floats for the streaks, then 336 for the drops.
+  RainLayer rain;
+  rain.width = width;
+  rain.height = height;
+  rain.streaks = make_streaks(rng, kStreakCount, width, height);
+  rain.drops = make_drops(rng, kDropCount, width, height);
+  return rain;
+}
+
+void paint_rain_rows(const RainLayer& rain, const ImagePlanes& band, int y0) {
+  rain_rows(rain, band, y0, y0, y0 + band.height);
 }
 
 void paint_droplets(Image& scene, int /*aa_scale*/, std::uint32_t seed, StepProgress* progress) {
   if (progress) progress->set_total(scene.height);
   // The AA scale does not enter: every size follows the buffer's own size.
-  Random rng(seed);
-  // All streaks are drawn before any is painted, and the drops only after, so
-  // the draw sequence is 4000 floats for the streaks, then 336 for the drops.
-  const std::vector<RainStreak> streaks = make_streaks(rng, kStreakCount, scene.width, scene.height);
-  const std::vector<RainDrop> drops = make_drops(rng, kDropCount, scene.width, scene.height);
-  // Each band of rows sees every streak, then every drop, in their order, so
-  // every pixel receives the same sequence of writes as in one serial sweep.
+  const RainLayer rain = make_rain(scene.width, scene.height, seed);
+  const ImagePlanes planes = planes_of(scene);
+  // Bands of rows are independent: each sees every streak, then every drop.
   parallel_rows(scene.height, scene.width, [&](int begin, int end) {
-    for (const RainStreak& s : streaks) paint_streak_rows(scene, s, begin, end);
-    for (const RainDrop& d : drops) paint_drop_rows(scene, d, begin, end);
+    rain_rows(rain, planes, 0, begin, end);
     advance(progress, end - begin);
   });
 }

@@ -5,8 +5,9 @@
 #include <vector>
 
 #include "core/image.hpp"
-#include "core/step_progress.hpp"
+#include "core/image_planes.hpp"
 #include "core/random.hpp"
+#include "core/step_progress.hpp"
 
 namespace neonvale {
 
@@ -28,5 +29,23 @@ void paint_drop(Image& scene, const RainDrop& drop);
 void paint_streak_rows(Image& scene, const RainStreak& streak, int row_begin, int row_end);
 void paint_drop_rows(Image& scene, const RainDrop& drop, int row_begin, int row_end);
 void paint_droplets(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* progress = nullptr);
+
+// The rain of one buffer: every streak, then every drop, drawn once.
+struct RainLayer {
+  int width = 0;
+  int height = 0;
+  std::vector<RainStreak> streaks;
+  std::vector<RainDrop> drops;
+};
+// The rain paint_droplets paints on a width x height buffer with this seed:
+// the same draws in the same order.
+RainLayer make_rain(int width, int height, std::uint32_t seed);
+// Paints the rows [y0, y0 + band.height) of the rain into `band`, a strip of
+// rain.width columns whose row r holds row y0 + r of the buffer; only its
+// planes kOffsetX, kOffsetY, kWater and kDrop are used. Every streak, then
+// every drop, makes exactly the writes it makes to these rows in
+// paint_droplets, so a band that starts at zero ends with the rows
+// paint_droplets leaves in a zeroed buffer.
+void paint_rain_rows(const RainLayer& rain, const ImagePlanes& band, int y0);
 
 }  // namespace neonvale

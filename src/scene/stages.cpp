@@ -12,6 +12,7 @@
 #include "post/reflections.hpp"
 #include "post/refraction.hpp"
 #include "post/tone_map.hpp"
+#include "scene/rain.hpp"
 
 namespace neonvale {
 
@@ -94,14 +95,11 @@ ImagePlanes reflections(RenderState& s, StepProgress& progress) {
   return b.planes();
 }
 
+// The droplets and their refraction, a band of rows at a time.
 ImagePlanes rain(RenderState& s, StepProgress& progress) {
-  SceneBuffer& b = s.scene;
-  Image whole = whole_buffer(b);
   const std::uint32_t seed = s.rng.draw_seed();
-  paint_droplets(whole, s.settings.aa_scale, seed);
-  apply_droplets(whole, &progress);
-  take_back(b, whole);
-  return b.planes();
+  rain_on_lens(s.scene.planes(), s.settings.aa_scale, seed, &progress);
+  return s.scene.planes();
 }
 
 // The glow goes straight into the colour planes, which then are the picture.
@@ -141,8 +139,9 @@ const std::vector<Stage>& render_stages() {
       {"robot", robot, {1, 0}, {3, 0}, {1, 0}},
       // The whole buffer for the plain pass, and its noise and row copies.
       {"reflections", reflections, {}, {12 + 5, 0}, {5 + 2, 0}},
-      // The whole buffer for the plain passes and the refraction's copy.
-      {"rain", rain, {}, {12 + 3, 0}, {}},
+      // An unchanged copy of the colour planes; the water of a band of rows
+      // per thread.
+      {"rain", rain, {}, {3, 0}, {}},
       // Releases emission; the colour planes become the picture.
       {"glow", glow, {}, {}, {1, 0}},
       // Tone mapped and downsampled into the picture at the output size.
