@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -225,8 +226,11 @@ struct TerminalRun {
   std::string out;
 };
 
+// `prefix` are the words of a command that runs the executable (setpriv,
+// prlimit), found on the PATH.
 TerminalRun run_on_terminal(const std::filesystem::path& folder, const std::vector<std::string>& args,
-                            int columns, const std::function<bool(const std::string&)>& interrupt_when = {}) {
+                            int columns, const std::function<bool(const std::string&)>& interrupt_when = {},
+                            const std::vector<std::string>& prefix = {}) {
   TerminalRun run;
   struct winsize size {};
   size.ws_col = static_cast<unsigned short>(columns);
@@ -240,7 +244,8 @@ TerminalRun run_on_terminal(const std::filesystem::path& folder, const std::vect
   // async-signal-safe calls.
   const std::string out_path = (folder / ".terminal.out").string();
   const std::string folder_text = folder.string();
-  std::vector<std::string> words = {NEONVALE_EXE};
+  std::vector<std::string> words = prefix;
+  words.push_back(NEONVALE_EXE);
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& w : words) argv.push_back(w.data());
@@ -260,7 +265,10 @@ TerminalRun run_on_terminal(const std::filesystem::path& folder, const std::vect
     ::close(out);
     ::close(slave);
     ::close(master);
-    ::execv(argv[0], argv.data());
+    // As at a terminal: a run started from a background job would ignore
+    // SIGINT and SIGQUIT.
+    for (int s : {SIGINT, SIGQUIT}) ::signal(s, SIG_DFL);
+    ::execvp(argv[0], argv.data());
     ::_exit(127);
   }
   ::close(slave);
@@ -366,6 +374,32 @@ TEST(ProgressTerminal, AnInterruptEndsTheLineAndTheRun) {
   ASSERT_GE(run.terminal.size(), 2u);
   EXPECT_EQ(run.terminal.substr(run.terminal.size() - 2), "\r\n") << run.terminal;
   EXPECT_EQ(entries(dir.path()), 0u);
+}
+
+// With no thread to spare for the display (a process limit of one, for a
+// user other than root, whom the limit does not bind), the run goes on
+// without one: nothing on the terminal, the same picture.
+TEST(ProgressTerminal, NoThreadForTheDisplayMeansNoDisplay) {
+  std::vector<std::string> prefix = {"prlimit", "--nproc=1"};
+  if (::geteuid() == 0) prefix.insert(prefix.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+  // The leak checker of a sanitizer build needs a thread of its own at exit.
+  if (test::built_with_address_sanitizer()) {
+    const char* options = std::getenv("ASAN_OPTIONS");
+    prefix.insert(prefix.begin(), {"env", std::string("ASAN_OPTIONS=") + (options ? options : "") + ":detect_leaks=0"});
+  }
+  TempDir plain;
+  plain.install_assets();
+  ASSERT_EQ(test::run_in(plain.path(), std::string("'") + NEONVALE_EXE + "' -w 320 -h 180 -a 1").exit_code, 0);
+
+  TempDir dir;
+  dir.install_assets();
+  ::chmod(dir.path().c_str(), 0777);
+  const TerminalRun run = run_on_terminal(dir.path(), {"-w", "320", "-h", "180", "-a", "1"}, 80, {}, prefix);
+  if (run.exit_code == 127) GTEST_SKIP() << "cannot run as another user with a process limit";
+  EXPECT_EQ(run.exit_code, 0) << run.out;
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.terminal, "");
+  EXPECT_TRUE(test::read_file(dir.path() / "01_LumenDrift.png") == test::read_file(plain.path() / "01_LumenDrift.png"));
 }
 
 TEST(ProgressQuiet, NothingOnEitherStreamWithoutATerminal) {

@@ -1,6 +1,5 @@
 #include "app/signals.hpp"
 
-#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -61,10 +60,5 @@ void install_signal_handlers() {
 }
 
 bool set_progress_line_open(bool open) { return line_open.exchange(open); }
-
-void block_interrupts_in_this_thread() {
-  const sigset_t set = interrupt_set();
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-}
 
 }  // namespace neonvale
