@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -374,6 +375,93 @@ TEST(ProgressTerminal, AnInterruptEndsTheLineAndTheRun) {
   ASSERT_GE(run.terminal.size(), 2u);
   EXPECT_EQ(run.terminal.substr(run.terminal.size() - 2), "\r\n") << run.terminal;
   EXPECT_EQ(entries(dir.path()), 0u);
+}
+
+// Nothing but progress frames reached the terminal: no message, no warning.
+void expect_only_progress(const std::string& terminal) {
+  EXPECT_EQ(terminal.find("\r\033[K"), 0u) << terminal;
+  for (const std::string& frame : frames(terminal))
+    EXPECT_TRUE(frame.compare(0, 1, "[") == 0 || frame.compare(0, 6, "Wrote ") == 0) << frame;
+  EXPECT_FALSE(contains(terminal, "E:")) << terminal;
+}
+
+// The outputs that are not simply a new file, on a terminal: a success shows
+// the progress and the final line, a failure only the progress up to the
+// loading of the assets (so the render never began) while its message goes
+// to standard output.
+TEST(ProgressTerminal, OutputCasesShowNothingButTheProgress) {
+  const std::vector<std::string> small = {"-w", "64", "-h", "64", "-a", "1"};
+  const std::string cannot_open = "E: Cannot open output PNG: ./01_LumenDrift.png\n";
+  std::string unprivileged;
+  bool can_drop = false;
+  {
+    TempDir probe;
+    can_drop = test::unprivileged_prefix(probe.path(), &unprivileged);
+  }
+  int held_reader = -1;
+  struct Case {
+    const char* what;
+    bool needs_permissions;
+    std::function<void(const std::filesystem::path&)> set_up;
+    bool succeeds;
+  };
+  const auto output = [](const std::filesystem::path& folder) { return folder / "01_LumenDrift.png"; };
+  const Case cases[] = {
+      {"a link to an older picture", false,
+       [&](const std::filesystem::path& f) {
+         std::ofstream(f / "older.png") << "older";
+         std::filesystem::create_symlink("older.png", output(f));
+       },
+       true},
+      {"a named pipe with a reader", false,
+       [&](const std::filesystem::path& f) {
+         ASSERT_EQ(::mkfifo(output(f).c_str(), 0644), 0);
+         // Held open for reading: the picture (smaller than the pipe's
+         // buffer) goes in without waiting.
+         held_reader = ::open(output(f).c_str(), O_RDONLY | O_NONBLOCK);
+         ASSERT_GE(held_reader, 0);
+       },
+       true},
+      {"a loop of links", false,
+       [&](const std::filesystem::path& f) { std::filesystem::create_symlink("01_LumenDrift.png", output(f)); },
+       false},
+      {"a write-protected picture", true,
+       [&](const std::filesystem::path& f) {
+         std::ofstream(output(f)) << "protected";
+         ::chmod(output(f).c_str(), 0444);
+       },
+       false},
+      {"a folder that refuses new files", true,
+       [&](const std::filesystem::path& f) {
+         std::ofstream(output(f)) << "writable";
+         ::chmod(f.c_str(), 0555);
+       },
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.needs_permissions && !can_drop) continue;
+    TempDir dir;
+    dir.install_assets();
+    c.set_up(dir.path());
+    std::vector<std::string> prefix;
+    if (c.needs_permissions && !unprivileged.empty()) prefix = {"setpriv", "--inh-caps=-all", "--bounding-set=-all"};
+    const TerminalRun run = run_on_terminal(dir.path(), small, 80, {}, prefix);
+    ::chmod(dir.path().c_str(), 0755);
+    if (held_reader >= 0) ::close(held_reader);
+    held_reader = -1;
+    expect_only_progress(run.terminal);
+    const std::string last = frames(run.terminal).empty() ? "" : frames(run.terminal).back();
+    if (c.succeeds) {
+      EXPECT_EQ(run.exit_code, 0);
+      EXPECT_EQ(run.out, "");
+      EXPECT_EQ(last.compare(0, 29, "Wrote ./01_LumenDrift.png in "), 0) << last;
+    } else {
+      EXPECT_EQ(run.exit_code, 1);
+      EXPECT_EQ(run.out, cannot_open);
+      EXPECT_EQ(last.compare(0, 22, "[ 1/15] loading assets"), 0) << last;
+    }
+  }
 }
 
 // With no thread to spare for the display (a process limit of one, for a

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <memory>
 
 #include "app/catalogue.hpp"
 #include "app/options.hpp"
@@ -53,9 +54,12 @@ int main(int argc, char** argv) {
     StepProgress loading;
     progress.step("loading assets", &loading);
     const SceneAssets assets = load_scene_assets(asset_folder(), &loading);
+    // Opened before the render, so that an output that cannot be written is
+    // reported at once rather than after minutes of work.
+    const std::unique_ptr<OutputFile> out = open_png_output(output);
     Image picture = render_scene(settings, assets, progress.observer());
     progress.step("saving");
-    save_png(picture, output);
+    save_png(picture, *out);
     progress.finish(output);
   } catch (const std::exception& e) {
     std::printf("E: %s\n", e.what());

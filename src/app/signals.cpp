@@ -57,6 +57,7 @@ void install_signal_handlers() {
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   ::sigaction(SIGXFSZ, &ignore, nullptr);
+  ::sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 bool set_progress_line_open(bool open) { return line_open.exchange(open); }

@@ -12,7 +12,8 @@ namespace neonvale {
 //
 // SIGXFSZ is ignored: a write past the file-size limit then fails like a
 // full disk and is reported as an ordinary error, instead of killing the
-// process with the temporary file still in place.
+// process with the temporary file still in place. SIGPIPE likewise: a named
+// pipe whose reader went away fails the save with a message, not silently.
 //
 // The handlers run on the thread that runs the program: the program's other
 // threads take no signals (core/parallel.hpp, start_helper_thread).
