@@ -52,13 +52,7 @@ struct Workspace {
   }
 };
 
-std::vector<std::string> leftover_temporaries(const fs::path& folder) {
-  std::vector<std::string> found;
-  for (const auto& entry : fs::directory_iterator(folder))
-    if (entry.path().filename().string().find(".tmp-") != std::string::npos)
-      found.push_back(entry.path().filename().string());
-  return found;
-}
+using test::leftover_temporaries;
 
 // The common promise of every failure; `line` is the whole expected output.
 void expect_clean_failure(const Workspace& w, const RunResult& r, const std::string& line) {
@@ -79,21 +73,8 @@ void expect_clean_failure_starting(const Workspace& w, const RunResult& r, const
   EXPECT_EQ(leftover_temporaries(w.dir.path()), std::vector<std::string>{});
 }
 
-// Permission checks do not bind root. As root, the run is started without
-// any capabilities, which makes root's file access follow the mode bits like
-// anyone's. Returns false when that is not possible here.
 bool unprivileged_prefix(const Workspace& w, std::string* prefix) {
-  *prefix = "";
-  if (::geteuid() != 0) return true;
-  const std::string drop = "setpriv --inh-caps=-all --bounding-set=-all ";
-  const fs::path probe = w.dir.path() / "probe";
-  write_file(probe, "x");
-  ::chmod(probe.c_str(), 0);
-  const RunResult r = test::run_in(w.dir.path(), drop + "cat probe");
-  fs::remove(probe);
-  if (r.exit_code == 0 || r.err.find("Permission denied") == std::string::npos) return false;
-  *prefix = drop;
-  return true;
+  return test::unprivileged_prefix(w.dir.path(), prefix);
 }
 
 // A small valid RGB file to damage.
@@ -323,14 +304,21 @@ TEST(AssetLoading, TransparencyCountsWhileOtherChunksAreSkipped) {
   }
 }
 
+// Nothing can be created in the folder, and there is no picture to write
+// over. (With a writable picture the run succeeds: see output_target_test.)
 TEST(OutputFailure, FolderNotWritable) {
   Workspace w;
+  fs::remove(w.output());
   std::string prefix;
   if (!unprivileged_prefix(w, &prefix)) GTEST_SKIP() << "running as root and cannot drop capabilities";
   ASSERT_EQ(::chmod(w.dir.path().c_str(), 0555), 0);
   const RunResult r = w.run(prefix);
   ::chmod(w.dir.path().c_str(), 0755);
-  expect_clean_failure(w, r, "E: Cannot open output PNG: ./01_LumenDrift.png");
+  EXPECT_EQ(r.out, "E: Cannot open output PNG: ./01_LumenDrift.png\n");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "");
+  EXPECT_FALSE(fs::exists(w.output()));
+  EXPECT_EQ(leftover_temporaries(w.dir.path()), std::vector<std::string>{});
 }
 
 TEST(OutputFailure, NameTakenByAFolder) {

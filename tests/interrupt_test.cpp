@@ -3,6 +3,7 @@
 // temporary file nor a partial picture; an older picture stays as it was.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,9 +38,23 @@ struct Workspace {
   std::string out() const { return test::read_file(dir.path() / ".out"); }
 };
 
-bool has_temporary(const fs::path& folder) {
-  for (const auto& entry : fs::directory_iterator(folder))
-    if (entry.path().filename().string().find(".tmp-") != std::string::npos) return true;
+bool has_temporary(const fs::path& folder) { return !test::leftover_temporaries(folder).empty(); }
+
+// True once the process has begun writing its picture: a file it holds open
+// in `folder` (the output's temporary, which may have no name, or the
+// picture itself), other than its standard streams and its assets, has
+// bytes in it.
+bool writing_output(pid_t pid, const fs::path& folder) {
+  const fs::path fds = "/proc/" + std::to_string(pid) + "/fd";
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(fds, error)) {
+    if (std::stoi(entry.path().filename().string()) <= 2) continue;
+    const std::string file = fs::read_symlink(entry.path(), error).string();
+    if (error || file.rfind(folder.string() + "/", 0) != 0 || file.rfind((folder / "assets").string(), 0) == 0)
+      continue;
+    struct stat st {};
+    if (::stat(entry.path().c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) return true;
+  }
   return false;
 }
 
@@ -98,6 +113,31 @@ int wait_for(pid_t pid) {
   return status;
 }
 
+// Starts a run of `args` and sends `sig` once it is writing its picture.
+// False (and the process reaped) when the run ended before that was seen.
+bool signal_while_saving(const Workspace& w, const std::vector<std::string>& args, int sig, int* status) {
+  const pid_t pid = start(w.dir.path(), args);
+  if (pid <= 0) return false;
+  while (true) {
+    if (writing_output(pid, w.dir.path())) {
+      ::kill(pid, sig);
+      *status = wait_for(pid);
+      return true;
+    }
+    if (::waitpid(pid, status, WNOHANG) == pid) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
+}
+
+// After an interrupted save, the picture in place is either the older one or
+// the complete new one, never a truncated file.
+void expect_older_or_complete_picture(const Workspace& w, int width, int height) {
+  if (test::read_file(w.output()) == kOlderPicture) return;
+  const Image image = load_png(w.output());  // throws on a partial file
+  EXPECT_EQ(image.width, width);
+  EXPECT_EQ(image.height, height);
+}
+
 TEST(Interrupt, SignalDuringRenderEndsTheRunByThatSignal) {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(strsignal(sig));
@@ -116,42 +156,49 @@ TEST(Interrupt, SignalDuringRenderEndsTheRunByThatSignal) {
   }
 }
 
-// The signal lands while the temporary file exists. The picture in place is
-// then either the older one or, if the signal came after the rename, the
-// complete new one; never a truncated file, and the temporary is gone.
+// The signal lands while the picture is being written. The picture in place
+// is then either the older one or, if the signal came after the rename, the
+// complete new one; never a truncated file, and no temporary is left.
 TEST(Interrupt, SignalDuringSaveLeavesNoTemporaryAndNoPartialPicture) {
   for (int sig : {SIGINT, SIGTERM}) {
     SCOPED_TRACE(strsignal(sig));
     bool caught_saving = false;
     for (int attempt = 0; attempt < 3 && !caught_saving; ++attempt) {
       Workspace w;
-      const pid_t pid = start(w.dir.path(), {"-w", "1280", "-h", "720", "-a", "1"});
-      ASSERT_GT(pid, 0);
       int status = 0;
-      while (true) {
-        if (has_temporary(w.dir.path())) {
-          caught_saving = true;
-          ::kill(pid, sig);
-          status = wait_for(pid);
-          break;
-        }
-        if (::waitpid(pid, &status, WNOHANG) == pid) break;
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-      }
+      caught_saving = signal_while_saving(w, {"-w", "1280", "-h", "720", "-a", "1"}, sig, &status);
       if (!caught_saving) continue;  // the save was too quick to see; try again
       ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
       EXPECT_EQ(WTERMSIG(status), sig);
       EXPECT_EQ(w.out(), "");
       EXPECT_FALSE(has_temporary(w.dir.path()));
-      const std::string picture = test::read_file(w.output());
-      if (picture != kOlderPicture) {
-        const Image image = load_png(w.output());  // throws on a partial file
-        EXPECT_EQ(image.width, 1280);
-        EXPECT_EQ(image.height, 720);
-      }
+      expect_older_or_complete_picture(w, 1280, 720);
     }
     EXPECT_TRUE(caught_saving) << "never saw the save in progress";
   }
+}
+
+// SIGKILL cannot be handled: whatever the killed run leaves (nothing where
+// the file system has unnamed temporaries) must be gone after the next run.
+TEST(Interrupt, KillDuringSaveLeavesNothingBeyondTheNextRun) {
+  bool caught_saving = false;
+  for (int attempt = 0; attempt < 3 && !caught_saving; ++attempt) {
+    Workspace w;
+    int status = 0;
+    caught_saving = signal_while_saving(w, {"-w", "1280", "-h", "720", "-a", "1"}, SIGKILL, &status);
+    if (!caught_saving) continue;
+    ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
+    EXPECT_EQ(WTERMSIG(status), SIGKILL);
+    expect_older_or_complete_picture(w, 1280, 720);
+
+    const pid_t next = start(w.dir.path(), {"-w", "64", "-h", "64", "-a", "1"});
+    ASSERT_GT(next, 0);
+    status = wait_for(next);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_FALSE(has_temporary(w.dir.path()));
+    EXPECT_EQ(load_png(w.output()).width, 64);
+  }
+  EXPECT_TRUE(caught_saving) << "never saw the save in progress";
 }
 
 TEST(Interrupt, ShellSeesTheSignalAsStatus128PlusN) {

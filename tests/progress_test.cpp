@@ -9,10 +9,12 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -62,7 +64,7 @@ TEST(ProgressLine, ShowsCounterStepBarPercentAndTime) {
 TEST(ProgressLine, LeavesTheBarOutWhileTheStepHasNotCounted) {
   const std::string line = progress_line(view("loading assets", 1, -1, 0.2), 100);
   EXPECT_EQ(line.find('%'), std::string::npos);
-  EXPECT_EQ(line.compare(0, 22, "[ 1/15] loading assets"), 0) << line;
+  EXPECT_EQ(line.compare(0, 22, "[ 1/12] loading assets"), 0) << line;
   // The time stays where it is when a bar appears.
   EXPECT_EQ(line.size(), progress_line(view("loading assets", 1, 0.3, 0.2), 100).size());
 }
@@ -225,8 +227,11 @@ struct TerminalRun {
   std::string out;
 };
 
+// `prefix` are the words of a command that runs the executable (setpriv,
+// prlimit), found on the PATH.
 TerminalRun run_on_terminal(const std::filesystem::path& folder, const std::vector<std::string>& args,
-                            int columns, const std::function<bool(const std::string&)>& interrupt_when = {}) {
+                            int columns, const std::function<bool(const std::string&)>& interrupt_when = {},
+                            const std::vector<std::string>& prefix = {}) {
   TerminalRun run;
   struct winsize size {};
   size.ws_col = static_cast<unsigned short>(columns);
@@ -240,7 +245,8 @@ TerminalRun run_on_terminal(const std::filesystem::path& folder, const std::vect
   // async-signal-safe calls.
   const std::string out_path = (folder / ".terminal.out").string();
   const std::string folder_text = folder.string();
-  std::vector<std::string> words = {NEONVALE_EXE};
+  std::vector<std::string> words = prefix;
+  words.push_back(NEONVALE_EXE);
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& w : words) argv.push_back(w.data());
@@ -260,7 +266,10 @@ TerminalRun run_on_terminal(const std::filesystem::path& folder, const std::vect
     ::close(out);
     ::close(slave);
     ::close(master);
-    ::execv(argv[0], argv.data());
+    // As at a terminal: a run started from a background job would ignore
+    // SIGINT and SIGQUIT.
+    for (int s : {SIGINT, SIGQUIT}) ::signal(s, SIG_DFL);
+    ::execvp(argv[0], argv.data());
     ::_exit(127);
   }
   ::close(slave);
@@ -366,6 +375,119 @@ TEST(ProgressTerminal, AnInterruptEndsTheLineAndTheRun) {
   ASSERT_GE(run.terminal.size(), 2u);
   EXPECT_EQ(run.terminal.substr(run.terminal.size() - 2), "\r\n") << run.terminal;
   EXPECT_EQ(entries(dir.path()), 0u);
+}
+
+// Nothing but progress frames reached the terminal: no message, no warning.
+void expect_only_progress(const std::string& terminal) {
+  EXPECT_EQ(terminal.find("\r\033[K"), 0u) << terminal;
+  for (const std::string& frame : frames(terminal))
+    EXPECT_TRUE(frame.compare(0, 1, "[") == 0 || frame.compare(0, 6, "Wrote ") == 0) << frame;
+  EXPECT_FALSE(contains(terminal, "E:")) << terminal;
+}
+
+// The outputs that are not simply a new file, on a terminal: a success shows
+// the progress and the final line, a failure only the progress up to the
+// loading of the assets (so the render never began) while its message goes
+// to standard output.
+TEST(ProgressTerminal, OutputCasesShowNothingButTheProgress) {
+  const std::vector<std::string> small = {"-w", "64", "-h", "64", "-a", "1"};
+  const std::string cannot_open = "E: Cannot open output PNG: ./01_LumenDrift.png\n";
+  std::string unprivileged;
+  bool can_drop = false;
+  {
+    TempDir probe;
+    can_drop = test::unprivileged_prefix(probe.path(), &unprivileged);
+  }
+  int held_reader = -1;
+  struct Case {
+    const char* what;
+    bool needs_permissions;
+    std::function<void(const std::filesystem::path&)> set_up;
+    bool succeeds;
+  };
+  const auto output = [](const std::filesystem::path& folder) { return folder / "01_LumenDrift.png"; };
+  const Case cases[] = {
+      {"a link to an older picture", false,
+       [&](const std::filesystem::path& f) {
+         std::ofstream(f / "older.png") << "older";
+         std::filesystem::create_symlink("older.png", output(f));
+       },
+       true},
+      {"a named pipe with a reader", false,
+       [&](const std::filesystem::path& f) {
+         ASSERT_EQ(::mkfifo(output(f).c_str(), 0644), 0);
+         // Held open for reading: the picture (smaller than the pipe's
+         // buffer) goes in without waiting.
+         held_reader = ::open(output(f).c_str(), O_RDONLY | O_NONBLOCK);
+         ASSERT_GE(held_reader, 0);
+       },
+       true},
+      {"a loop of links", false,
+       [&](const std::filesystem::path& f) { std::filesystem::create_symlink("01_LumenDrift.png", output(f)); },
+       false},
+      {"a write-protected picture", true,
+       [&](const std::filesystem::path& f) {
+         std::ofstream(output(f)) << "protected";
+         ::chmod(output(f).c_str(), 0444);
+       },
+       false},
+      {"a folder that refuses new files", true,
+       [&](const std::filesystem::path& f) {
+         std::ofstream(output(f)) << "writable";
+         ::chmod(f.c_str(), 0555);
+       },
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.needs_permissions && !can_drop) continue;
+    TempDir dir;
+    dir.install_assets();
+    c.set_up(dir.path());
+    std::vector<std::string> prefix;
+    if (c.needs_permissions && !unprivileged.empty()) prefix = {"setpriv", "--inh-caps=-all", "--bounding-set=-all"};
+    const TerminalRun run = run_on_terminal(dir.path(), small, 80, {}, prefix);
+    ::chmod(dir.path().c_str(), 0755);
+    if (held_reader >= 0) ::close(held_reader);
+    held_reader = -1;
+    expect_only_progress(run.terminal);
+    const std::string last = frames(run.terminal).empty() ? "" : frames(run.terminal).back();
+    if (c.succeeds) {
+      EXPECT_EQ(run.exit_code, 0);
+      EXPECT_EQ(run.out, "");
+      EXPECT_EQ(last.compare(0, 29, "Wrote ./01_LumenDrift.png in "), 0) << last;
+    } else {
+      EXPECT_EQ(run.exit_code, 1);
+      EXPECT_EQ(run.out, cannot_open);
+      EXPECT_EQ(last.compare(0, 22, "[ 1/12] loading assets"), 0) << last;
+    }
+  }
+}
+
+// With no thread to spare for the display (a process limit of one, for a
+// user other than root, whom the limit does not bind), the run goes on
+// without one: nothing on the terminal, the same picture.
+TEST(ProgressTerminal, NoThreadForTheDisplayMeansNoDisplay) {
+  std::vector<std::string> prefix = {"prlimit", "--nproc=1"};
+  if (::geteuid() == 0) prefix.insert(prefix.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+  // The leak checker of a sanitizer build needs a thread of its own at exit.
+  if (test::built_with_address_sanitizer()) {
+    const char* options = std::getenv("ASAN_OPTIONS");
+    prefix.insert(prefix.begin(), {"env", std::string("ASAN_OPTIONS=") + (options ? options : "") + ":detect_leaks=0"});
+  }
+  TempDir plain;
+  plain.install_assets();
+  ASSERT_EQ(test::run_in(plain.path(), std::string("'") + NEONVALE_EXE + "' -w 320 -h 180 -a 1").exit_code, 0);
+
+  TempDir dir;
+  dir.install_assets();
+  ::chmod(dir.path().c_str(), 0777);
+  const TerminalRun run = run_on_terminal(dir.path(), {"-w", "320", "-h", "180", "-a", "1"}, 80, {}, prefix);
+  if (run.exit_code == 127) GTEST_SKIP() << "cannot run as another user with a process limit";
+  EXPECT_EQ(run.exit_code, 0) << run.out;
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.terminal, "");
+  EXPECT_TRUE(test::read_file(dir.path() / "01_LumenDrift.png") == test::read_file(plain.path() / "01_LumenDrift.png"));
 }
 
 TEST(ProgressQuiet, NothingOnEitherStreamWithoutATerminal) {

@@ -8,6 +8,7 @@
 
 #include "io/png_io.hpp"
 #include "test_support.hpp"
+#include "core/parallel.hpp"
 #include "core/plane_buffer.hpp"
 #include "core/system_memory.hpp"
 
@@ -89,6 +90,24 @@ TEST(MemoryBudget, RefusesWhatDoesNotFit) {
     // 2.91 GiB needed: rounded up, the available amount rounded down.
     EXPECT_EQ(std::string(e.what()), "not enough memory: this render needs about 3.0 GiB, 2.5 GiB available");
   }
+}
+
+// Each thread beside the main one (the workers and the progress display)
+// takes its overhead from what is left beside the render.
+TEST(MemoryBudget, ThreadsAreLoweredToWhatFitsBesideTheRender) {
+  const RenderSettings settings = sized(1280, 720, 2);
+  const std::uint64_t base = estimate_peak_bytes(settings);
+  const std::uint64_t per_thread = thread_overhead_bytes();
+  EXPECT_GE(per_thread, thread_stack_bytes());
+  EXPECT_EQ(affordable_threads(settings, std::nullopt, 16), 16);
+  EXPECT_EQ(affordable_threads(settings, base + 100 * per_thread, 16), 16);
+  EXPECT_EQ(affordable_threads(settings, base + 4 * per_thread + per_thread / 2, 16), 4);
+  EXPECT_EQ(estimate_peak_bytes(settings, 4), base + 4 * per_thread);
+  // Not even room for the display: the main thread renders alone, and
+  // whether it fits at all is check_memory's to say.
+  EXPECT_EQ(affordable_threads(settings, base, 16), 1);
+  EXPECT_EQ(affordable_threads(settings, base / 2, 16), 1);
+  EXPECT_EQ(affordable_threads(settings, base + 100 * per_thread, 0), 1);
 }
 
 TEST(MemoryBudget, FormatsTenthsOfGiB) {

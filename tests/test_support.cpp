@@ -34,6 +34,28 @@ void TempDir::install_assets() const {
 
 std::filesystem::path source_dir() { return NEONVALE_SOURCE_DIR; }
 
+bool unprivileged_prefix(const std::filesystem::path& folder, std::string* prefix) {
+  *prefix = "";
+  if (::geteuid() != 0) return true;
+  const std::string drop = "setpriv --inh-caps=-all --bounding-set=-all ";
+  const auto probe = folder / "probe";
+  std::ofstream(probe) << "x";
+  std::filesystem::permissions(probe, std::filesystem::perms::none);
+  const RunResult r = run_in(folder, drop + "cat probe");
+  std::filesystem::remove(probe);
+  if (r.exit_code == 0 || r.err.find("Permission denied") == std::string::npos) return false;
+  *prefix = drop;
+  return true;
+}
+
+std::vector<std::string> leftover_temporaries(const std::filesystem::path& folder) {
+  std::vector<std::string> found;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    if (entry.path().filename().string().find(".tmp-") != std::string::npos)
+      found.push_back(entry.path().filename().string());
+  return found;
+}
+
 const SceneAssets& shipped_assets() {
   static const SceneAssets assets = load_scene_assets(source_dir() / "assets" / "01_neonvale");
   return assets;

@@ -52,6 +52,15 @@ RunResult run_in(const std::filesystem::path& folder, const std::string& command
 
 std::filesystem::path source_dir();
 
+// Permission checks do not bind root. As root, a command is started without
+// any capabilities, which makes root's file access follow the mode bits like
+// anyone's: sets `prefix` to the words that do that ("" when not root).
+// False when that is not possible here (checked with a file in `folder`).
+bool unprivileged_prefix(const std::filesystem::path& folder, std::string* prefix);
+
+// The names in `folder` that look like a save's temporary (".<name>.tmp-…").
+std::vector<std::string> leftover_temporaries(const std::filesystem::path& folder);
+
 // The shipped assets, loaded once from the source tree.
 const SceneAssets& shipped_assets();
 

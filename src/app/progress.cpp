@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "app/signals.hpp"
+#include "core/parallel.hpp"
 #include "scene/stages.hpp"
 
 namespace neonvale {
@@ -128,12 +129,23 @@ ProgressDisplay::ProgressDisplay(bool enabled) : enabled_(enabled), start_(std::
     if (progress_) ended_fraction_ = progress_->fraction();
     progress_ = nullptr;
   };
+  // A thread the system refuses (a process or address-space limit) only
+  // means no display: the render goes on without one.
   set_progress_line_open(true);
-  thread_ = std::thread([this] { run(); });
+  running_ = start_helper_thread(&thread_, draw_until_stopped, this);
+  if (!running_) {
+    set_progress_line_open(false);
+    enabled_ = false;
+  }
+}
+
+void* ProgressDisplay::draw_until_stopped(void* display) {
+  static_cast<ProgressDisplay*>(display)->run();
+  return nullptr;
 }
 
 ProgressDisplay::~ProgressDisplay() {
-  if (!enabled_ || !thread_.joinable()) return;
+  if (!running_) return;
   stop();
   std::string line;
   {
@@ -145,17 +157,20 @@ ProgressDisplay::~ProgressDisplay() {
 
 void ProgressDisplay::step(const char* name, const StepProgress* progress) {
   if (!enabled_) return;
-  std::lock_guard<std::mutex> lock(mutex_);
-  step_ = name;
-  const auto& steps = progress_steps();
-  const auto found = std::find(steps.begin(), steps.end(), step_);
-  step_number_ = found == steps.end() ? 0 : int(found - steps.begin()) + 1;
-  progress_ = progress;
-  ended_fraction_ = -1;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    step_ = name;
+    const auto& steps = progress_steps();
+    const auto found = std::find(steps.begin(), steps.end(), step_);
+    step_number_ = found == steps.end() ? 0 : int(found - steps.begin()) + 1;
+    progress_ = progress;
+    ended_fraction_ = -1;
+  }
+  wake_.notify_all();
 }
 
 void ProgressDisplay::finish(const std::filesystem::path& output) {
-  if (!enabled_ || !thread_.joinable()) return;
+  if (!running_) return;
   stop();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   if (set_progress_line_open(false) && in_foreground())
@@ -168,7 +183,8 @@ void ProgressDisplay::stop() {
     stopping_ = true;
   }
   wake_.notify_all();
-  thread_.join();
+  pthread_join(thread_, nullptr);
+  running_ = false;
 }
 
 ProgressView ProgressDisplay::view() {
@@ -181,12 +197,12 @@ ProgressView ProgressDisplay::view() {
   return v;
 }
 
+// Runs on a helper thread, which takes no signals: an interrupt never comes
+// in the middle of a redraw here.
 void ProgressDisplay::run() {
-  // Interrupting signals go to the render threads, never in the middle of a
-  // redraw here.
-  block_interrupts_in_this_thread();
-
   std::unique_lock<std::mutex> lock(mutex_);
+  // Nothing to show before the first step: the line starts with one.
+  wake_.wait(lock, [this] { return stopping_ || !step_.empty(); });
   while (!stopping_) {
     const std::string line = progress_line(view(), terminal_columns());
     // The terminal may block (a paused terminal): never while holding the

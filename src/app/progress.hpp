@@ -6,15 +6,17 @@
 //
 // It is drawn from a thread of its own that wakes about four times a second
 // and only reads: the render threads never write to the terminal, and the
-// picture does not depend on whether the display runs. When standard error is
+// picture does not depend on whether the display runs. When the system
+// refuses that thread, there is simply no display. When standard error is
 // not a terminal the display does nothing at all, so scripts see exactly what
 // they saw without it.
+#include <pthread.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/step_progress.hpp"
@@ -65,6 +67,7 @@ class ProgressDisplay {
   void finish(const std::filesystem::path& output);
 
  private:
+  static void* draw_until_stopped(void* display);
   void run();
   void stop();
   ProgressView view();  // under mutex_
@@ -81,7 +84,8 @@ class ProgressDisplay {
   const StepProgress* progress_ = nullptr;
   double ended_fraction_ = -1;  // how far the last step came, shown until the next begins
 
-  std::thread thread_;
+  pthread_t thread_{};
+  bool running_ = false;  // the drawing thread was started and not yet joined
 };
 
 }  // namespace neonvale

@@ -1,6 +1,5 @@
 #include "app/signals.hpp"
 
-#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -58,13 +57,9 @@ void install_signal_handlers() {
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   ::sigaction(SIGXFSZ, &ignore, nullptr);
+  ::sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 bool set_progress_line_open(bool open) { return line_open.exchange(open); }
-
-void block_interrupts_in_this_thread() {
-  const sigset_t set = interrupt_set();
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-}
 
 }  // namespace neonvale

@@ -12,16 +12,16 @@ namespace neonvale {
 //
 // SIGXFSZ is ignored: a write past the file-size limit then fails like a
 // full disk and is reported as an ordinary error, instead of killing the
-// process with the temporary file still in place.
+// process with the temporary file still in place. SIGPIPE likewise: a named
+// pipe whose reader went away fails the save with a message, not silently.
+//
+// The handlers run on the thread that runs the program: the program's other
+// threads take no signals (core/parallel.hpp, start_helper_thread).
 void install_signal_handlers();
 
 // Tells the handlers whether a progress line is open on standard error (so an
 // interrupt ends it, and the shell's prompt starts on a line of its own).
 // Returns whether one was open before.
 bool set_progress_line_open(bool open);
-
-// Blocks the interrupting signals in the calling thread, for threads that
-// must not be interrupted half-way through writing (the progress display).
-void block_interrupts_in_this_thread();
 
 }  // namespace neonvale

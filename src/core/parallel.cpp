@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <atomic>
@@ -25,6 +26,18 @@ constexpr std::size_t kWorkerStack = std::size_t(1) << 20;
 #endif
 
 thread_local bool in_loop = false;
+
+// Signals sent to the process are taken by the thread that runs the program,
+// never by a helper thread: a handler then interrupts the program between
+// two of its own steps (a file about to be named is either named or not
+// yet), not a worker in a loop body or the progress display mid-line.
+// Signals a fault raises stay open, so a crashing thread still reports.
+sigset_t helper_signal_mask() {
+  sigset_t set;
+  sigfillset(&set);
+  for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGABRT, SIGSYS}) sigdelset(&set, fault);
+  return set;
+}
 
 int default_thread_count() {
   if (const char* text = std::getenv("OMP_NUM_THREADS")) {
@@ -124,8 +137,8 @@ class Pool {
     if (finished_ == job.chunks && busy_ == 0) done_.notify_all();
   }
 
-  // `seen` is the job generation when the worker was made, so a job posted
-  // before the thread got going is not missed.
+  // `seen` is the job generation when the worker was started, so the job
+  // posted right after its start is not missed however late it runs.
   void worker(int index, unsigned long long seen) {
     in_loop = true;
     std::unique_lock<std::mutex> lock(mutex_);
@@ -146,7 +159,7 @@ class Pool {
   struct WorkerStart {
     Pool* pool;
     int index;
-    unsigned long long generation;
+    unsigned long long generation;  // the last job it must not take
   };
 
   static void* worker_entry(void* argument) {
@@ -161,19 +174,14 @@ class Pool {
   void start_workers(int wanted) {
     std::lock_guard<std::mutex> lock(mutex_);
     while (int(workers_.size()) < wanted && !refused_) {
-      pthread_attr_t attr;
-      pthread_attr_init(&attr);
-      pthread_attr_setstacksize(&attr, kWorkerStack);
-      pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
       auto* start = new WorkerStart{this, int(workers_.size()), generation_};
       pthread_t thread;
-      const int failed = pthread_create(&thread, &attr, worker_entry, start);
-      pthread_attr_destroy(&attr);
-      if (failed) {
+      if (!start_helper_thread(&thread, worker_entry, start)) {
         delete start;
         refused_ = true;
         break;
       }
+      pthread_detach(thread);
       workers_.push_back(thread);
     }
   }
@@ -201,6 +209,23 @@ Pool& pool() {
 }
 
 }  // namespace
+
+std::size_t thread_stack_bytes() { return kWorkerStack; }
+
+bool start_helper_thread(pthread_t* thread, void* (*entry)(void*), void* argument) {
+  // The mask is set before the thread exists, so it has no moment in which
+  // it could take a signal.
+  const sigset_t mask = helper_signal_mask();
+  sigset_t saved;
+  pthread_sigmask(SIG_SETMASK, &mask, &saved);
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, kWorkerStack);
+  const int failed = pthread_create(thread, &attr, entry, argument);
+  pthread_attr_destroy(&attr);
+  pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+  return failed == 0;
+}
 
 int thread_count() { return pool().threads(); }
 

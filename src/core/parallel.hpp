@@ -6,6 +6,9 @@
 // loop would, so the result never depends on the number of threads or the
 // split. The loop knows nothing else: progress is counted by the code that
 // knows a step's whole extent.
+#include <pthread.h>
+
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <type_traits>
@@ -20,8 +23,16 @@ namespace neonvale {
 // on the threads that did start.
 int thread_count();
 // Sets the threads later loops may use (at least 1). Stops running workers
-// beyond the new count; for tests and tools.
+// beyond the new count; for the program's limits, tests and tools.
 void set_thread_count(int threads);
+// The stack of each worker, and of the program's other helper threads: loop
+// bodies keep their data on the heap, and a small stack lets many threads
+// start under an address-space limit.
+std::size_t thread_stack_bytes();
+// Starts a joinable thread with that stack, which takes no signal sent to the
+// process (those go to the thread that runs the program). False when the
+// system refuses it (a process or address-space limit); never throws.
+bool start_helper_thread(pthread_t* thread, void* (*entry)(void*), void* argument);
 
 namespace detail {
 using RangeFunction = void (*)(void* body, int begin, int end);

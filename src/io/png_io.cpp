@@ -266,7 +266,18 @@ void check_output_size(int width, int height) {
   if (width > kMaxPngSide || height > kMaxPngSide) throw std::runtime_error("Cannot allocate PNG output");
 }
 
+std::unique_ptr<OutputFile> open_png_output(const std::filesystem::path& path) {
+  auto out = std::make_unique<OutputFile>(path);
+  if (!out->is_open()) throw std::runtime_error("Cannot open output PNG: " + path.string());
+  return out;
+}
+
 void save_png(const Image& image, const std::filesystem::path& path) {
+  const std::unique_ptr<OutputFile> out = open_png_output(path);
+  save_png(image, *out);
+}
+
+void save_png(const Image& image, OutputFile& out) {
   if (image.width <= 0 || image.height <= 0 || (image.channels != 3 && image.channels != 4) ||
       std::size_t(image.width) * std::size_t(image.height) * std::size_t(image.channels) != image.data.size())
     throw std::invalid_argument("Invalid output image dimensions");
@@ -288,9 +299,7 @@ void save_png(const Image& image, const std::filesystem::path& path) {
   WriteStructs png;
   if (!create_write_structs(&state, &png.png, &png.info)) throw std::runtime_error("Cannot allocate PNG output");
 
-  const std::string name = path.string();
-  OutputFile out(path);  // a temporary beside the target, removed unless committed
-  if (!out.file()) throw std::runtime_error("Cannot open output PNG: " + name);
+  const std::string name = out.name().string();
   const int color_type = channels == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
   if (!write_png_file(png.png, png.info, out.file(), png_uint_32(image.width), png_uint_32(image.height),
                       color_type, rows.data(), &state) ||

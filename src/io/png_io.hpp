@@ -3,9 +3,11 @@
 // conversion happens either way: file values scaled to 0..1 are image values.
 #include <cstddef>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "core/image.hpp"
+#include "io/output_file.hpp"
 
 namespace neonvale {
 
@@ -23,11 +25,20 @@ Image load_png(const void* bytes, std::size_t size, const std::string& name);
 
 // Writes an 8-bit RGB (3 channels) or RGBA (4 channels) PNG with a "Software"
 // text chunk. Values are clamped to 0..1 (NaN to 1) and truncated after
-// scaling by 255. A side above kMaxPngSide is refused. The file is
-// written beside the target under a temporary name and renamed over it only
-// once complete, so a failed save never leaves a broken or half-written file
-// and never destroys an existing one.
+// scaling by 255. A side above kMaxPngSide is refused. The file goes out
+// through an OutputFile (io/output_file.hpp): a regular file is written
+// beside the target and renamed over it only once complete, so a failed save
+// never leaves a broken or half-written file and never destroys an existing
+// one. Throws "Cannot open output PNG: <path>" or "Cannot write output PNG:
+// <path>".
 void save_png(const Image& image, const std::filesystem::path& path);
+
+// Opens `path` for a later save_png, so that a program can learn that its
+// output cannot be written before it spends minutes making the picture.
+// Throws std::runtime_error("Cannot open output PNG: <path>").
+std::unique_ptr<OutputFile> open_png_output(const std::filesystem::path& path);
+// save_png into an output opened by open_png_output, which it commits.
+void save_png(const Image& image, OutputFile& out);
 
 // Throws std::runtime_error("Cannot allocate PNG output"), the writer's
 // refusal, for a picture wider or taller than kMaxPngSide, so that such a

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/channels.hpp"
+#include "core/parallel.hpp"
 #include "core/system_memory.hpp"
 #include "scene/stages.hpp"
 
@@ -21,6 +22,11 @@ constexpr std::uint64_t kFixedAllowance = std::uint64_t(96) << 20;
 // The save holds the picture's bytes interleaved and filtered, and its
 // compressed stream: less than two float planes of the output size.
 constexpr double kSaveOutputPlanes = 2;
+
+// What a thread takes beside its stack: the guard page, its thread-local
+// storage and the allocator's per-thread cache. Allocator arenas, 64 MiB of
+// address space each, are not per thread: main keeps one for all threads.
+constexpr std::uint64_t kThreadExtras = std::uint64_t(64) << 10;
 
 }  // namespace
 
@@ -41,6 +47,21 @@ std::uint64_t image_peak_bytes(const RenderSettings& settings) {
 
 std::uint64_t estimate_peak_bytes(const RenderSettings& settings) {
   return image_peak_bytes(settings) + kFixedAllowance;
+}
+
+std::uint64_t thread_overhead_bytes() { return thread_stack_bytes() + kThreadExtras; }
+
+std::uint64_t estimate_peak_bytes(const RenderSettings& settings, int extra_threads) {
+  return estimate_peak_bytes(settings) + std::uint64_t(std::max(0, extra_threads)) * thread_overhead_bytes();
+}
+
+int affordable_threads(const RenderSettings& settings, std::optional<std::uint64_t> available, int wanted) {
+  wanted = std::max(1, wanted);
+  if (!available) return wanted;
+  // n threads for the loops are n - 1 workers and the progress display.
+  const std::uint64_t base = estimate_peak_bytes(settings);
+  const std::uint64_t extra = *available > base ? (*available - base) / thread_overhead_bytes() : 0;
+  return int(std::clamp<std::uint64_t>(extra, 1, std::uint64_t(wanted)));
 }
 
 void check_memory(const RenderSettings& settings, std::optional<std::uint64_t> available) {

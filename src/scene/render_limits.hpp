@@ -15,6 +15,19 @@ std::uint64_t image_peak_bytes(const RenderSettings& settings);
 // image_peak_bytes and a fixed allowance for the assets and the program itself.
 std::uint64_t estimate_peak_bytes(const RenderSettings& settings);
 
+// The memory and address space each thread beside the main one takes (a
+// loop worker or the progress display): its stack and what the C library
+// keeps per thread, on the condition that all threads share one allocator
+// arena.
+std::uint64_t thread_overhead_bytes();
+// estimate_peak_bytes with `extra_threads` threads beside the main one.
+std::uint64_t estimate_peak_bytes(const RenderSettings& settings, int extra_threads);
+// The threads a render's loops may use so that its estimate, counting the
+// workers and the progress display, fits `available`: `wanted` when all fit,
+// fewer when not, and at least 1 (the main thread alone, whose need is
+// check_memory's). An unknown amount allows `wanted`.
+int affordable_threads(const RenderSettings& settings, std::optional<std::uint64_t> available, int wanted);
+
 // Throws std::runtime_error("not enough memory: this render needs about
 // X GiB, Y GiB available") when the estimate exceeds `available`; an unknown
 // amount passes.
