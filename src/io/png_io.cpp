@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "io/output_file.hpp"
+#include "io/png_encoder.hpp"
 #include "core/system_memory.hpp"
 
 namespace neonvale {
@@ -61,13 +62,6 @@ bool create_read_structs(PngErrorState* state, png_structp* png, png_infop* info
   return *png && *info;
 }
 
-bool create_write_structs(PngErrorState* state, png_structp* png, png_infop* info) {
-  if (setjmp(state->jump)) return false;
-  *png = png_create_write_struct(PNG_LIBPNG_VER_STRING, state, on_png_error, on_png_warning);
-  if (*png) *info = png_create_info_struct(*png);
-  return *png && *info;
-}
-
 // Opens a regular file for reading, or returns null. O_NONBLOCK keeps a named
 // pipe in the file's place from blocking the open forever; anything but a
 // regular file (a folder, a pipe, a device) is refused like a missing file.
@@ -87,12 +81,6 @@ struct ReadStructs {
   png_structp png = nullptr;
   png_infop info = nullptr;
   ~ReadStructs() { png_destroy_read_struct(&png, info ? &info : nullptr, nullptr); }
-};
-
-struct WriteStructs {
-  png_structp png = nullptr;
-  png_infop info = nullptr;
-  ~WriteStructs() { png_destroy_write_struct(&png, info ? &info : nullptr); }
 };
 
 struct PngLayout {
@@ -164,26 +152,6 @@ bool read_png_rows(png_structp png, png_infop info, png_bytepp rows, PngErrorSta
   return true;
 }
 
-bool write_png_file(png_structp png, png_infop info, std::FILE* file, png_uint_32 width, png_uint_32 height,
-                    int color_type, png_bytepp rows, PngErrorState* state) {
-  if (setjmp(state->jump)) return false;
-  png_init_io(png, file);
-  png_set_IHDR(png, info, width, height, 8, color_type, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
-  static char key[] = "Software";
-  static char text[] = "libimago2";
-  png_text chunk{};
-  chunk.compression = PNG_TEXT_COMPRESSION_NONE;
-  chunk.key = key;
-  chunk.text = text;
-  chunk.text_length = sizeof text - 1;
-  png_set_text(png, info, &chunk, 1);
-  png_write_info(png, info);  // the text chunk goes out here, before the image data
-  png_write_image(png, rows);
-  png_write_end(png, info);
-  return true;
-}
-
 // The float nearest v / max, formed in double precision.
 std::vector<float> sample_table(unsigned max) {
   std::vector<float> table(max + 1);
@@ -195,6 +163,16 @@ std::uint8_t to_byte(float value) {
   float c = !(value < 1.0f) ? 1.0f : value;  // NaN becomes 1
   c = !(c > 0.0f) ? 0.0f : c;
   return static_cast<std::uint8_t>(double(c) * 255.0);
+}
+
+// Row y of the image as 8-bit samples, channel after channel for each pixel.
+void interleave_row(const Image& image, int y, unsigned char* out) {
+  const int channels = image.channels;
+  const std::size_t offset = std::size_t(y) * std::size_t(image.width);
+  for (int c = 0; c < channels; ++c) {
+    const float* row = image.plane(c) + offset;
+    for (int x = 0; x < image.width; ++x) out[std::size_t(x) * channels + c] = to_byte(row[x]);
+  }
 }
 
 // Decodes a whole PNG into a float image; `name` goes into the messages.
@@ -284,27 +262,17 @@ void save_png(const Image& image, OutputFile& out) {
   if (image.width > kMaxPngSide || image.height > kMaxPngSide)
     throw std::runtime_error("Cannot allocate PNG output");
 
-  const int channels = image.channels;
-  const std::size_t n = image.plane_size();
-  std::vector<png_byte> pixels(n * std::size_t(channels));
-  for (int c = 0; c < channels; ++c) {
-    const float* plane = image.plane(c);
-    for (std::size_t i = 0; i < n; ++i) pixels[i * channels + c] = to_byte(plane[i]);
-  }
-  std::vector<png_bytep> rows(std::size_t(image.height));
-  const std::size_t row_bytes = std::size_t(image.width) * std::size_t(channels);
-  for (int y = 0; y < image.height; ++y) rows[std::size_t(y)] = pixels.data() + std::size_t(y) * row_bytes;
-
-  PngErrorState state{};
-  WriteStructs png;
-  if (!create_write_structs(&state, &png.png, &png.info)) throw std::runtime_error("Cannot allocate PNG output");
-
+  const PngRowSource source{image.width, image.height, image.channels,
+                            [&image](int y, unsigned char* row) { interleave_row(image, y, row); }};
   const std::string name = out.name().string();
-  const int color_type = channels == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
-  if (!write_png_file(png.png, png.info, out.file(), png_uint_32(image.width), png_uint_32(image.height),
-                      color_type, rows.data(), &state) ||
-      !out.commit())
+  try {
+    encode_png(source, [&out](const unsigned char* data, std::size_t size) {
+      if (std::fwrite(data, 1, size, out.file()) != size) throw std::runtime_error("short write");
+    });
+  } catch (const std::runtime_error&) {
     throw std::runtime_error("Cannot write output PNG: " + name);
+  }
+  if (!out.commit()) throw std::runtime_error("Cannot write output PNG: " + name);
 }
 
 }  // namespace neonvale
