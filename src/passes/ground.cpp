@@ -78,6 +78,16 @@ GroundSample ground_shade(float w, float h, float u, float v, float e, float p, 
   return s;
 }
 
+std::vector<float> ground_row_depths(int height) {
+  std::vector<float> depths(height > 0 ? std::size_t(height) : 0);
+  const float v_scale = float(height) - 1.0f;
+  for (int y = 0; y < height; ++y) {
+    const float below = float(y) / v_scale - kHorizon;
+    depths[std::size_t(y)] = 1.7f / below;
+  }
+  return depths;
+}
+
 void paint_ground(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* progress) {
   // Two noise images, then the shading of the rows below the horizon.
   if (progress) progress->set_total(3LL * scene.height);
