@@ -124,10 +124,11 @@ class Pool {
     if (finished_ == job.chunks && busy_ == 0) done_.notify_all();
   }
 
-  void worker(int index) {
+  // `seen` is the loop generation when the worker was asked for: a loop that
+  // begins before the new thread first takes the lock is still its to join.
+  void worker(int index, unsigned long long seen) {
     in_loop = true;
     std::unique_lock<std::mutex> lock(mutex_);
-    unsigned long long seen = generation_;
     while (true) {
       wake_.wait(lock, [&] { return generation_ != seen; });
       seen = generation_;
@@ -142,12 +143,16 @@ class Pool {
     }
   }
 
+  struct WorkerStart {
+    Pool* pool;
+    int index;
+    unsigned long long generation;
+  };
+
   static void* worker_entry(void* argument) {
-    auto* start = static_cast<std::pair<Pool*, int>*>(argument);
-    Pool* pool = start->first;
-    const int index = start->second;
-    delete start;
-    pool->worker(index);
+    const WorkerStart start = *static_cast<WorkerStart*>(argument);
+    delete static_cast<WorkerStart*>(argument);
+    start.pool->worker(start.index, start.generation);
     return nullptr;
   }
 
@@ -160,7 +165,7 @@ class Pool {
       pthread_attr_init(&attr);
       pthread_attr_setstacksize(&attr, kWorkerStack);
       pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-      auto* start = new std::pair<Pool*, int>(this, int(workers_.size()));
+      auto* start = new WorkerStart{this, int(workers_.size()), generation_};
       pthread_t thread;
       const int failed = pthread_create(&thread, &attr, worker_entry, start);
       pthread_attr_destroy(&attr);
