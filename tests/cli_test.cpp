@@ -83,7 +83,7 @@ TEST(Cli, RenderThatCannotFitInMemoryIsRefused) {
   dir.install_assets();
   // About 1.6 GiB needed, under 1 GiB of address space allowed.
   const RunResult r =
-      test::run_in(dir.path(), std::string("ulimit -v 1000000 && '") + NEONVALE_EXE + "' -w 4096 -h 4096 -a 1");
+      test::run_in(dir.path(), std::string("ulimit -v 1000000 && '") + NEONVALE_EXE + "' -w 6000 -h 6000 -a 1");
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.signal, 0);
   const std::string head = "E: not enough memory: this render needs about 1.6 GiB, ";

@@ -72,9 +72,12 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ThreadCounts, ::testing::Values("-w 320 -h 180 -
 // renderer keeps only the knot's depths; the rest is one value per row), and
 // planes the renderer does not hold at that point ("none": plane 5 is never
 // made, the water planes live only inside the rain step, depth, robot
-// coverage and reflectivity are released after their last reader). The
-// colour and emission planes after every step from the ground on are the
-// picture itself; they must only change when the picture is meant to.
+// coverage and reflectivity are released after their last reader), and the
+// snapshot, which is only the window of the backdrop the robot will change.
+// The colour and emission planes after every step from the ground on are the
+// picture itself; they must only change when the picture is meant to. (Steps
+// that were fused report under one name: "rain" is the droplets and their
+// refraction, "tone_map" also downsamples.)
 //
 // When a pass is changed on purpose, look at the new picture, then refresh
 // the table with

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -159,6 +160,34 @@ TEST(PaintGround, DeterministicForASeed) {
   paint_ground(c, 2, 6u);
   EXPECT_EQ(std::memcmp(a.data.data(), b.data.data(), a.data.size() * sizeof(float)), 0);
   EXPECT_NE(std::memcmp(a.data.data(), c.data.data(), a.data.size() * sizeof(float)), 0);
+}
+
+// The depth table gives every ground pixel's depth, and no depth to rows
+// the ground leaves alone.
+TEST(GroundRowDepths, EqualDepthPaintedOnEachRow) {
+  const int sizes[][2] = {{61, 47}, {40, 90}};
+  for (const auto& size : sizes) {
+    const int w = size[0], h = size[1];
+    Image scene = sky_scene(w, h);
+    paint_ground(scene, 1, 77u);
+    const std::vector<float> depths = ground_row_depths(h);
+    ASSERT_EQ(depths.size(), std::size_t(h));
+    int drawn = 0;
+    for (int y = 0; y < h; ++y) {
+      const float d = depths[std::size_t(y)];
+      const bool ground = std::isfinite(d) && d > 0.0f;
+      for (int x = 0; x < w; ++x) {
+        if (scene.at(kDepth, x, y) == kSkyDepth) {  // not drawn: the sky is nearer
+          ASSERT_EQ(d, kSkyDepth) << "row " << y;
+          continue;
+        }
+        ++drawn;
+        ASSERT_TRUE(ground) << "row " << y;
+        ASSERT_EQ(scene.at(kDepth, x, y), d) << x << ", " << y;
+      }
+    }
+    EXPECT_GT(drawn, w * h / 3);
+  }
 }
 
 }  // namespace

@@ -80,6 +80,12 @@ RingBoxBlur::RingBoxBlur(int width, int height, int channels, int radius)
       input_(std::size_t(channels) * std::size_t(std::min<long long>(2LL * r_ + 1 + kBlock, std::max(height, 1))) *
              std::size_t(std::max(width, 0))) {}
 
+double RingBoxBlur::scratch_rows(int height, int channels, int radius) {
+  const long long r = radius_magnitude(radius);
+  const long long h = std::max(height, 1);
+  return double(channels) * double(std::min(2 * r + 2 + kBlock, h) + std::min(2 * r + 1 + kBlock, h) + 1);
+}
+
 // Row 0: R times input row 0, then input rows 0 to R in order (clamped).
 void RingBoxBlur::first_row(int c, int x0, int n, float* sums) {
   const long long last = h_ - 1;

@@ -45,6 +45,9 @@ class RingBoxBlur {
 
   // The longest segment a sink is handed.
   static constexpr int kMaxSegment = 256;
+  // The rows of scratch a blur of this size holds: its ring of sums, the
+  // input rows of a block and the running sums, all `channels` times.
+  static double scratch_rows(int height, int channels, int radius);
 
  private:
   static constexpr int kBlock = 32;

@@ -21,51 +21,58 @@ NoiseGridSize noise_grid_size(int octave, float stretch) {
   return NoiseGridSize{columns > 2 ? columns : 2, 4 << octave};
 }
 
-Image value_noise(int width, int height, std::uint32_t seed, float stretch) {
-  Image out(width, height, 1);
+NoiseRows::NoiseRows(int width, int height, std::uint32_t seed, float stretch)
+    : width_(width), height_(height) {
+  if (width < 0 || height < 0) throw std::invalid_argument("value noise dimensions are negative");
   Random rng(seed);
 
   // All grids are drawn first, in octave order, so the draws do not depend on
-  // how the rows are split afterwards.
-  std::vector<Image> grids;
-  std::vector<float> amplitudes;
+  // which rows are asked for afterwards, or in what order.
   float total = 0.0f;
   for (int i = 0; i < kNoiseOctaves; ++i) {
     const NoiseGridSize size = noise_grid_size(i, stretch);
     Image grid(size.columns, size.rows, 1);
     for (float& g : grid.data) g = rng.next_float();
-    grids.push_back(std::move(grid));
-    amplitudes.push_back(powf(0.52f, float(i)));
-    total = total + amplitudes.back();
+    grids_.push_back(std::move(grid));
+    amplitudes_.push_back(powf(0.52f, float(i)));
+    total = total + amplitudes_.back();
   }
-  const float k = 1.0f / total;
+  scale_ = 1.0f / total;
 
-  // Each octave is sampled straight from its small grid (smoothstep weights,
-  // corner-aligned), octave after octave into the same sum per pixel; the
-  // column weights of every octave are worked out once.
+  // The column weights of every octave are the same on every row.
   const float u_scale = float(width) - 1.0f;
-  const float v_scale = float(height) - 1.0f;
-  std::vector<std::vector<SampleTap>> columns(kNoiseOctaves, std::vector<SampleTap>(std::size_t(width)));
-  for (int i = 0; i < kNoiseOctaves; ++i)
+  columns_.assign(kNoiseOctaves, std::vector<SampleTap>(std::size_t(width)));
+  for (int i = 0; i < kNoiseOctaves; ++i) {
+    const int grid_width = grids_[std::size_t(i)].width;
     for (int x = 0; x < width; ++x)
-      columns[std::size_t(i)][std::size_t(x)] =
-          sample_tap((float(x) / u_scale) * float(grids[std::size_t(i)].width - 1), grids[std::size_t(i)].width, true);
+      columns_[std::size_t(i)][std::size_t(x)] =
+          sample_tap((float(x) / u_scale) * float(grid_width - 1), grid_width, true);
+  }
+}
 
+void NoiseRows::fill_row(int y, float* o) const {
+  // Each octave is sampled straight from its small grid (smoothstep weights,
+  // corner-aligned), octave after octave into the same sum per pixel, which
+  // starts at zero.
+  const float v = float(y) / (float(height_) - 1.0f);
+  for (int x = 0; x < width_; ++x) o[x] = 0.0f;
+  for (int i = 0; i < kNoiseOctaves; ++i) {
+    const Image& grid = grids_[std::size_t(i)];
+    const SampleTap row = sample_tap(v * float(grid.height - 1), grid.height, true);
+    const SampleTap* cols = columns_[std::size_t(i)].data();
+    const float* g = grid.plane(0);
+    const float amplitude = amplitudes_[std::size_t(i)];
+    for (int x = 0; x < width_; ++x) o[x] = sample_taps(g, grid.width, cols[x], row) * amplitude + o[x];
+  }
+  for (int x = 0; x < width_; ++x) o[x] = o[x] * scale_;
+}
+
+Image value_noise(int width, int height, std::uint32_t seed, float stretch) {
+  Image out(width, height, 1);
+  const NoiseRows noise(width, height, seed, stretch);
   float* values = out.plane(0);
   parallel_rows(height, width, [&](int begin, int end) {
-    for (int y = begin; y < end; ++y) {
-      const float v = float(y) / v_scale;
-      float* o = values + std::size_t(y) * std::size_t(width);
-      for (int i = 0; i < kNoiseOctaves; ++i) {
-        const Image& grid = grids[std::size_t(i)];
-        const SampleTap row = sample_tap(v * float(grid.height - 1), grid.height, true);
-        const SampleTap* cols = columns[std::size_t(i)].data();
-        const float* g = grid.plane(0);
-        const float amplitude = amplitudes[std::size_t(i)];
-        for (int x = 0; x < width; ++x) o[x] = sample_taps(g, grid.width, cols[x], row) * amplitude + o[x];
-      }
-      for (int x = 0; x < width; ++x) o[x] = o[x] * k;
-    }
+    for (int y = begin; y < end; ++y) noise.fill_row(y, values + std::size_t(y) * std::size_t(width));
   });
   return out;
 }

@@ -1,8 +1,10 @@
 #pragma once
 // Fractal value noise: six octaves of smoothly sampled random grids, in [0, 1).
 #include <cstdint>
+#include <vector>
 
 #include "core/image.hpp"
+#include "core/sampling.hpp"
 
 namespace neonvale {
 
@@ -17,6 +19,28 @@ struct NoiseGridSize {
   int rows;
 };
 NoiseGridSize noise_grid_size(int octave, float stretch);
+
+// The noise of a width x height image one row at a time, for passes that read
+// only some rows and need not hold the whole image. All random grids are
+// drawn when it is made, in the same order as value_noise draws them, and a
+// row is summed with the same operations in the same order, so fill_row(y)
+// gives row y of value_noise(width, height, seed, stretch) bit for bit.
+// fill_row only reads the generator, so threads may share one.
+class NoiseRows {
+ public:
+  NoiseRows(int width, int height, std::uint32_t seed, float stretch);
+  int width() const { return width_; }
+  int height() const { return height_; }
+  // Writes the `width` values of row y to out[0 .. width).
+  void fill_row(int y, float* out) const;
+
+ private:
+  int width_, height_;
+  std::vector<Image> grids_;                    // one per octave, in draw order
+  std::vector<float> amplitudes_;               // per octave
+  float scale_;                                 // 1 / sum of the amplitudes
+  std::vector<std::vector<SampleTap>> columns_; // per octave, per column
+};
 
 // A one-channel width x height image; the same seed and stretch give the same
 // image bit for bit, and the sign of `stretch` does not matter.

@@ -104,15 +104,13 @@ void paint_ground(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* 
 
 void paint_ground(const ImagePlanes& scene, const SceneDepth& depths, int aa_scale, std::uint32_t seed,
                   StepProgress* progress) {
-  // Two noise images, then the shading of the rows below the horizon.
-  if (progress) progress->set_total(3LL * scene.height);
   Random rng(seed);
+  // Two value noises of the buffer's size, worked out only in the rows the
+  // ground's rows sample, a band at a time.
   const std::uint32_t puddle_seed = rng.draw_seed();
-  const Image puddle = value_noise(scene.width, scene.height, puddle_seed, 0.18f);
-  advance(progress, scene.height);
+  const NoiseRows puddle(scene.width, scene.height, puddle_seed, 0.18f);
   const std::uint32_t warp_seed = rng.draw_seed();
-  const Image warp = value_noise(scene.width, scene.height, warp_seed, 1.0f);
-  advance(progress, scene.height);
+  const NoiseRows warp(scene.width, scene.height, warp_seed, 1.0f);
 
   const int width = scene.width;
   const int height = scene.height;
@@ -138,7 +136,7 @@ void paint_ground(const ImagePlanes& scene, const SceneDepth& depths, int aa_sca
     rng.skip(std::size_t(kGrainBand) * stride);
   }
 
-  // Both noise images share the size, so they share the column weights.
+  // Both noises have the buffer's size, so they share the column weights.
   std::vector<SampleTap> columns(stride);
   for (int x = 0; x < width; ++x)
     columns[std::size_t(x)] = sample_tap((float(x) / u_scale) * float(width - 1), width, false);
@@ -146,10 +144,29 @@ void paint_ground(const ImagePlanes& scene, const SceneDepth& depths, int aa_sca
   const ImagePlanes& planes = scene;
   const float wf = float(width);
   const float hf = float(height);
+  // The rows of both noises a band of ground rows samples.
+  auto noise_row_tap = [&](int y) { return sample_tap((float(y) / v_scale) * float(height - 1), height, false); };
+  struct NoiseBand {
+    int first = 0;  // the buffer's first noise row
+    std::vector<float> puddle, warp;
+  };
+  auto fill_noise = [&](int y_begin, int y_end, NoiseBand& band) {
+    band.first = noise_row_tap(y_begin).i0;
+    const int rows = noise_row_tap(y_end - 1).i1 - band.first + 1;
+    band.puddle.resize(std::size_t(rows) * stride);
+    band.warp.resize(std::size_t(rows) * stride);
+    for (int r = 0; r < rows; ++r) {
+      puddle.fill_row(band.first + r, band.puddle.data() + std::size_t(r) * stride);
+      warp.fill_row(band.first + r, band.warp.data() + std::size_t(r) * stride);
+    }
+  };
+
   // Shades row y with its grain.
-  auto shade_row = [&](int y, const float* grains) {
+  auto shade_row = [&](int y, const float* grains, const NoiseBand& noise) {
     const float v = float(y) / v_scale;
-    const SampleTap row = sample_tap(v * float(height - 1), height, false);
+    SampleTap row = noise_row_tap(y);
+    row.i0 -= noise.first;
+    row.i1 -= noise.first;
     const std::size_t offset = std::size_t(y) * stride;
     float* red = planes[kRed] + offset;
     float* green = planes[kGreen] + offset;
@@ -162,8 +179,8 @@ void paint_ground(const ImagePlanes& scene, const SceneDepth& depths, int aa_sca
     for (int x = 0; x < width; ++x) {
       const float u = float(x) / u_scale;
       const SampleTap column = columns[std::size_t(x)];
-      const float e = sample_taps(warp.plane(0), width, column, row) - 0.5f;
-      const float p = sample_taps(puddle.plane(0), width, column, row);
+      const float e = sample_taps(noise.warp.data(), width, column, row) - 0.5f;
+      const float p = sample_taps(noise.puddle.data(), width, column, row);
       const GroundSample s = ground_shade(wf, hf, u, v, e, p, grains[x], aa_scale);
       // Strictly nearer only: equal depths never overwrite.
       if (s.hit && (depth ? depth[x] : kSkyDepth) > s.depth) {
@@ -176,16 +193,18 @@ void paint_ground(const ImagePlanes& scene, const SceneDepth& depths, int aa_sca
       }
     }
   };
-  advance(progress, first);
+  if (progress) progress->set_total(height - first);
   parallel_for(bands, [&](int band_begin, int band_end) {
     std::vector<float> grains(stride);
+    NoiseBand noise;
     for (int band = band_begin; band < band_end; ++band) {
       Random grain = band_starts[std::size_t(band)];
       const int y_begin = first + band * kGrainBand;
       const int y_end = std::min(height, y_begin + kGrainBand);
+      fill_noise(y_begin, y_end, noise);
       for (int y = y_begin; y < y_end; ++y) {
         for (float& g : grains) g = grain.next_float();
-        shade_row(y, grains.data());
+        shade_row(y, grains.data(), noise);
       }
       advance(progress, y_end - y_begin);
     }

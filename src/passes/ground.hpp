@@ -1,6 +1,7 @@
 #pragma once
 // Pass B: the wet perspective ground with its magenta grid.
 #include <cstdint>
+#include <vector>
 
 #include <vector>
 

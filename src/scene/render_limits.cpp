@@ -34,7 +34,9 @@ std::uint64_t image_peak_bytes(const RenderSettings& settings) {
   const double scene_plane = double(settings.width) * double(settings.aa_scale) * double(settings.height) *
                              double(settings.aa_scale) * sizeof(float);
   const double output_plane = double(settings.width) * double(settings.height) * sizeof(float);
-  const auto bytes = [&](const PlaneCount& n) { return n.scene * scene_plane + n.output * output_plane; };
+  const auto bytes = [&](const PlaneCount& n) {
+    return n.scene_planes(settings) * scene_plane + n.output * output_plane;
+  };
   double live = 0.0;
   double peak = 0.0;
   for (const Stage& stage : render_stages()) {

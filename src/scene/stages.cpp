@@ -1,6 +1,7 @@
 #include "scene/stages.hpp"
 
 #include "core/channels.hpp"
+#include "filters/box_blur.hpp"
 #include "passes/droplets.hpp"
 #include "passes/ground.hpp"
 #include "passes/knot.hpp"
@@ -46,14 +47,19 @@ ImagePlanes knot(RenderState& s, StepProgress& progress) {
   return b.planes();
 }
 
-// The backdrop without the robot, mirrored by the reflections. Its depth
-// plane is never read, so it is left out (zero, and never touched).
+// The backdrop the reflections mirror is the scene without the robot. The
+// robot changes colour and emission only inside its figure's rectangle, and
+// the reflections read the backdrop only in some rows: the window keeps the
+// backdrop where the two meet; everywhere else the scene itself still holds it.
 ImagePlanes snapshot(RenderState& s, StepProgress&) {
   SceneBuffer& b = s.scene;
-  s.snapshot = Image(b.width, b.height, 5);
-  for (int c : {kRed, kGreen, kBlue}) copy_plane(s.snapshot, c, b.colour, c);
-  copy_plane(s.snapshot, kEmission, b.emission, 0);
-  return planes_of(s.snapshot);
+  const RowSpan rows = backdrop_rows(b.width, b.height, b.row_depth);
+  const FigureRect figure = figure_rect(b.width, b.height, s.assets.robo.width, s.assets.robo.height);
+  const int top = std::max(figure.y0, rows.first);
+  const int bottom = std::min(figure.y0 + figure.height - 1, rows.last);
+  s.backdrop = rows.empty() || bottom < top ? BackdropWindow{}
+                                            : capture_backdrop(b.planes(), figure.x0, top, figure.width, bottom - top + 1);
+  return planes_of(s.backdrop.planes);
 }
 
 ImagePlanes robot(RenderState& s, StepProgress& progress) {
@@ -65,31 +71,11 @@ ImagePlanes robot(RenderState& s, StepProgress& progress) {
   return b.planes();
 }
 
-// Until the reflections and the rain run on the scene buffer's planes: the
-// whole 12-channel buffer they expect, and back.
-Image whole_buffer(SceneBuffer& b) {
-  Image whole(b.width, b.height, kSceneChannels);
-  for (int c = 0; c < 3; ++c) copy_plane(whole, c, b.colour, c);
-  copy_plane(whole, kEmission, b.emission, 0);
-  if (!b.reflectivity.data.empty()) copy_plane(whole, kReflectivity, b.reflectivity, 0);
-  if (!b.robot.data.empty()) copy_plane(whole, kRobot, b.robot, 0);
-  for (int y = 0; y < b.height; ++y)
-    for (int x = 0; x < b.width; ++x) whole.at(kDepth, x, y) = b.row_depth[std::size_t(y)];
-  return whole;
-}
-
-void take_back(SceneBuffer& b, const Image& whole) {
-  for (int c = 0; c < 3; ++c) copy_plane(b.colour, c, whole, c);
-  copy_plane(b.emission, 0, whole, kEmission);
-}
-
 ImagePlanes reflections(RenderState& s, StepProgress& progress) {
   SceneBuffer& b = s.scene;
-  Image whole = whole_buffer(b);
   const std::uint32_t seed = s.rng.draw_seed();
-  add_reflections(whole, s.snapshot, seed, &progress);
-  take_back(b, whole);
-  s.snapshot = Image();
+  add_reflections_in_place(b.planes(), s.backdrop, b.row_depth, seed, &progress);
+  s.backdrop = BackdropWindow{};
   b.reflectivity = Image();
   b.robot = Image();
   return b.planes();
@@ -121,6 +107,33 @@ ImagePlanes grade(RenderState& s, StepProgress& progress) {
   return planes_of(s.colour);
 }
 
+// The backdrop window's planes, for the memory estimate, which is made before
+// the assets are read: the figure's rectangle as the shipped robo.png
+// (1024 x 1536) places it, in the rows the reflections can read.
+double backdrop_window_planes(const RenderSettings& settings) {
+  const int w = settings.width * settings.aa_scale;
+  const int h = settings.height * settings.aa_scale;
+  const RowSpan rows = backdrop_rows(w, h, ground_row_depths(h));
+  const FigureRect figure = figure_rect(w, h, 1024, 1536);
+  const long long top = std::max(figure.y0, rows.first);
+  const long long bottom = std::min((long long)figure.y0 + figure.height - 1, (long long)rows.last);
+  const long long cols = std::min<long long>(figure.width, (long long)w - figure.x0);
+  if (rows.empty() || bottom < top || cols <= 0) return 0.0;
+  return 4.0 * double(bottom - top + 1) * double(cols) / (double(w) * double(h));
+}
+
+// The robot's environment (three planes) and the scratch of its blur.
+double environment_planes(const RenderSettings& settings) {
+  const int h = settings.height * settings.aa_scale;
+  return 3.0 + RingBoxBlur::scratch_rows(h, 3, 2 * settings.aa_scale) / double(h);
+}
+
+// The scratch of the glow's blur.
+double glow_scratch_planes(const RenderSettings& settings) {
+  const int h = settings.height * settings.aa_scale;
+  return RingBoxBlur::scratch_rows(h, 3, glow_radius(h)) / double(h);
+}
+
 }  // namespace
 
 const std::vector<Stage>& render_stages() {
@@ -129,21 +142,23 @@ const std::vector<Stage>& render_stages() {
       // Colour and emission; the cloud noise (the cover is shaded as the
       // ring of its blur hands it over).
       {"sky", sky, {4, 0}, {1, 0}, {}},
-      // Reflectivity; two value-noise images and the grain of the rows below
-      // the horizon.
-      {"ground", ground, {1, 0}, {2.5, 0}, {}},
+      // Reflectivity; the noise and grain of a band of rows per thread.
+      {"ground", ground, {1, 0}, {}, {}},
       // The knot's depths.
       {"knot", knot, {1, 0}, {}, {}},
-      {"snapshot", snapshot, {5, 0}, {}, {}},
+      // The backdrop window: colour and emission of the figure's rectangle
+      // in the rows the reflections can read, about half a plane.
+      {"snapshot", snapshot, {0, 0, backdrop_window_planes}, {}, {}},
       // Robot coverage; the blurred environment. Releases the knot's depths.
-      {"robot", robot, {1, 0}, {3, 0}, {1, 0}},
-      // The whole buffer for the plain pass, and its noise and row copies.
-      {"reflections", reflections, {}, {12 + 5, 0}, {5 + 2, 0}},
+      {"robot", robot, {1, 0}, {0, 0, environment_planes}, {1, 0}},
+      // A few rows kept before they are written; releases the window,
+      // reflectivity and robot coverage.
+      {"reflections", reflections, {}, {0.1, 0}, {2, 0, backdrop_window_planes}},
       // An unchanged copy of the colour planes; the water of a band of rows
       // per thread.
       {"rain", rain, {}, {3, 0}, {}},
       // Releases emission; the colour planes become the picture.
-      {"glow", glow, {}, {}, {1, 0}},
+      {"glow", glow, {}, {0, 0, glow_scratch_planes}, {1, 0}},
       // Tone mapped and downsampled into the picture at the output size.
       {"tone_map", tone_map, {0, 3}, {}, {3, 0}},
       {"grade", grade, {}, {}, {}},

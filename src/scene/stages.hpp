@@ -10,6 +10,7 @@
 #include "core/random.hpp"
 #include "core/step_progress.hpp"
 #include "scene/scene.hpp"
+#include "post/reflections.hpp"
 #include "scene/scene_buffer.hpp"
 
 namespace neonvale {
@@ -24,7 +25,7 @@ struct RenderState {
   // Used only to draw the four pass seeds, each right before its pass.
   Random rng;
   SceneBuffer scene;  // at the supersampled size
-  Image snapshot;     // colour and emission after the knot, until the reflections have used them
+  BackdropWindow backdrop;  // the backdrop where the robot will change it, until the reflections
   Image colour;       // the picture, once the glow is in
 };
 
@@ -33,6 +34,11 @@ struct RenderState {
 struct PlaneCount {
   double scene = 0;
   double output = 0;
+  // Planes of the supersampled size that depend on the settings beyond the
+  // sizes, worked out for them; none when null.
+  double (*sized)(const RenderSettings& settings) = nullptr;
+
+  double scene_planes(const RenderSettings& settings) const { return scene + (sized ? sized(settings) : 0.0); }
 };
 
 struct Stage {

@@ -1,0 +1,256 @@
+// The in-place reflections against the plain pass: same bits on planes 0, 1,
+// 2 and emission, with the depth plane absent, the backdrop reduced to a
+// window, and any number of threads.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <cstring>
+#include <vector>
+
+#include "core/channels.hpp"
+#include "core/image_planes.hpp"
+#include "core/parallel.hpp"
+#include "core/random.hpp"
+#include "core/step_progress.hpp"
+#include "passes/ground.hpp"
+#include "passes/knot.hpp"
+#include "passes/robot.hpp"
+#include "passes/sky.hpp"
+#include "post/reflections.hpp"
+#include "test_support.hpp"
+
+namespace neonvale {
+namespace {
+
+class Threads {
+ public:
+  explicit Threads(int n) : saved_(thread_count()) { set_thread_count(n); }
+  ~Threads() { set_thread_count(saved_); }
+  Threads(const Threads&) = delete;
+  Threads& operator=(const Threads&) = delete;
+
+ private:
+  int saved_;
+};
+
+bool same_plane(const Image& a, const Image& b, int c) {
+  return std::memcmp(a.plane(c), b.plane(c), a.plane_size() * sizeof(float)) == 0;
+}
+
+// The first pixel of plane c where the two differ, for the failure message.
+std::string first_difference(const Image& a, const Image& b, int c) {
+  for (int y = 0; y < a.height; ++y)
+    for (int x = 0; x < a.width; ++x)
+      if (std::memcmp(&a.plane(c)[std::size_t(y) * std::size_t(a.width) + std::size_t(x)],
+                      &b.plane(c)[std::size_t(y) * std::size_t(b.width) + std::size_t(x)], sizeof(float)) != 0)
+        return "plane " + std::to_string(c) + " at (" + std::to_string(x) + ", " + std::to_string(y) +
+               "): " + std::to_string(a.at(c, x, y)) + " vs " + std::to_string(b.at(c, x, y));
+  return "none";
+}
+
+// The lean view the renderer hands the pass: no depth plane.
+ImagePlanes without_depth(Image& scene) {
+  ImagePlanes view = planes_of(scene);
+  view.planes[kDepth] = nullptr;
+  return view;
+}
+
+// The window as the renderer sizes it: the rectangle's rows within the rows
+// the reflections can read.
+BackdropWindow window_over(Image& scene, int x0, int y0, int width, int height) {
+  const RowSpan rows = backdrop_rows(scene.width, scene.height, ground_row_depths(scene.height));
+  const int top = std::max(y0, rows.first);
+  const int bottom = std::min(y0 + height - 1, rows.last);
+  return capture_backdrop(planes_of(scene), x0, top, width, bottom - top + 1);
+}
+
+// A scene as the render has it before the reflections, with the snapshot and
+// the window taken before the robot.
+struct Prepared {
+  Image scene;     // after the robot
+  Image snapshot;  // planes 0 to 4 before the robot
+  BackdropWindow window;
+};
+
+Prepared render_until_reflections(int width, int height, int aa, std::uint32_t seed) {
+  const SceneAssets& assets = test::shipped_assets();
+  Prepared p;
+  p.scene = Image(width * aa, height * aa, kSceneChannels);
+  Random rng(seed);
+  paint_sky(p.scene, aa, rng.draw_seed());
+  paint_ground(p.scene, aa, rng.draw_seed());
+  paint_knot(p.scene);
+  p.snapshot = Image(p.scene.width, p.scene.height, 5);
+  p.snapshot.copy_channels(p.scene);
+  const FigureRect fig = figure_rect(p.scene.width, p.scene.height, assets.robo.width, assets.robo.height);
+  p.window = window_over(p.scene, fig.x0, fig.y0, fig.width, fig.height);
+  composite_robot(p.scene, assets.robo, assets.robo_material, assets.robo_emissive, aa);
+  return p;
+}
+
+// Runs both passes on copies of `before` and checks the lean one against the
+// plain one at each thread count: colour and emission bit for bit, every
+// other plane untouched.
+void expect_same_as_plain(const Image& before, const Image& snapshot, const BackdropWindow& window,
+                          std::uint32_t seed) {
+  Image plain(before);
+  add_reflections(plain, snapshot, seed);
+  for (int threads : {1, 2, 3, 7}) {
+    SCOPED_TRACE("threads " + std::to_string(threads));
+    const Threads use(threads);
+    Image lean(before);
+    StepProgress progress;
+    add_reflections_in_place(without_depth(lean), window, ground_row_depths(lean.height), seed, &progress);
+    for (int c : {kRed, kGreen, kBlue, kEmission})
+      EXPECT_TRUE(same_plane(lean, plain, c)) << first_difference(lean, plain, c);
+    for (int c = 0; c < kSceneChannels; ++c) {
+      if (c != kRed && c != kGreen && c != kBlue && c != kEmission) {
+        EXPECT_TRUE(same_plane(lean, before, c)) << "plane " << c << " changed";
+      }
+    }
+    EXPECT_GT(progress.total(), 0);
+    EXPECT_EQ(progress.done(), progress.total());
+  }
+}
+
+struct Case {
+  int width, height, aa;
+  std::uint32_t seed;
+};
+
+TEST(ReflectionsInPlace, MatchesPlainPassOnRenderedScenes) {
+  // Odd shapes move the figure, the horizon and the mirror line against the
+  // rows; the wide one has ripples of several rows on a short buffer.
+  const Case cases[] = {{160, 90, 2, 7u}, {203, 97, 1, 2024u}, {64, 180, 2, 99u}, {400, 64, 1, 31337u}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height) + " AA " + std::to_string(c.aa));
+    const Prepared p = render_until_reflections(c.width, c.height, c.aa, c.seed);
+    ASSERT_GT(p.window.planes.width, 0);
+    // The robot must have changed what the window covers, or the case would
+    // not tell a window from none.
+    bool robot_in_window = false;
+    for (int j = 0; j < p.window.planes.height && !robot_in_window; ++j)
+      for (int i = 0; i < p.window.planes.width; ++i)
+        if (p.scene.at(kRed, p.window.x0 + i, p.window.y0 + j) != p.window.planes.at(0, i, j)) {
+          robot_in_window = true;
+          break;
+        }
+    EXPECT_TRUE(robot_in_window);
+    for (std::uint32_t seed : {c.seed, c.seed * 2654435761u + 1u})
+      expect_same_as_plain(p.scene, p.snapshot, p.window, seed);
+  }
+}
+
+// A scene whose every colour, coverage and reflectivity is random, so that
+// any read of a wrong value shows: every ground row is reflective, the live
+// mirror sees the robot everywhere in part, and the backdrop differs from
+// the scene in the whole of a rectangle, rows the window leaves out included.
+struct RandomScene {
+  Image scene;
+  Image snapshot;
+  BackdropWindow window;
+};
+
+// With `bottom_only`, only rows below the live mirror line are reflective, so
+// that the bottom block's own reads are not covered by the top block's.
+RandomScene random_scene(int width, int height, std::uint32_t seed, bool bottom_only = false) {
+  RandomScene s;
+  s.scene = Image(width, height, kSceneChannels);
+  Random rng(seed);
+  const std::vector<float> depth = ground_row_depths(height);
+  for (int y = 0; y < height; ++y) {
+    const bool ground = depth[std::size_t(y)] < kSkyDepth;  // the rows the ground covers
+    const bool wet_row = ground && (!bottom_only || float(y) > 0.825f * float(height));
+    for (int x = 0; x < width; ++x) {
+      for (int c : {kRed, kGreen, kBlue, kEmission}) s.scene.at(c, x, y) = 4.0f * rng.next_float();
+      s.scene.at(kRobot, x, y) = rng.next_float();
+      s.scene.at(kDepth, x, y) = ground ? depth[std::size_t(y)] : kSkyDepth;
+      // Some ground pixels are not reflective, as where the knot stands.
+      const float wet = rng.next_float();
+      s.scene.at(kReflectivity, x, y) = wet_row && wet > 0.1f ? 0.1f + wet : 0.0f;
+    }
+  }
+  s.snapshot = Image(width, height, 5);
+  s.snapshot.copy_channels(s.scene);
+  const int x0 = width / 8, y0 = height / 10, w = width / 2, h = height * 4 / 5;
+  for (int c : {kRed, kGreen, kBlue, kEmission})
+    for (int y = y0; y < y0 + h; ++y)
+      for (int x = x0; x < x0 + w; ++x) s.snapshot.at(c, x, y) = 100.0f + s.scene.at(c, x, y);
+  // The window holds the snapshot's values of the rectangle's readable rows.
+  const RowSpan rows = backdrop_rows(width, height, depth);
+  const int top = std::max(y0, rows.first);
+  const int bottom = std::min(y0 + h - 1, rows.last);
+  s.window = capture_backdrop(planes_of(s.snapshot), x0, top, w, bottom - top + 1);
+  return s;
+}
+
+TEST(ReflectionsInPlace, MatchesPlainPassWhereEveryValueCounts) {
+  // Tall, square, wide and very wide: ripples of many rows on a short buffer
+  // let the bottom rows mirror each other through the backdrop too.
+  const int sizes[][2] = {{48, 160}, {97, 89}, {256, 60}, {640, 24}, {1000, 17}, {2400, 14}, {3000, 12}, {12000, 40}};
+  for (const auto& size : sizes) {
+    SCOPED_TRACE(std::to_string(size[0]) + " x " + std::to_string(size[1]));
+    for (bool bottom_only : {false, true}) {
+      SCOPED_TRACE(bottom_only ? "bottom rows wet" : "all ground wet");
+      const RandomScene s = random_scene(size[0], size[1], 17u + std::uint32_t(size[0]), bottom_only);
+      expect_same_as_plain(s.scene, s.snapshot, s.window, 5u + std::uint32_t(size[1]));
+    }
+  }
+}
+
+TEST(ReflectionsInPlace, BackdropRowsLieAboutTheHorizonMirror) {
+  const std::vector<float> depth = ground_row_depths(4320);
+  const RowSpan rows = backdrop_rows(7680, 4320, depth);
+  // The bottom row mirrors to about 0.19 h and the first row the ground
+  // covers (2578, just below the horizon at 0.595 h) to 1.19 h - 2578;
+  // full ripples reach at most 9 k = 54 rows beyond.
+  EXPECT_GE(rows.first, int(0.19f * 4320.0f) - 60);
+  EXPECT_LT(rows.first, int(0.19f * 4320.0f));
+  EXPECT_GE(rows.last, int(1.19f * 4320.0f) - 2578);
+  EXPECT_LE(rows.last, int(0.595f * 4320.0f) + 8);
+  // No ground, nothing to read.
+  EXPECT_TRUE(backdrop_rows(64, 3, {-1.0f, -2.0f, -3.0f}).empty());
+  EXPECT_THROW(backdrop_rows(64, 3, depth), std::invalid_argument);
+}
+
+TEST(ReflectionsInPlace, CaptureClipsTheRectangleToTheScene) {
+  Image scene(10, 8, kSceneChannels);
+  for (int c = 0; c < kSceneChannels; ++c)
+    for (int y = 0; y < 8; ++y)
+      for (int x = 0; x < 10; ++x) scene.at(c, x, y) = float(100 * c + 10 * y + x);
+  const BackdropWindow w = capture_backdrop(planes_of(scene), -2, 5, 1000, 10);
+  EXPECT_EQ(w.x0, 0);
+  EXPECT_EQ(w.y0, 5);
+  ASSERT_EQ(w.planes.width, 10);
+  ASSERT_EQ(w.planes.height, 3);
+  ASSERT_EQ(w.planes.channels, 4);
+  EXPECT_EQ(w.planes.at(0, 3, 0), 53.0f);
+  EXPECT_EQ(w.planes.at(2, 9, 2), 279.0f);
+  EXPECT_EQ(w.planes.at(3, 0, 1), 460.0f);  // emission
+  EXPECT_EQ(capture_backdrop(planes_of(scene), 3, 9, 4, 4).planes.width, 0);
+  EXPECT_EQ(capture_backdrop(planes_of(scene), 3, 2, 4, 0).planes.width, 0);
+}
+
+TEST(ReflectionsInPlace, RefusesMissingInputs) {
+  const RandomScene s = random_scene(40, 30, 1u);
+  Image scene(s.scene);
+  const std::vector<float> depth = ground_row_depths(30);
+  ImagePlanes no_robot = without_depth(scene);
+  no_robot.planes[kRobot] = nullptr;
+  EXPECT_THROW(add_reflections_in_place(no_robot, s.window, depth, 1u), std::invalid_argument);
+  EXPECT_THROW(add_reflections_in_place(without_depth(scene), s.window, ground_row_depths(29), 1u),
+               std::invalid_argument);
+  std::vector<float> sky_depth(30, -1.0f);
+  EXPECT_THROW(add_reflections_in_place(without_depth(scene), s.window, sky_depth, 1u), std::invalid_argument);
+  BackdropWindow outside;
+  outside.x0 = 35;
+  outside.planes = Image(10, 2, 4);
+  EXPECT_THROW(add_reflections_in_place(without_depth(scene), outside, depth, 1u), std::invalid_argument);
+  // Nothing was written before the refusals.
+  for (int c = 0; c < kSceneChannels; ++c) EXPECT_TRUE(same_plane(scene, s.scene, c));
+}
+
+}  // namespace
+}  // namespace neonvale
