@@ -24,16 +24,7 @@
 namespace neonvale {
 namespace {
 
-class Threads {
- public:
-  explicit Threads(int n) : saved_(thread_count()) { set_thread_count(n); }
-  ~Threads() { set_thread_count(saved_); }
-  Threads(const Threads&) = delete;
-  Threads& operator=(const Threads&) = delete;
-
- private:
-  int saved_;
-};
+using test::Threads;
 
 bool same_plane(const Image& a, const Image& b, int c) {
   return std::memcmp(a.plane(c), b.plane(c), a.plane_size() * sizeof(float)) == 0;

@@ -133,9 +133,8 @@ class Sheet {
       write(name, "alone", linear_colour(planes_of(alone), aa_));
       before_glow_ = Image();
     }
-    // Every view is block-averaged already, so the tone-mapped view is what
-    // the downsample returns: its own picture would repeat this one.
-    if (name == "tone_map") write(name, "", display_colour(result, aa_));
+    // The tone mapping hands over the picture at the output size already.
+    if (name == "tone_map") write(name, "", display_colour(result, 1));
     if (name == "grade") write(name, "", display_colour(result, 1));
   }
 

@@ -49,17 +49,21 @@ struct WholeCopy {
   float sample(int c, float x, float y) const { return copy->sample(c, x, y, false); }
 };
 
-template <class Before>
-std::array<float, 4> reflect(const Before& copy, const Image& snapshot, float x, float y, float rho, float noise) {
-  const float wf = float(snapshot.width);
-  const float hf = float(snapshot.height);
+// Where a reflective pixel at (x, y) of a wf x hf scene looks, given its
+// reflectivity, its noise and its depth: the point of the live mirror and the
+// point of the backdrop.
+struct Ripple {
+  float live_x, live_y;
+  float back_x, back_y;
+};
+
+inline Ripple ripple(float x, float y, float rho, float noise, float d, float wf, float hf) {
   // The ripples are laid out for an image 1280 samples wide.
   const float k = wf / 1280.0f;
   const float r = std::max(std::min(rho, 1.0f), 0.0f);
   const float n = noise - 0.5f;
 
   // Near surfaces ripple fully, farther ones less in proportion to depth.
-  const float d = copy.sample(kDepth, x, y);
   const float u = 4.2f / std::max(d, 4.2f);
 
   const float p1 = (0.004f * x + 0.14f * y) / k;
@@ -73,10 +77,14 @@ std::array<float, 4> reflect(const Before& copy, const Image& snapshot, float x,
   const float s2 = s * s;
 
   // Live scene mirrored about 82.5 % of the height, backdrop about 59.5 %.
-  const float live_x = x + s2 * a;
-  const float live_y = 1.65f * hf - y + s2 * c;
-  const float back_x = x + a;
-  const float back_y = 1.19f * hf - y + c;
+  return {x + s2 * a, 1.65f * hf - y + s2 * c, x + a, 1.19f * hf - y + c};
+}
+
+template <class Before>
+std::array<float, 4> reflect(const Before& copy, const Image& snapshot, float x, float y, float rho, float noise) {
+  const float hf = float(snapshot.height);
+  const Ripple to = ripple(x, y, rho, noise, copy.sample(kDepth, x, y), float(snapshot.width), hf);
+  const float live_x = to.live_x, live_y = to.live_y, back_x = to.back_x, back_y = to.back_y;
 
   const float live = y > 0.825f * hf ? copy.sample(kRobot, live_x, live_y) : 0.0f;
 
@@ -461,21 +469,8 @@ void add_reflections_in_place(const ImagePlanes& scene, const BackdropWindow& ba
       const float rho = reflectivity[offset + std::size_t(x)];
       if (!(rho > 0.0f)) continue;
       const float fx = float(x);
-      const float r = std::max(std::min(rho, 1.0f), 0.0f);
-      const float n = noise_row[x] - 0.5f;
-      const float u = 4.2f / std::max(d, 4.2f);
-
-      const float p1 = (0.004f * fx + 0.14f * fy) / k;
-      const float p2 = (0.025f * fx + 0.09f * fy) / k;
-      const float a = ((sinf(0.6f * p1) * r + sinf(1.6f * p1) * (1.0f - r)) * 9.0f + 70.0f * n) * k * u;
-      const float c = ((sinf(0.6f * p2) * r + sinf(1.6f * p2) * (1.0f - r)) * 3.0f + 12.0f * n) * k * u;
-
-      const float s = std::max(std::min((fy / hf - 0.825f) / 0.175f, 1.0f), 0.0f);
-      const float s2 = s * s;
-      const float live_x = fx + s2 * a;
-      const float live_y = 1.65f * hf - fy + s2 * c;
-      const float back_x = fx + a;
-      const float back_y = 1.19f * hf - fy + c;
+      const Ripple to = ripple(fx, fy, rho, noise_row[x], d, wf, hf);
+      const float live_x = to.live_x, live_y = to.live_y, back_x = to.back_x, back_y = to.back_y;
 
       const float live = live_mirror ? sample_plane(robot, width, height, live_x, live_y, false) : 0.0f;
       const SampleTap own_x = sample_tap(fx, width, false);
