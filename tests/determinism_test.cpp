@@ -68,13 +68,15 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ThreadCounts, ::testing::Values("-w 320 -h 180 -
 //
 // Some entries are intermediate by design and carry no promise beyond this
 // table: the sky's colour and emission below the first row the ground covers
-// (left unpainted, as the ground paints over them), the depth plane (the
-// renderer keeps only the knot's depths; the rest is one value per row), and
-// planes the renderer does not hold at that point ("none": plane 5 is never
-// made, the water planes live only inside the rain step, depth, robot
-// coverage and reflectivity are released after their last reader), and the
-// snapshot, which is only the window of the backdrop the robot will change.
-// The colour and emission planes after every step from the ground on are the
+// and under the knot's beads (left unpainted, as the ground and the knot
+// paint over them, so the ground's step shows the beads' holes too), the
+// depth plane (the renderer keeps only the knot's depths; the rest is one
+// value per row), planes the renderer does not hold at that point ("none":
+// plane 5 is never made, the water planes live only inside the rain step,
+// depth, robot coverage and reflectivity are released after their last
+// reader), and the snapshot, which is only the window of the backdrop the
+// robot will change.
+// The colour and emission planes after every step from the knot on are the
 // picture itself; they must only change when the picture is meant to. (Steps
 // that were fused report under one name: "rain" is the droplets and their
 // refraction, "tone_map" also downsamples.)

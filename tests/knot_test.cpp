@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
+#include <utility>
 
 #include "core/channels.hpp"
 
@@ -139,6 +141,34 @@ TEST(PaintKnot, SmallBufferStaysInItsDepthRange) {
   for (int y = 0; y < 90; ++y)
     for (int x = 0; x < 80; ++x) EXPECT_FALSE(written(scene, x, y));
   for (int x = 0; x < 160; ++x) EXPECT_FALSE(written(scene, x, 60));
+}
+
+TEST(KnotCover, RunsHoldExactlyThePixelsTheKnotPaintsOverTheSky) {
+  // Beads clipped at the buffer's edges at the smallest sizes; the cover
+  // asked for the upper rows only, as the renderer does.
+  for (auto [w, h] : {std::pair{160, 90}, std::pair{203, 97}, std::pair{64, 180}, std::pair{40, 12}}) {
+    SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
+    Image scene = sky_scene(w, h);
+    paint_knot(scene);
+    const int rows = h * 2 / 3;
+    const RowRuns cover = knot_cover(w, h, rows);
+    ASSERT_EQ(cover.size(), std::size_t(rows));
+    for (int y = 0; y < rows; ++y) {
+      const std::vector<PixelRun>& runs = cover[std::size_t(y)];
+      for (std::size_t i = 0; i < runs.size(); ++i) {
+        EXPECT_LT(runs[i].begin, runs[i].end);
+        if (i > 0) {
+          EXPECT_GT(runs[i].begin, runs[i - 1].end);  // apart, not touching
+        }
+      }
+      std::size_t next = 0;
+      for (int x = 0; x < w; ++x) {
+        while (next < runs.size() && runs[next].end <= x) ++next;
+        const bool in_run = next < runs.size() && runs[next].begin <= x;
+        ASSERT_EQ(in_run, written(scene, x, y)) << x << "," << y;
+      }
+    }
+  }
 }
 
 }  // namespace

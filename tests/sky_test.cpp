@@ -94,6 +94,12 @@ TEST(CloudCover, SeedDecidesTheClouds) {
   EXPECT_FALSE(a.data == c.data);
 }
 
+TEST(SkySample, SwirlPowerIsThePowerInDoubleForEveryWeight) {
+  // Every float the swirl's weight can take, and the ends.
+  for (float x = 0.5f; x <= 1.0f; x = std::nextafter(x, 2.0f))
+    ASSERT_EQ(swirl_power(x), float(std::pow(double(x), 0.75))) << x;
+}
+
 TEST(PaintSky, WritesFivePlanesFromSampleAndCloud) {
   Image scene(160, 90, kSceneChannels);
   paint_sky(scene, 1, 99u);
@@ -110,6 +116,27 @@ TEST(PaintSky, WritesFivePlanesFromSampleAndCloud) {
     EXPECT_EQ(scene.at(kBlue, x, y), s.b);
     EXPECT_EQ(scene.at(kEmission, x, y), s.emission);
   }
+}
+
+TEST(PaintSky, LeavesTheOverwrittenRunsAsTheyAre) {
+  // Wider than a blur segment, so runs cross segment edges; runs are given
+  // for some of the rows only.
+  const int w = 600, h = 40;
+  Image whole(w, h, kSceneChannels), skipped(w, h, kSceneChannels);
+  paint_sky(whole, 2, 7u);
+  RowRuns runs(30);
+  runs[0] = {{0, 3}, {250, 260}, {511, 513}};
+  runs[7] = {{590, 600}};
+  runs[29] = {{0, 600}};
+  paint_sky_rows(planes_of(skipped), 2, 7u, h, nullptr, &runs);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      bool covered = false;
+      if (y < 30)
+        for (const PixelRun& run : runs[std::size_t(y)]) covered = covered || (x >= run.begin && x < run.end);
+      for (int c = 0; c < kSceneChannels; ++c)
+        ASSERT_EQ(skipped.at(c, x, y), covered && c != kDepth ? 0.0f : whole.at(c, x, y)) << x << "," << y << " plane " << c;
+    }
 }
 
 // cloud_cover enlarges each octave straight into its sum and works row by

@@ -11,6 +11,24 @@ namespace neonvale {
 
 namespace {
 
+// The bounding box of a bead's disk, clipped to the buffer and to the rows
+// [row_begin, row_end); empty when x_begin >= x_end or y_begin >= y_end.
+struct BeadBox {
+  int x_begin, x_end, y_begin, y_end;
+};
+
+BeadBox bead_box(const KnotBead& bead, float r, int width, int height, int row_begin, int row_end) {
+  const int left = int(std::floor(bead.x - r));
+  const int right = int(std::ceil(bead.x + r)) + 1;
+  const int top = int(std::floor(bead.y - r));
+  const int bottom = int(std::ceil(bead.y + r)) + 1;
+  return {std::max(left, 0), std::min(right, width), std::max({top, 0, row_begin}),
+          std::min({bottom, height, row_end})};
+}
+
+// Where a pixel lies on a bead's disk: 0 at the centre, 1 on the rim.
+float disk_distance(float dx, float dy, float rr) { return (dx * dx + dy * dy) / rr; }
+
 // Paints the rows [row_begin, row_end) of one bead.
 void paint_bead_rows(const ImagePlanes& planes, const SceneDepth& depths, const KnotBead& bead, float r,
                      int row_begin, int row_end) {
@@ -18,15 +36,8 @@ void paint_bead_rows(const ImagePlanes& planes, const SceneDepth& depths, const 
   const int height = planes.height;
   const float cx = bead.x;
   const float cy = bead.y;
-  const int left = int(std::floor(cx - r));
-  const int right = int(std::ceil(cx + r)) + 1;
-  const int top = int(std::floor(cy - r));
-  const int bottom = int(std::ceil(cy + r)) + 1;
-  const int x_begin = left > 0 ? left : 0;
-  const int x_end = right < width ? right : width;
-  const int y_begin = std::max({top, 0, row_begin});
-  const int y_end = std::min({bottom, height, row_end});
-  if (x_begin >= x_end || y_begin >= y_end) return;
+  const BeadBox box = bead_box(bead, r, width, height, row_begin, row_end);
+  if (box.x_begin >= box.x_end || box.y_begin >= box.y_end) return;
 
   // The hue is the same for the whole bead.
   const float k = std::sin(bead.t * 3.0f + 0.5f) * 0.5f + 0.5f;
@@ -35,12 +46,12 @@ void paint_bead_rows(const ImagePlanes& planes, const SceneDepth& depths, const 
   const float base_b = 1.0f;
   const float rr = r * r;
 
-  for (int py = y_begin; py < y_end; ++py) {
+  for (int py = box.y_begin; py < box.y_end; ++py) {
     const float dy = float(py) - cy;
     const std::size_t row = std::size_t(py) * std::size_t(width);
-    for (int px = x_begin; px < x_end; ++px) {
+    for (int px = box.x_begin; px < box.x_end; ++px) {
       const float dx = float(px) - cx;
-      const float d = (dx * dx + dy * dy) / rr;
+      const float d = disk_distance(dx, dy, rr);
       if (d >= 1.0f) continue;
       const float h = std::sqrt(1.0f - d);
       const float depth = (bead.z + 14.0f) - h;
@@ -56,6 +67,30 @@ void paint_bead_rows(const ImagePlanes& planes, const SceneDepth& depths, const 
       if (planes[kReflectivity][i] != 0.0f) planes[kReflectivity][i] = 0.0f;
     }
   }
+}
+
+// The pixels of row py inside the bead's box that the painter's disk test
+// lets through: one run, since the distance only grows with
+// |float(px) - cx| and rounding keeps that order. Found by bisection on each
+// side of the column nearest the centre.
+PixelRun bead_run(const KnotBead& bead, float rr, const BeadBox& box, int py) {
+  const float dy = float(py) - bead.y;
+  auto inside = [&](int px) { return disk_distance(float(px) - bead.x, dy, rr) < 1.0f; };
+  int mid = std::min(std::max(int(std::floor(bead.x)), box.x_begin), box.x_end - 1);
+  if (!inside(mid) && mid + 1 < box.x_end && inside(mid + 1)) ++mid;
+  if (!inside(mid)) return {};
+  int lo = box.x_begin, hi = mid;  // first inside column in [lo, hi]
+  while (lo < hi) {
+    const int m = lo + (hi - lo) / 2;
+    if (inside(m)) hi = m; else lo = m + 1;
+  }
+  const int begin = lo;
+  lo = mid + 1, hi = box.x_end;  // first outside column in [lo, hi]
+  while (lo < hi) {
+    const int m = lo + (hi - lo) / 2;
+    if (inside(m)) lo = m + 1; else hi = m;
+  }
+  return {begin, lo};
 }
 
 }  // namespace
@@ -111,6 +146,39 @@ void paint_knot(const ImagePlanes& scene, const SceneDepth& depth, StepProgress*
     for (const KnotBead& bead : beads) paint_bead_rows(scene, depth, bead, r, begin, end);
     advance(progress, end - begin);
   });
+}
+
+}  // namespace neonvale
+
+namespace neonvale {
+
+RowRuns knot_cover(int width, int height, int rows) {
+  rows = std::max(0, std::min(rows, height));
+  const float r = knot_radius(height);
+  const float rr = r * r;
+  const std::vector<KnotBead> beads = knot_beads(2400, width, height);
+  RowRuns cover(static_cast<std::size_t>(rows));
+  parallel_rows(rows, width, [&](int begin, int end) {
+    std::vector<PixelRun> runs;
+    for (int py = begin; py < end; ++py) {
+      runs.clear();
+      for (const KnotBead& bead : beads) {
+        const BeadBox box = bead_box(bead, r, width, height, py, py + 1);
+        if (box.x_begin >= box.x_end || box.y_begin >= box.y_end) continue;
+        const PixelRun run = bead_run(bead, rr, box, py);
+        if (run.begin < run.end) runs.push_back(run);
+      }
+      std::sort(runs.begin(), runs.end(), [](const PixelRun& a, const PixelRun& b) { return a.begin < b.begin; });
+      std::vector<PixelRun>& merged = cover[std::size_t(py)];
+      for (const PixelRun& run : runs) {
+        if (!merged.empty() && run.begin <= merged.back().end)
+          merged.back().end = std::max(merged.back().end, run.end);
+        else
+          merged.push_back(run);
+      }
+    }
+  });
+  return cover;
 }
 
 }  // namespace neonvale

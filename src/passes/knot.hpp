@@ -5,6 +5,7 @@
 
 #include "core/image.hpp"
 #include "core/image_planes.hpp"
+#include "core/pixel_runs.hpp"
 #include "core/scene_depth.hpp"
 #include "core/step_progress.hpp"
 
@@ -25,5 +26,11 @@ void paint_knot(Image& scene, StepProgress* progress = nullptr);
 // The same on planes held anywhere (colour, emission, reflectivity), with the
 // depth in either of its forms; a reflectivity that is 0 is left unwritten.
 void paint_knot(const ImagePlanes& scene, const SceneDepth& depth, StepProgress* progress = nullptr);
+
+// The pixels of rows [0, rows) of a width x height buffer that some bead's
+// disk covers, by the knot's own test. Where only the sky has drawn (depth
+// 1000, behind every bead) the knot overwrites each of them, whatever the
+// order of the beads.
+RowRuns knot_cover(int width, int height, int rows);
 
 }  // namespace neonvale

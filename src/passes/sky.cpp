@@ -139,6 +139,23 @@ Image cloud_cover(int width, int height, int aa_scale, std::uint32_t seed, StepP
   return out;
 }
 
+float swirl_power(float x) {
+  // sqrt(x) * sqrt(sqrt(x)) in double is within 3.5 units in the last place
+  // of x^0.75 (three roundings), and pow within 1. When every double within
+  // 16 units of the product rounds to one float, that float is pow's too;
+  // only near a rounding boundary between two floats (about one call in
+  // 2^24) is pow itself asked.
+  const double xd = double(x);
+  if (xd >= 0.5 && xd <= 1.0) {
+    const double root = std::sqrt(xd);
+    const double y = root * std::sqrt(root);
+    const double margin = 0x1p-49;  // 16 units of the last place below 1
+    const float low = float(y - margin);
+    if (low == float(y + margin)) return low;
+  }
+  return float(std::pow(xd, 0.75));
+}
+
 SkyRow sky_row(float v) {
   SkyRow row;
   const float d = (v - 0.57f) / 0.19f;
@@ -165,7 +182,7 @@ SkySample sky_shade(const SkyRow& row, const SkyColumn& column, float u, float v
   const float wave = std::sin(4.0f * u + 6.0f * v);
   const float swirl = std::sin(std::sin(41.0f * u - 14.0f * v) + (19.0f * u + 8.0f * v));
 
-  const float p = float(std::pow(double(0.25f * swirl + 0.75f), 0.75));
+  const float p = swirl_power(0.25f * swirl + 0.75f);
   const float sky_r = p * ((streak * 0.12f + 1.15f) * band) + 0.006f;
   const float sky_g = (streak * 0.018f + 0.17f) * band + 0.012f;
   const float sky_b = wave * wave * 0.025f + (band * 0.028f + 0.065f);
@@ -202,7 +219,8 @@ void paint_sky(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* pro
   paint_sky_rows(planes_of(scene), aa_scale, seed, scene.height, progress);
 }
 
-void paint_sky_rows(const ImagePlanes& scene, int aa_scale, std::uint32_t seed, int rows, StepProgress* progress) {
+void paint_sky_rows(const ImagePlanes& scene, int aa_scale, std::uint32_t seed, int rows, StepProgress* progress,
+                    const RowRuns* overwritten) {
   const int w = scene.width;
   const int h = scene.height;
   rows = std::max(0, std::min(rows, h));
@@ -233,16 +251,31 @@ void paint_sky_rows(const ImagePlanes& scene, int aa_scale, std::uint32_t seed, 
     float* b = scene[kBlue] + offset;
     float* emission = scene[kEmission] + offset;
     float* depth = scene[kDepth] ? scene[kDepth] + offset : nullptr;
-    for (int i = 0; i < n; ++i) {
-      const int x = x0 + i;
-      const float u = float(x) / wden;
-      const SkySample s = sky_shade(row, columns[std::size_t(x)], u, v, cloud[i], hf, aa_scale);
-      r[i] = s.r;
-      g[i] = s.g;
-      b[i] = s.b;
-      if (depth) depth[i] = s.depth;
-      emission[i] = s.emission;
+    auto shade = [&](int begin, int end) {
+      for (int i = begin; i < end; ++i) {
+        const int x = x0 + i;
+        const float u = float(x) / wden;
+        const SkySample s = sky_shade(row, columns[std::size_t(x)], u, v, cloud[i], hf, aa_scale);
+        r[i] = s.r;
+        g[i] = s.g;
+        b[i] = s.b;
+        if (depth) depth[i] = s.depth;
+        emission[i] = s.emission;
+      }
+    };
+    int i = 0;
+    if (overwritten && std::size_t(y) < overwritten->size()) {
+      for (const PixelRun& run : (*overwritten)[std::size_t(y)]) {
+        if (run.begin - x0 >= n) break;
+        const int skip_begin = std::max(run.begin - x0, i);
+        const int skip_end = std::min(run.end - x0, n);
+        if (skip_end <= skip_begin) continue;
+        shade(i, skip_begin);
+        if (depth) std::fill(depth + skip_begin, depth + skip_end, kSkyDepth);  // the test the painter makes
+        i = skip_end;
+      }
     }
+    shade(i, n);
     if (x0 + n == w) advance(progress, kShadeWeight);
   });
 }

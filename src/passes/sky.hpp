@@ -4,6 +4,7 @@
 
 #include "core/image.hpp"
 #include "core/image_planes.hpp"
+#include "core/pixel_runs.hpp"
 #include "core/step_progress.hpp"
 
 namespace neonvale {
@@ -24,9 +25,12 @@ void paint_sky(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* pro
 // is written only when the view has one. The renderer stops where the
 // ground covers every row, and keeps the sky's depth implicit. The cloud
 // cover is computed only as far as those rows need it; the draws are the
-// same whatever the row count.
+// same whatever the row count. The colour and emission of the pixels in
+// `overwritten` (runs for the first rows) are left as they are, for a caller
+// that knows a later pass paints them over without reading them; a depth
+// plane is still written, since that later pass tests it.
 void paint_sky_rows(const ImagePlanes& scene, int aa_scale, std::uint32_t seed, int rows,
-                    StepProgress* progress = nullptr);
+                    StepProgress* progress = nullptr, const RowRuns* overwritten = nullptr);
 
 // sky_sample split by what each term depends on, so the pass computes the
 // row and column terms once; sky_sample is built from the same pieces.
@@ -50,6 +54,10 @@ SkySample sky_shade(const SkyRow& row, const SkyColumn& column, float u, float v
 float sun_stripe(float v);
 // Blurred noise q to cloud cover: 0 up to q = 0.4, capped at 0.88^1.2.
 float shape_cloud(float q);
+// x^0.75 for the swirl's weight, x in [0.5, 1]: the power taken in double
+// precision and rounded to float, float(pow(double(x), 0.75)), bit for bit,
+// without the cost of a general pow on nearly every call.
+float swirl_power(float x);
 // The cloud blur radius for a buffer `height` samples high.
 int cloud_blur_radius(int height);
 

@@ -27,8 +27,11 @@ ImagePlanes sky(RenderState& s, StepProgress& progress) {
   b.emission = b.plane();
   b.row_depth = ground_row_depths(b.height);
   const std::uint32_t seed = s.rng.draw_seed();
-  // From its first row down the ground covers the sky entirely.
-  paint_sky_rows(b.planes(), aa, seed, first_ground_row(b.height), &progress);
+  // From its first row down the ground covers the sky entirely; above it the
+  // knot's beads cover it wherever their disks reach.
+  const int rows = first_ground_row(b.height);
+  const RowRuns beads = knot_cover(b.width, b.height, rows);
+  paint_sky_rows(b.planes(), aa, seed, rows, &progress, &beads);
   return b.planes();
 }
 
