@@ -38,27 +38,47 @@ float tone_map_exposure(const Image& colour, StepProgress* progress) {
   const float* bin = colour.plane(2);
 
   // Log-average luminance; the sum runs in double so that millions of small
-  // terms do not drown, and in storage order. The logarithms of a band of
-  // rows are taken in parallel, then added one by one. Negative samples (and
-  // NaN) count as 0.
+  // terms do not drown, and in storage order. The logarithms are taken a
+  // band of rows at a time, in parallel; while one thread adds up a band's,
+  // one after the other, the others take the next band's. Negative samples
+  // (and NaN) count as 0.
   const std::size_t stride = std::size_t(w);
   constexpr int kBand = 128;
-  std::vector<float> logs(std::size_t(std::min(kBand, h)) * stride);
+  const int bands = (h + kBand - 1) / kBand;
+  const std::size_t band_size = std::size_t(std::min(kBand, h)) * stride;
+  std::vector<float> logs(2 * band_size);  // two bands: one being added, one being taken
+  auto band_rows = [&](int band) { return std::min(kBand, h - band * kBand); };
+  auto band_logs = [&](int band) { return logs.data() + std::size_t(band % 2) * band_size; };
+  auto take_logs = [&](int band, int row_begin, int row_end) {
+    float* out = band_logs(band);
+    const std::size_t first = std::size_t(band) * std::size_t(kBand) * stride;
+    for (std::size_t j = std::size_t(row_begin) * stride; j < std::size_t(row_end) * stride; ++j) {
+      const std::size_t i = first + j;
+      const float r = std::max(0.0f, rin[i]);
+      const float g = std::max(0.0f, gin[i]);
+      const float b = std::max(0.0f, bin[i]);
+      out[j] = std::log(luminance(r, g, b) + 0.0001f);
+    }
+  };
   double log_sum = 0.0;
-  for (int band = 0; band < h; band += kBand) {
-    const int rows = std::min(kBand, h - band);
-    parallel_rows(rows, w, [&](int begin, int end) {
-      for (std::size_t j = std::size_t(begin) * stride; j < std::size_t(end) * stride; ++j) {
-        const std::size_t i = std::size_t(band) * stride + j;
-        const float r = std::max(0.0f, rin[i]);
-        const float g = std::max(0.0f, gin[i]);
-        const float b = std::max(0.0f, bin[i]);
-        logs[j] = std::log(luminance(r, g, b) + 0.0001f);
+  auto add_logs = [&](int band) {
+    const float* in = band_logs(band);
+    const std::size_t count = std::size_t(band_rows(band)) * stride;
+    for (std::size_t j = 0; j < count; ++j) log_sum += double(in[j]);
+  };
+  parallel_rows(band_rows(0), w, [&](int begin, int end) { take_logs(0, begin, end); });
+  for (int band = 0; band < bands; ++band) {
+    // Job 0 adds this band; job 1 + k takes row k of the next.
+    const int next_rows = band + 1 < bands ? band_rows(band + 1) : 0;
+    parallel_for(1 + next_rows, [&](int begin, int end) {
+      for (int job = begin; job < end; ++job) {
+        if (job == 0)
+          add_logs(band);
+        else
+          take_logs(band + 1, job - 1, job);
       }
     });
-    advance(progress, rows);
-    const std::size_t count = std::size_t(rows) * stride;
-    for (std::size_t j = 0; j < count; ++j) log_sum += double(logs[j]);
+    advance(progress, band_rows(band));
   }
   const float average = float(std::exp(log_sum / double(n)));
   return kKey / average;
