@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <random>
+
 namespace neonvale {
 namespace {
 
@@ -10,6 +13,20 @@ TEST(Random, MatchesPublishedCheckValue) {
   std::uint32_t value = 0;
   for (int i = 0; i < 10000; ++i) value = rng.next_u32();
   EXPECT_EQ(value, 4123659995u);
+}
+
+TEST(Random, DrawsAndSkipsAreThoseOfStdMt19937) {
+  // Seeds at the edges of 32 bits, draws across several refills, and skips
+  // that end inside and exactly at a refill.
+  for (std::uint32_t seed : {0u, 1u, 147994u, 0x80000000u, 0xffffffffu}) {
+    Random rng(seed);
+    std::mt19937 reference(seed);
+    for (unsigned long long skip : {0ull, 1ull, 623ull, 624ull, 1000ull, 2ull * 624 * 1000 + 5}) {
+      rng.skip(skip);
+      reference.discard(skip);
+      for (int i = 0; i < 700; ++i) ASSERT_EQ(rng.next_u32(), std::uint32_t(reference())) << seed << " " << skip;
+    }
+  }
 }
 
 TEST(Random, DefaultSeedGivesTheFourPassSeeds) {

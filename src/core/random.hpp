@@ -2,6 +2,12 @@
 // Random: the seeded generator behind every random decision of the picture.
 // One draw is one 32-bit output of MT19937, whether used as a float or a seed,
 // so the number and order of draws is part of the picture.
+//
+// The engine is the standard library's Mersenne twister with MT19937's
+// parameters, exactly std::mt19937's, held in 32-bit words: std::mt19937 keeps
+// its 624 words as uint_fast32_t, 64 bits here, and refills them several
+// times slower. The draws are the same bits (a test holds them to
+// std::mt19937's); the ground skips tens of millions of them.
 #include <cstdint>
 #include <random>
 
@@ -31,7 +37,9 @@ class Random {
  private:
   static constexpr float kLower = 0.0f;
   static constexpr float kUpper = 1.0f;
-  std::mt19937 engine_;
+  using Engine = std::mersenne_twister_engine<std::uint32_t, 32, 624, 397, 31, 0x9908b0dfu, 11, 0xffffffffu, 7,
+                                              0x9d2c5680u, 15, 0xefc60000u, 18, 1812433253u>;
+  Engine engine_;
 };
 
 }  // namespace neonvale
