@@ -190,5 +190,15 @@ TEST(GroundRowDepths, EqualDepthPaintedOnEachRow) {
   }
 }
 
+TEST(GroundLines, FalloffIsTheLibraryExponentialBitForBit) {
+  // Every float from 100 to 110 (the threshold lies between), then a sweep
+  // from 0 to beyond any line distance, and the special values.
+  for (float x = 100.0f; x <= 110.0f; x = std::nextafter(x, 200.0f))
+    ASSERT_EQ(exp_of_negative(x), expf(-x)) << x;
+  for (float x = 0.0f; x < 40000.0f; x = x * 1.001f + 1e-3f) ASSERT_EQ(exp_of_negative(x), expf(-x)) << x;
+  EXPECT_EQ(exp_of_negative(INFINITY), 0.0f);
+  EXPECT_TRUE(std::isnan(exp_of_negative(NAN)));
+}
+
 }  // namespace
 }  // namespace neonvale

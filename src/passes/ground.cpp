@@ -31,6 +31,13 @@ float distance_to_line(float coordinate) {
 
 }  // namespace
 
+float exp_of_negative(float x) {
+  // expf(-x) is +0 from x = 103.98 up (below half the smallest float); the
+  // library reaches that 0 by a slow path, and most ground pixels lie far
+  // from every line.
+  return x > 104.0f ? 0.0f : expf(-x);
+}
+
 GroundSample ground_sample(const Image& scene, float u, float v, const Image& warp, const Image& puddle,
                            float grain, int aa_scale) {
   const float e = warp.sample_uv(0, u, v, false) - 0.5f;
@@ -60,8 +67,8 @@ GroundSample ground_shade(float w, float h, float u, float v, float e, float p, 
   const float wz = std::max(0.024f, ((depth * depth) / (h * 1.7f)) * a);
   const float qx = lx / wx;
   const float qz = lz / wz;
-  const float c = expf(-(qx * qx));
-  const float d = expf(-(qz * qz));
+  const float c = exp_of_negative(qx * qx);
+  const float d = exp_of_negative(qz * qz);
   const float line = std::max(d, c);
 
   // Lines switch off where the warp noise is low and fade in below the horizon.

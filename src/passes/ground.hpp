@@ -39,5 +39,8 @@ float ground_row_depth(int y, int height);
 std::vector<float> ground_row_depths(int height);
 // The first row the ground covers; the sky is never seen from there down.
 int first_ground_row(int height);
+// expf(-x) for the lines' falloff, bit for bit, without the library's slow
+// way to the 0 that most pixels get.
+float exp_of_negative(float x);
 
 }  // namespace neonvale
