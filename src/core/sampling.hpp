@@ -24,13 +24,18 @@ inline SampleTap sample_tap(float coord, int size, bool smooth) {
   return SampleTap{i0, i1, f};
 }
 
-// The bilinear value of one plane between the taps.
-inline float sample_taps(const float* plane, int width, SampleTap x, SampleTap y) {
-  const float* row0 = plane + std::size_t(y.i0) * std::size_t(width);
-  const float* row1 = plane + std::size_t(y.i1) * std::size_t(width);
+// The bilinear value between the taps, rows y.i0 and y.i1 given as row0 and
+// row1 (wherever they are held).
+inline float sample_rows(const float* row0, const float* row1, SampleTap x, SampleTap y) {
   const float top = (1.0f - x.f) * row0[x.i0] + x.f * row0[x.i1];
   const float bottom = (1.0f - x.f) * row1[x.i0] + x.f * row1[x.i1];
   return top * (1.0f - y.f) + bottom * y.f;
+}
+
+// The bilinear value of one plane between the taps.
+inline float sample_taps(const float* plane, int width, SampleTap x, SampleTap y) {
+  return sample_rows(plane + std::size_t(y.i0) * std::size_t(width), plane + std::size_t(y.i1) * std::size_t(width),
+                     x, y);
 }
 
 // Clamped bilinear sample of a bare plane, the same as Image::sample.

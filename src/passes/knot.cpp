@@ -15,6 +15,7 @@ namespace {
 // [row_begin, row_end); empty when x_begin >= x_end or y_begin >= y_end.
 struct BeadBox {
   int x_begin, x_end, y_begin, y_end;
+  bool empty() const { return x_begin >= x_end || y_begin >= y_end; }
 };
 
 BeadBox bead_box(const KnotBead& bead, float r, int width, int height, int row_begin, int row_end) {
@@ -37,7 +38,7 @@ void paint_bead_rows(const ImagePlanes& planes, const SceneDepth& depths, const 
   const float cx = bead.x;
   const float cy = bead.y;
   const BeadBox box = bead_box(bead, r, width, height, row_begin, row_end);
-  if (box.x_begin >= box.x_end || box.y_begin >= box.y_end) return;
+  if (box.empty()) return;
 
   // The hue is the same for the whole bead.
   const float k = std::sin(bead.t * 3.0f + 0.5f) * 0.5f + 0.5f;
@@ -157,15 +158,18 @@ RowRuns knot_cover(int width, int height, int rows) {
   const float r = knot_radius(height);
   const float rr = r * r;
   const std::vector<KnotBead> beads = knot_beads(2400, width, height);
+  std::vector<BeadBox> boxes;
+  boxes.reserve(beads.size());
+  for (const KnotBead& bead : beads) boxes.push_back(bead_box(bead, r, width, height, 0, rows));
   RowRuns cover(static_cast<std::size_t>(rows));
   parallel_rows(rows, width, [&](int begin, int end) {
     std::vector<PixelRun> runs;
     for (int py = begin; py < end; ++py) {
       runs.clear();
-      for (const KnotBead& bead : beads) {
-        const BeadBox box = bead_box(bead, r, width, height, py, py + 1);
-        if (box.x_begin >= box.x_end || box.y_begin >= box.y_end) continue;
-        const PixelRun run = bead_run(bead, rr, box, py);
+      for (std::size_t i = 0; i < beads.size(); ++i) {
+        const BeadBox& box = boxes[i];
+        if (box.empty() || py < box.y_begin || py >= box.y_end) continue;
+        const PixelRun run = bead_run(beads[i], rr, box, py);
         if (run.begin < run.end) runs.push_back(run);
       }
       std::sort(runs.begin(), runs.end(), [](const PixelRun& a, const PixelRun& b) { return a.begin < b.begin; });

@@ -11,6 +11,12 @@ namespace neonvale {
 
 namespace {
 
+// One output row of a 2 x 2 averaging step from two input rows.
+void halve_row(const float* top, const float* bottom, float* row, int out_width) {
+  for (int x = 0; x < out_width; ++x)
+    row[x] = (((top[2 * x] + top[2 * x + 1]) + bottom[2 * x]) + bottom[2 * x + 1]) * 0.25f;
+}
+
 // One 2 x 2 averaging step; the caller has checked that both sizes are even.
 Image halve(const Image& in) {
   const int w = in.width / 2;
@@ -24,10 +30,7 @@ Image halve(const Image& in) {
       const float* src = in.plane(c);
       float* dst = out.plane(c);
       const float* top = src + std::size_t(2 * y) * in_stride;
-      const float* bottom = top + in_stride;
-      float* row = dst + std::size_t(y) * std::size_t(w);
-      for (int x = 0; x < w; ++x)
-        row[x] = (((top[2 * x] + top[2 * x + 1]) + bottom[2 * x]) + bottom[2 * x + 1]) * 0.25f;
+      halve_row(top, top + in_stride, dst + std::size_t(y) * std::size_t(w), w);
     }
   });
   return out;
@@ -79,10 +82,7 @@ Image tone_map_and_downsample(const Image& colour, int factor, StepProgress* pro
         while (rows > 1) {
           for (int r = 0; r < rows / 2; ++r) {
             const float* top = level + std::size_t(2 * r) * std::size_t(width);
-            const float* bottom = top + width;
-            float* row = level + std::size_t(r) * std::size_t(width / 2);
-            for (int x = 0; x < width / 2; ++x)
-              row[x] = (((top[2 * x] + top[2 * x + 1]) + bottom[2 * x]) + bottom[2 * x + 1]) * 0.25f;
+            halve_row(top, top + width, level + std::size_t(r) * std::size_t(width / 2), width / 2);
           }
           rows /= 2;
           width /= 2;

@@ -286,11 +286,7 @@ struct Before {
 
   // Image::sample's arithmetic on the values before the pass.
   float sample(int p, SampleTap x, SampleTap y) const {
-    const float* row0 = rows[p][std::size_t(y.i0)];
-    const float* row1 = rows[p][std::size_t(y.i1)];
-    const float top = (1.0f - x.f) * row0[x.i0] + x.f * row0[x.i1];
-    const float bottom = (1.0f - x.f) * row1[x.i0] + x.f * row1[x.i1];
-    return top * (1.0f - y.f) + bottom * y.f;
+    return sample_rows(rows[p][std::size_t(y.i0)], rows[p][std::size_t(y.i1)], x, y);
   }
 
   float backdrop_value(int p, int x, int y) const {
@@ -470,16 +466,15 @@ void add_reflections_in_place(const ImagePlanes& scene, const BackdropWindow& ba
       if (!(rho > 0.0f)) continue;
       const float fx = float(x);
       const Ripple to = ripple(fx, fy, rho, noise_row[x], d, wf, hf);
-      const float live_x = to.live_x, live_y = to.live_y, back_x = to.back_x, back_y = to.back_y;
-
-      const float live = live_mirror ? sample_plane(robot, width, height, live_x, live_y, false) : 0.0f;
       const SampleTap own_x = sample_tap(fx, width, false);
-      const SampleTap back_tx = sample_tap(back_x, width, false);
-      const SampleTap back_ty = sample_tap(back_y, height, false);
+      const SampleTap back_tx = sample_tap(to.back_x, width, false);
+      const SampleTap back_ty = sample_tap(to.back_y, height, false);
       SampleTap live_tx{0, 0, 0.0f}, live_ty{0, 0, 0.0f};
+      float live = 0.0f;
       if (live_mirror) {
-        live_tx = sample_tap(live_x, width, false);
-        live_ty = sample_tap(live_y, height, false);
+        live_tx = sample_tap(to.live_x, width, false);
+        live_ty = sample_tap(to.live_y, height, false);
+        live = sample_taps(robot, width, live_tx, live_ty);
       }
 
       float result[4];

@@ -6,7 +6,7 @@ namespace neonvale {
 
 namespace {
 
-float* first_plane(Image& image) { return image.data.empty() ? nullptr : image.plane(0); }
+float* plane_or_null(Image& image, int c = 0) { return image.data.empty() ? nullptr : image.plane(c); }
 
 }  // namespace
 
@@ -15,17 +15,17 @@ ImagePlanes SceneBuffer::planes() {
   view.width = width;
   view.height = height;
   view.channels = kSceneChannels;
-  for (int c = 0; c < 3; ++c) view.planes[std::size_t(kRed + c)] = colour.data.empty() ? nullptr : colour.plane(c);
-  view.planes[kEmission] = first_plane(emission);
-  view.planes[kReflectivity] = first_plane(reflectivity);
-  view.planes[kDepth] = first_plane(knot_depth);
-  view.planes[kRobot] = first_plane(robot);
+  for (int c = 0; c < 3; ++c) view.planes[std::size_t(kRed + c)] = plane_or_null(colour, c);
+  view.planes[kEmission] = plane_or_null(emission);
+  view.planes[kReflectivity] = plane_or_null(reflectivity);
+  view.planes[kDepth] = plane_or_null(knot_depth);
+  view.planes[kRobot] = plane_or_null(robot);
   return view;
 }
 
 SceneDepth SceneBuffer::depth() {
   SceneDepth depth;
-  depth.plane = first_plane(knot_depth);
+  depth.plane = plane_or_null(knot_depth);
   depth.row_depth = row_depth.data();
   depth.width = width;
   return depth;
