@@ -62,7 +62,7 @@ TEST_P(RainOnLens, LeavesWhatDropletsThenRefractionLeaveAtEveryThreadCount) {
       const test::Threads use(threads);
       Image fused(start);
       StepProgress progress;
-      rain_on_lens(colour_and_emission(fused), size.aa_scale, seed, &progress);
+      rain_on_lens(colour_and_emission(fused), seed, &progress);
       for (int c : {kRed, kGreen, kBlue, kEmission}) EXPECT_TRUE(same_plane(fused, expected, c)) << "plane " << c;
       // The rest of the scene is neither read nor written.
       for (int c : {kDepth, kUnused, kOffsetX, kOffsetY, kWater, kRobot, kReflectivity, kDrop})

@@ -25,6 +25,6 @@ constexpr std::size_t rain_band_floats(int width) { return std::size_t(4) * kRai
 // drops (a few kB), it holds an unchanged copy of the colour planes, one
 // block of 3 x width x height floats, and rain_band_floats(width) per thread.
 // Counts the scene's rows in `progress`.
-void rain_on_lens(const ImagePlanes& scene, int aa_scale, std::uint32_t seed, StepProgress* progress = nullptr);
+void rain_on_lens(const ImagePlanes& scene, std::uint32_t seed, StepProgress* progress = nullptr);
 
 }  // namespace neonvale
