@@ -44,6 +44,17 @@ struct Image {
   // `smooth` bends the fractions with smoothstep. The channel wraps modulo
   // `channels`.
   inline float sample(int channel, float x, float y, bool smooth) const;
+  // The same in two parts: the taps of a position, which every channel of
+  // the image shares, then the sample of one channel between them.
+  PixelTaps taps(float x, float y, bool smooth) const {
+    return {sample_tap(x, width, smooth), sample_tap(y, height, smooth)};
+  }
+  PixelTaps taps_uv(float u, float v, bool smooth) const {
+    return taps(u * float(width - 1), v * float(height - 1), smooth);
+  }
+  float sample(int channel, const PixelTaps& t) const {
+    return sample_taps(plane(channel % channels), width, t.x, t.y);
+  }
   // The same at normalised coordinates: u = 0 and u = 1 are the centres of the
   // first and last columns.
   float sample_uv(int channel, float u, float v, bool smooth) const {
@@ -73,7 +84,7 @@ void add_scaled(Image& destination, const Image& source, float factor);
 void copy_plane(Image& target, int target_plane, const Image& source, int source_plane);
 
 inline float Image::sample(int channel, float x, float y, bool smooth) const {
-  return sample_plane(plane(channel % channels), width, height, x, y, smooth);
+  return sample(channel, taps(x, y, smooth));
 }
 
 }  // namespace neonvale

@@ -25,8 +25,13 @@ struct ImagePlanes {
   float* row(int c, int y) const { return planes[std::size_t(c)] + std::size_t(y) * std::size_t(width); }
   // Image::sample on plane c, which must be present.
   float sample(int c, float x, float y, bool smooth) const {
-    return sample_plane(planes[std::size_t(c)], width, height, x, y, smooth);
+    return sample(c, taps(x, y, smooth));
   }
+  // The same in two parts, as Image has them.
+  PixelTaps taps(float x, float y, bool smooth) const {
+    return {sample_tap(x, width, smooth), sample_tap(y, height, smooth)};
+  }
+  float sample(int c, const PixelTaps& t) const { return sample_taps(planes[std::size_t(c)], width, t.x, t.y); }
 };
 
 // Every plane of an image of at most kMaxPlanes channels.

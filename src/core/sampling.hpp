@@ -24,6 +24,11 @@ inline SampleTap sample_tap(float coord, int size, bool smooth) {
   return SampleTap{i0, i1, f};
 }
 
+// The taps of one position in both axes.
+struct PixelTaps {
+  SampleTap x, y;
+};
+
 // The bilinear value between the taps, rows y.i0 and y.i1 given as row0 and
 // row1 (wherever they are held).
 inline float sample_rows(const float* row0, const float* row1, SampleTap x, SampleTap y) {

@@ -18,13 +18,12 @@ namespace {
 // side of a single pixel samples the first row or column of the assets.
 float figure_coordinate(int i, int count) { return count > 1 ? float(i) / (float(count) - 1.0f) : 0.0f; }
 
-}  // namespace
-
-RobotSurface robot_surface(const Image& robo, float u, float v) {
+// The surface from the taps of its position in `robo`.
+RobotSurface surface_at(const Image& robo, const PixelTaps& t) {
   RobotSurface s;
-  s.nx = 2.0f * robo.sample_uv(0, u, v, false) - 1.0f;
-  s.ny = 2.0f * robo.sample_uv(1, u, v, false) - 1.0f;
-  s.nz = 2.0f * robo.sample_uv(2, u, v, false) - 1.0f;
+  s.nx = 2.0f * robo.sample(0, t) - 1.0f;
+  s.ny = 2.0f * robo.sample(1, t) - 1.0f;
+  s.nz = 2.0f * robo.sample(2, t) - 1.0f;
   const float length = std::sqrt(s.nx * s.nx + s.ny * s.ny + s.nz * s.nz);
   if (length > 0.0f) {
     const float inverse = 1.0f / length;
@@ -33,34 +32,39 @@ RobotSurface robot_surface(const Image& robo, float u, float v) {
     s.nz *= inverse;
   }
   s.depth = 3.2f - 0.3f * s.nz;
-  s.alpha = robo.sample_uv(3, u, v, false);
+  s.alpha = robo.sample(3, t);
   return s;
 }
 
-RobotSample robot_shade(const Image& environment, const Image& robo_material, const Image& robo_emissive,
-                        const RobotSurface& surface, float u, float v) {
+// The two points of the environment the body mirrors, in its normalised
+// coordinates: one nudged along the normal, and a slower-moving one steered
+// by it with the vertical component mirrored, so the body reflects what lies
+// around and above it.
+struct Looks {
+  float near_u, near_v, far_u, far_v;
+};
+Looks looks(const RobotSurface& surface, float u, float v) {
   const float nx = surface.nx, ny = surface.ny;
-  // A point nudged along the normal, and a slower-moving one steered by it
-  // with the vertical component mirrored, so the body reflects what lies
-  // around and above it.
-  const float near_u = u + 0.15f * nx;
-  const float near_v = v + 0.18f * ny;
-  const float far_u = (0.5f * nx + 0.5f) * 0.5f + 0.5f * u + 0.29f;
-  const float far_v = (0.5f - 0.5f * ny) * 0.5f + 0.5f * v + 0.05f;
+  return {u + 0.15f * nx, v + 0.18f * ny, (0.5f * nx + 0.5f) * 0.5f + 0.5f * u + 0.29f,
+          (0.5f - 0.5f * ny) * 0.5f + 0.5f * v + 0.05f};
+}
+
+// The shading from what the body sees at its two points, with the taps of
+// its position in the material and emissive images.
+RobotSample shade(const float near[3], const float far[3], const Image& robo_material, const PixelTaps& material,
+                  const Image& robo_emissive, const PixelTaps& emissive, const RobotSurface& surface) {
   float e[3];
-  for (int c = 0; c < 3; ++c)
-    e[c] = 0.28f * environment.sample_uv(c, far_u, far_v, false) +
-           0.72f * environment.sample_uv(c, near_u, near_v, false);
+  for (int c = 0; c < 3; ++c) e[c] = 0.28f * far[c] + 0.72f * near[c];
 
   const float luma = (0.21f * e[0] + 0.72f * e[1] + 0.07f * e[2]) * 0.45f;
   for (float& ec : e) ec = 0.55f * ec + luma;
 
-  const float strength = 4.0f * robo_material.sample_uv(3, u, v, false);
+  const float strength = 4.0f * robo_material.sample(3, material);
   for (float& ec : e) ec = strength * ec;
 
   for (int c = 0; c < 3; ++c) {
-    e[c] = e[c] + 2.0f * robo_material.sample_uv(c, u, v, false);
-    e[c] = e[c] + 24.0f * robo_emissive.sample_uv(c, u, v, false);
+    e[c] = e[c] + 2.0f * robo_material.sample(c, material);
+    e[c] = e[c] + 24.0f * robo_emissive.sample(c, emissive);
   }
 
   // Only what the brightest channel holds above 1 feeds the glow.
@@ -69,7 +73,29 @@ RobotSample robot_shade(const Image& environment, const Image& robo_material, co
   const float over = brightest - 1.0f;
   const float emission = (over > 0.0f ? over : 0.0f) * 0.05f;
 
-  return {e[0], e[1], e[2], nx, ny, surface.nz, surface.depth, 0.0f, emission, surface.alpha};
+  return {e[0], e[1], e[2], surface.nx, surface.ny, surface.nz, surface.depth, 0.0f, emission, surface.alpha};
+}
+
+// What the environment holds at both points, each channel from one pair of taps.
+void look_up(const Image& environment, const Looks& at, float near[3], float far[3]) {
+  const PixelTaps n = environment.taps_uv(at.near_u, at.near_v, false);
+  const PixelTaps f = environment.taps_uv(at.far_u, at.far_v, false);
+  for (int c = 0; c < 3; ++c) {
+    near[c] = environment.sample(c, n);
+    far[c] = environment.sample(c, f);
+  }
+}
+
+}  // namespace
+
+RobotSurface robot_surface(const Image& robo, float u, float v) { return surface_at(robo, robo.taps_uv(u, v, false)); }
+
+RobotSample robot_shade(const Image& environment, const Image& robo_material, const Image& robo_emissive,
+                        const RobotSurface& surface, float u, float v) {
+  float near[3], far[3];
+  look_up(environment, looks(surface, u, v), near, far);
+  return shade(near, far, robo_material, robo_material.taps_uv(u, v, false), robo_emissive,
+               robo_emissive.taps_uv(u, v, false), surface);
 }
 
 RobotSample robot_sample(const Image& environment, const Image& robo, const Image& robo_material,
@@ -140,18 +166,35 @@ void composite_robot(const ImagePlanes& scene, const SceneDepth& depth, const Im
   float* const emission = scene[kEmission];
   float* const coverage = scene[kRobot];
   float* const reflectivity = scene[kReflectivity];
+  // A column has one u and a row one v, so the taps of the three assets are
+  // worked out once per column and once per row.
+  const Image* const assets[3] = {&robo, &robo_material, &robo_emissive};
+  std::vector<SampleTap> column_taps[3];
+  for (int a = 0; a < 3; ++a) {
+    const Image& image = *assets[a];
+    column_taps[a].resize(std::size_t(cols));
+    for (int j = 0; j < cols; ++j)
+      column_taps[a][std::size_t(j)] = image.taps_uv(figure_coordinate(j, fig_w), 0.0f, false).x;
+  }
   parallel_rows(rows, cols, [&](int begin, int end) {
     for (int i = begin; i < end; ++i) {
       const float v = figure_coordinate(i, fig_h);
+      SampleTap row_taps[3];
+      for (int a = 0; a < 3; ++a) row_taps[a] = assets[a]->taps_uv(0.0f, v, false).y;
       const int y = y0 + i;
       const std::size_t row = std::size_t(y) * std::size_t(width) + std::size_t(x0);
       for (int j = 0; j < cols; ++j) {
-        const float u = figure_coordinate(j, fig_w);
+        const PixelTaps at = {column_taps[0][std::size_t(j)], row_taps[0]};
         // Where the figure does not cover the pixel or lies behind what is
         // there, nothing is written, so nothing more is worked out.
-        const RobotSurface surface = robot_surface(robo, u, v);
-        if (!(surface.alpha > 0.0f && surface.depth < depth.at(x0 + j, y))) continue;
-        const RobotSample s = robot_shade(environment, robo_material, robo_emissive, surface, u, v);
+        if (!(robo.sample(3, at) > 0.0f)) continue;
+        const RobotSurface surface = surface_at(robo, at);
+        if (!(surface.depth < depth.at(x0 + j, y))) continue;
+        const float u = figure_coordinate(j, fig_w);
+        float near[3], far[3];
+        look_up(environment, looks(surface, u, v), near, far);
+        const RobotSample s = shade(near, far, robo_material, {column_taps[1][std::size_t(j)], row_taps[1]},
+                                    robo_emissive, {column_taps[2][std::size_t(j)], row_taps[2]}, surface);
         const std::size_t p = row + std::size_t(j);
         const float a = s.alpha;
         red[p] = s.r * a + (1.0f - a) * red[p];

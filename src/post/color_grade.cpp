@@ -41,10 +41,12 @@ std::array<float, 3> sample_color_grader(float r, float g, float b, const Image&
   const float xb = clamp_unit(b) * m;
   const float y0 = float(s * ri) + yg;
   const float y1 = float(s * std::min(ri + 1, s - 1)) + yg;
+  const PixelTaps lower_taps = grader.taps(xb, y0, false);
+  const PixelTaps upper_taps = {lower_taps.x, grader.taps(xb, y1, false).y};
   std::array<float, 3> out{};
   for (int k = 0; k < 3; ++k) {
-    const float lower = grader.sample(k, xb, y0, false);
-    const float upper = grader.sample(k, xb, y1, false);
+    const float lower = grader.sample(k, lower_taps);
+    const float upper = grader.sample(k, upper_taps);
     out[std::size_t(k)] = (1.0f - f) * lower + f * upper;
   }
   return out;

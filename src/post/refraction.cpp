@@ -24,9 +24,10 @@ std::array<float, 4> refract(const Colour& copy, int x, int y, float c0, float c
   // Refraction: the water shows the scene displaced by its offset.
   const float sx = xf + ox;
   const float sy = yf + oy;
-  const float s0 = copy.sample(kRed, sx, sy, false);
-  const float s1 = copy.sample(kGreen, sx, sy, false);
-  const float s2 = copy.sample(kBlue, sx, sy, false);
+  const PixelTaps displaced = copy.taps(sx, sy, false);
+  const float s0 = copy.sample(kRed, displaced);
+  const float s1 = copy.sample(kGreen, displaced);
+  const float s2 = copy.sample(kBlue, displaced);
   const float t = 0.95f * a;
   c0 = (1.0f - t) * c0 + t * s0;
   c1 = (1.0f - t) * c1 + t * s1;
@@ -43,9 +44,10 @@ std::array<float, 4> refract(const Colour& copy, int x, int y, float c0, float c
   if (kLens) {
     const float qx = (0.85f * wf - 0.3f * xf) + 3.0f * ox;
     const float qy = (0.58f * hf - 0.28f * yf) + 3.0f * oy;
-    c0 = copy.sample(kRed, qx, qy, false) * b * 0.012f + c0;
-    c1 = copy.sample(kGreen, qx, qy, false) * b * 0.012f + c1;
-    c2 = copy.sample(kBlue, qx, qy, false) * b * 0.012f + c2;
+    const PixelTaps lens = copy.taps(qx, qy, false);
+    c0 = copy.sample(kRed, lens) * b * 0.012f + c0;
+    c1 = copy.sample(kGreen, lens) * b * 0.012f + c1;
+    c2 = copy.sample(kBlue, lens) * b * 0.012f + c2;
   }
 
   // Bright water feeds the glow.
