@@ -71,10 +71,26 @@ void clear_block(void* block, std::size_t bytes) {
   });
 }
 
+// Faults in the pages of a fresh block, a slice of whole huge pages per
+// thread. The kernel clears every page it hands out; here the threads clear
+// different pages at once, where a loop that writes rows or column strips
+// would have them queue for the same huge page one after the other.
+void touch_block(void* block, std::size_t bytes) {
+  constexpr std::size_t kSlice = std::size_t(8) << 20;
+  constexpr std::size_t kPage = 4096;
+  volatile char* base = static_cast<char*>(block);
+  const int slices = int((bytes + kSlice - 1) / kSlice);
+  parallel_for(slices, [&](int begin, int end) {
+    const std::size_t to = std::min(std::size_t(end) * kSlice, bytes);
+    for (std::size_t at = std::size_t(begin) * kSlice; at < to; at += kPage) base[at] = 0;
+  });
+}
+
 // Maps a fresh block for `bytes` and records it as live.
 void* map_live_block(std::size_t bytes, bool sparse) {
   const std::size_t size = mapped_size(bytes);
   void* block = map_block(size, sparse);
+  if (!sparse) touch_block(block, bytes);
   BlockPool& blocks = pool();
   std::lock_guard<std::mutex> lock(blocks.mutex);
   try {
@@ -200,7 +216,7 @@ PlaneBuffer& PlaneBuffer::operator=(PlaneBuffer&& other) noexcept {
 
 PlaneBuffer PlaneBuffer::copy_of(const PlaneBuffer& other) {
   PlaneBuffer copy(other.size_);
-  // The fresh storage is untouched zeros; one copy writes each page once.
+  // The fresh storage holds zeros; one copy writes each value once.
   if (copy.size_) std::memcpy(copy.data_, other.data_, copy.size_ * sizeof(float));
   return copy;
 }
