@@ -3,16 +3,31 @@
 #include <gtest/gtest.h>
 
 #include "test_support.hpp"
+#include <sys/mman.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <new>
 #include <stdexcept>
+#include <vector>
 
 namespace neonvale {
 namespace {
+
+// The share of the pages of [data, data + bytes) that are in memory.
+double resident_share(const void* data, std::size_t bytes) {
+  const std::uintptr_t page = std::uintptr_t(sysconf(_SC_PAGESIZE));
+  const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(data) / page * page;
+  const std::size_t length = reinterpret_cast<std::uintptr_t>(data) + bytes - begin;
+  std::vector<unsigned char> flags((length + page - 1) / page);
+  if (mincore(reinterpret_cast<void*>(begin), length, flags.data()) != 0) return -1.0;
+  std::size_t resident = 0;
+  for (unsigned char f : flags) resident += f & 1u;
+  return double(resident) / double(flags.size());
+}
 
 // A w x h x c image whose every value differs: 100 c + 10 y + x.
 Image numbered(int w, int h, int c) {
@@ -70,6 +85,21 @@ TEST(PlaneBuffer, OddSizesAreZeroAndWritableToTheEnd) {
     EXPECT_EQ(buffer[count - 1], 0.0f);
     buffer[count - 1] = 1.0f;
   }
+}
+
+// A fresh block for a whole plane is faulted in when it is made (by every
+// thread at once), so no loop that writes it stalls on its pages; a sparse
+// plane keeps unwritten pages out of memory.
+TEST(PlaneBuffer, FreshBlocksAreFaultedInWhenMadeButSparseOnesAreNot) {
+  release_kept_planes();
+  const std::size_t count = (std::size_t(16) << 20) / sizeof(float);
+  const PlaneBuffer dense(count);
+  EXPECT_EQ(resident_share(dense.data(), count * sizeof(float)), 1.0);
+  PlaneBuffer sparse = PlaneBuffer::sparse(count);
+  sparse[count / 2] = 1.0f;
+  const double share = resident_share(sparse.data(), count * sizeof(float));
+  EXPECT_GT(share, 0.0);
+  EXPECT_LT(share, 0.01);
 }
 
 // A released block is handed out again, cleared, for a smaller request; what
