@@ -133,9 +133,8 @@ class Sheet {
       write(name, "alone", linear_colour(planes_of(alone), aa_));
       before_glow_ = Image();
     }
-    // The tone mapping hands over the picture at the output size already.
-    if (name == "tone_map") write(name, "", display_colour(result, 1));
-    if (name == "grade") write(name, "", display_colour(result, 1));
+    // From the tone mapping on, the picture is at the output size already.
+    if (name == "tone_map" || name == "grade") write(name, "", display_colour(result, 1));
   }
 
  private:

@@ -46,9 +46,7 @@ struct Image {
   inline float sample(int channel, float x, float y, bool smooth) const;
   // The same in two parts: the taps of a position, which every channel of
   // the image shares, then the sample of one channel between them.
-  PixelTaps taps(float x, float y, bool smooth) const {
-    return {sample_tap(x, width, smooth), sample_tap(y, height, smooth)};
-  }
+  PixelTaps taps(float x, float y, bool smooth) const { return pixel_taps(x, y, width, height, smooth); }
   PixelTaps taps_uv(float u, float v, bool smooth) const {
     return taps(u * float(width - 1), v * float(height - 1), smooth);
   }

@@ -28,9 +28,7 @@ struct ImagePlanes {
     return sample(c, taps(x, y, smooth));
   }
   // The same in two parts, as Image has them.
-  PixelTaps taps(float x, float y, bool smooth) const {
-    return {sample_tap(x, width, smooth), sample_tap(y, height, smooth)};
-  }
+  PixelTaps taps(float x, float y, bool smooth) const { return pixel_taps(x, y, width, height, smooth); }
   float sample(int c, const PixelTaps& t) const { return sample_taps(planes[std::size_t(c)], width, t.x, t.y); }
 };
 

@@ -29,6 +29,11 @@ struct PixelTaps {
   SampleTap x, y;
 };
 
+// The taps of (x, y) in a width x height plane.
+inline PixelTaps pixel_taps(float x, float y, int width, int height, bool smooth) {
+  return {sample_tap(x, width, smooth), sample_tap(y, height, smooth)};
+}
+
 // The bilinear value between the taps, rows y.i0 and y.i1 given as row0 and
 // row1 (wherever they are held).
 inline float sample_rows(const float* row0, const float* row1, SampleTap x, SampleTap y) {
@@ -45,7 +50,8 @@ inline float sample_taps(const float* plane, int width, SampleTap x, SampleTap y
 
 // Clamped bilinear sample of a bare plane, the same as Image::sample.
 inline float sample_plane(const float* plane, int width, int height, float x, float y, bool smooth) {
-  return sample_taps(plane, width, sample_tap(x, width, smooth), sample_tap(y, height, smooth));
+  const PixelTaps t = pixel_taps(x, y, width, height, smooth);
+  return sample_taps(plane, width, t.x, t.y);
 }
 
 }  // namespace neonvale

@@ -149,10 +149,6 @@ void paint_knot(const ImagePlanes& scene, const SceneDepth& depth, StepProgress*
   });
 }
 
-}  // namespace neonvale
-
-namespace neonvale {
-
 RowRuns knot_cover(int width, int height, int rows) {
   rows = std::max(0, std::min(rows, height));
   const float r = knot_radius(height);

@@ -33,13 +33,8 @@ struct SceneBefore {
     return scene->plane(c) + std::size_t(y) * std::size_t(scene->width);
   }
   float sample(int c, float x, float y) const {
-    const SampleTap tx = sample_tap(x, scene->width, false);
-    const SampleTap ty = sample_tap(y, scene->height, false);
-    const float* row0 = row(c, ty.i0);
-    const float* row1 = row(c, ty.i1);
-    const float top = (1.0f - tx.f) * row0[tx.i0] + tx.f * row0[tx.i1];
-    const float bottom = (1.0f - tx.f) * row1[tx.i0] + tx.f * row1[tx.i1];
-    return top * (1.0f - ty.f) + bottom * ty.f;
+    const PixelTaps t = pixel_taps(x, y, scene->width, scene->height, false);
+    return sample_rows(row(c, t.y.i0), row(c, t.y.i1), t.x, t.y);
   }
 };
 
