@@ -87,17 +87,14 @@ TEST(PlaneBuffer, OddSizesAreZeroAndWritableToTheEnd) {
   }
 }
 
-// A fresh block for a whole plane, in huge or small pages, is faulted in when it
-// is made (by every thread at once), so no loop that writes it stalls on its
-// pages; a sparse plane keeps unwritten pages out of memory.
+// A fresh block for a whole plane is faulted in when it is made (by every
+// thread at once), so no loop that writes it stalls on its pages; a sparse
+// plane keeps unwritten pages out of memory.
 TEST(PlaneBuffer, FreshBlocksAreFaultedInWhenMadeButSparseOnesAreNot) {
   release_kept_planes();
   const std::size_t count = (std::size_t(16) << 20) / sizeof(float);
   const PlaneBuffer dense(count);
   EXPECT_EQ(resident_share(dense.data(), count * sizeof(float)), 1.0);
-  const PlaneBuffer small = PlaneBuffer::small_pages(count);
-  EXPECT_EQ(resident_share(small.data(), count * sizeof(float)), 1.0);
-  for (float v : small) ASSERT_EQ(v, 0.0f);
   PlaneBuffer sparse = PlaneBuffer::sparse(count);
   sparse[count / 2] = 1.0f;
   const double share = resident_share(sparse.data(), count * sizeof(float));

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
-#include <utility>
 
 #include "core/image_planes.hpp"
 #include "core/parallel.hpp"
@@ -27,26 +26,13 @@ std::size_t checked_element_count(long long width, long long height, long long c
 Image::Image(int w, int h, int c)
     : width(w), height(h), channels(c), data(checked_element_count(w, h, c)) {}
 
-namespace {
-
-Image image_in(PlaneBuffer data, int width, int height, int channels) {
+Image Image::sparse(int width, int height, int channels) {
   Image image;
-  image.data = std::move(data);
+  image.data = PlaneBuffer::sparse(checked_element_count(width, height, channels));
   image.width = width;
   image.height = height;
   image.channels = channels;
   return image;
-}
-
-}  // namespace
-
-Image Image::sparse(int width, int height, int channels) {
-  return image_in(PlaneBuffer::sparse(checked_element_count(width, height, channels)), width, height, channels);
-}
-
-Image Image::small_pages(int width, int height, int channels) {
-  return image_in(PlaneBuffer::small_pages(checked_element_count(width, height, channels)), width, height,
-                  channels);
 }
 
 Image::Image(const Image& other)

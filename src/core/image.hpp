@@ -24,8 +24,6 @@ struct Image {
   // All values 0, in storage for a plane written only here and there (see
   // PlaneBuffer::sparse).
   static Image sparse(int width, int height, int channels);
-  // All values 0, in small pages (see PlaneBuffer::small_pages).
-  static Image small_pages(int width, int height, int channels);
 
   Image(const Image& other);  // deep copy, bit for bit
   Image& operator=(const Image&) = delete;  // whole copies are always explicit

@@ -42,13 +42,9 @@ BlockPool& pool() {
   return *blocks;
 }
 
-// How a fresh block is backed: huge pages, faulted in when made; small pages,
-// faulted in when made; small pages, faulted in only where written (sparse).
-enum class Backing { huge_pages, small_pages, sparse };
-
 // A fresh block of `size` bytes (a multiple of the alignment), 2 MiB aligned:
 // mapped with one alignment unit to spare and trimmed at both ends.
-void* map_block(std::size_t size, Backing backing) {
+void* map_block(std::size_t size, bool sparse) {
   const std::size_t reserve = size + kAlignment;
   void* raw = mmap(nullptr, reserve, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (raw == MAP_FAILED) throw std::bad_alloc();
@@ -60,7 +56,7 @@ void* map_block(std::size_t size, Backing backing) {
   if (tail) munmap(reinterpret_cast<void*>(aligned + size), tail);
   void* block = reinterpret_cast<void*>(aligned);
   // A hint either way; without huge pages it still works.
-  madvise(block, size, backing == Backing::huge_pages ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
+  madvise(block, size, sparse ? MADV_NOHUGEPAGE : MADV_HUGEPAGE);
   return block;
 }
 
@@ -91,10 +87,9 @@ void touch_block(void* block, std::size_t bytes) {
 }
 
 // Maps a fresh block for `bytes` and records it as live.
-void* map_live_block(std::size_t bytes, Backing backing) {
+void* map_live_block(std::size_t bytes, bool sparse) {
   const std::size_t size = mapped_size(bytes);
-  void* block = map_block(size, backing);
-  const bool sparse = backing == Backing::sparse;
+  void* block = map_block(size, sparse);
   if (!sparse) touch_block(block, bytes);
   BlockPool& blocks = pool();
   std::lock_guard<std::mutex> lock(blocks.mutex);
@@ -129,7 +124,7 @@ void release_large(void* block, std::size_t bytes) noexcept {
   }
 }
 
-void* allocate_large(std::size_t bytes, Backing backing) {
+void* allocate_large(std::size_t bytes) {
   // Leave room for rounding and alignment without wrapping around.
   if (bytes > SIZE_MAX - 2 * kAlignment) throw std::bad_alloc();
   const std::size_t size = mapped_size(bytes);
@@ -161,13 +156,13 @@ void* allocate_large(std::size_t bytes, Backing backing) {
     return reused;
   }
   for (const auto& [block, block_size] : unfit) munmap(block, block_size);
-  return map_live_block(bytes, backing);
+  return map_live_block(bytes, false);
 }
 
-float* allocate_zeroed(std::size_t count, Backing backing) {
+float* allocate_zeroed(std::size_t count) {
   if (count > SIZE_MAX / sizeof(float)) throw std::bad_alloc();
   const std::size_t bytes = count * sizeof(float);
-  if (bytes >= kMappedBlockThreshold) return static_cast<float*>(allocate_large(bytes, backing));
+  if (bytes >= kMappedBlockThreshold) return static_cast<float*>(allocate_large(bytes));
   void* p = std::calloc(count, sizeof(float));
   if (!p) throw std::bad_alloc();
   BlockPool& blocks = pool();
@@ -187,22 +182,14 @@ void release(float* data, std::size_t count) noexcept {
 
 }  // namespace
 
-PlaneBuffer::PlaneBuffer(std::size_t count)
-    : data_(count ? allocate_zeroed(count, Backing::huge_pages) : nullptr), size_(count) {}
-
-PlaneBuffer PlaneBuffer::small_pages(std::size_t count) {
-  PlaneBuffer buffer;
-  buffer.data_ = count ? allocate_zeroed(count, Backing::small_pages) : nullptr;
-  buffer.size_ = count;
-  return buffer;
-}
+PlaneBuffer::PlaneBuffer(std::size_t count) : data_(count ? allocate_zeroed(count) : nullptr), size_(count) {}
 
 PlaneBuffer PlaneBuffer::sparse(std::size_t count) {
   if (count > (SIZE_MAX - 2 * kAlignment) / sizeof(float)) throw std::bad_alloc();
   const std::size_t bytes = count * sizeof(float);
   if (bytes < kMappedBlockThreshold) return PlaneBuffer(count);
   PlaneBuffer buffer;
-  buffer.data_ = static_cast<float*>(map_live_block(bytes, Backing::sparse));
+  buffer.data_ = static_cast<float*>(map_live_block(bytes, true));
   buffer.size_ = count;
   return buffer;
 }

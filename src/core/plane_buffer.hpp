@@ -6,12 +6,11 @@
 // Images are big (the default scene buffer is 1.6 GB), so zeros are never
 // written: small blocks come from calloc, large ones from fresh anonymous
 // mappings that the kernel hands out zeroed. Large blocks start on a 2 MiB
-// boundary and ask for transparent huge pages (unless made for small ones,
-// see small_pages), which cuts the cost of their first-touch page faults, and
-// are faulted in when made, a slice of pages per thread: the clearing of
-// fresh pages, over a third of a run on a virtual machine, then runs on every
-// core at once instead of stalling the loop whose threads first write rows
-// that share a huge page.
+// boundary and ask for transparent huge pages, which cuts the cost of their
+// first-touch page faults, and are faulted in when made, a slice of pages per
+// thread: the clearing of fresh pages, over a third of a run on a virtual
+// machine, then runs on every core at once instead of stalling the loop
+// whose threads first write rows that share a huge page.
 //
 // Released large blocks are kept and handed out again (cleared), because
 // memory the process has touched is much cheaper to clear than fresh pages
@@ -36,15 +35,6 @@ class PlaneBuffer {
   // given back to, the kept blocks: clearing one for reuse would make all of
   // it resident.
   static PlaneBuffer sparse(std::size_t count);
-  // `count` zeros in small pages, faulted in when made and kept for reuse like
-  // the default: for a large block made well into a run (the robot's
-  // environment). A virtual machine hands whole free 2 MiB blocks back to its
-  // host about a second after they are freed, and a huge page made from one
-  // has to be backed by the host again, which is dear; small pages come first
-  // from the smaller free pieces the machine keeps. Measured at the default
-  // size: a second or more into a run, small pages fault in at about half the
-  // system time of huge ones, while early blocks fault in faster as huge pages.
-  static PlaneBuffer small_pages(std::size_t count);
   ~PlaneBuffer();
   PlaneBuffer(PlaneBuffer&& other) noexcept;
   PlaneBuffer& operator=(PlaneBuffer&& other) noexcept;

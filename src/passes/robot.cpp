@@ -106,8 +106,7 @@ RobotSample robot_sample(const Image& environment, const Image& robo, const Imag
 Image robot_environment(const ImagePlanes& scene, int aa_scale) {
   const int width = scene.width;
   const int height = scene.height;
-  // Made a second or more into a run, where small pages are cheaper to fault in.
-  Image environment = Image::small_pages(width, height, 3);
+  Image environment(width, height, 3);
   const int radius = 2 * aa_scale;
   const float k = box_window_scale(radius);
   const std::size_t stride = std::size_t(width);
