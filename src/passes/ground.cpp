@@ -25,11 +25,24 @@ float clamp01(float x) {
 // Distance from `coordinate` to the nearest multiple of the grid spacing; the
 // double remainder keeps it in [0, 3) for negative coordinates too.
 float distance_to_line(float coordinate) {
-  const float rem = fmodf(fmodf(coordinate, kGridSpacing) + kGridSpacing, kGridSpacing);
+  const float rem = remainder_of_3(remainder_of_3(coordinate) + kGridSpacing);
   return std::min(kGridSpacing - rem, rem);
 }
 
 }  // namespace
+
+float remainder_of_3(float x) {
+  // The remainder of a float by 3 is itself a float, so any exact way to it
+  // gives the library's bits. Below 2^24 a float lies at least 2^-24 of
+  // itself from every multiple of 3 it is not, far more than the error of
+  // the quotient x * (1/3) in double, so that quotient's whole part is the
+  // true one; it and its product with 3 are exact in double, and so is the
+  // difference. The sign is x's, a zero's too.
+  if (!(std::fabs(x) < 16777216.0f)) return fmodf(x, 3.0f);
+  const double d = double(x);
+  const double whole = double(static_cast<long long>(d * (1.0 / 3.0)));
+  return std::copysign(float(d - whole * 3.0), x);
+}
 
 float exp_of_negative(float x) {
   // expf(-x) is +0 from x = 103.98 up (below half the smallest float); the
