@@ -8,6 +8,7 @@
 #include "core/parallel.hpp"
 #include "core/random.hpp"
 #include "core/sampling.hpp"
+#include "core/sines.hpp"
 #include "filters/box_blur.hpp"
 
 namespace neonvale {
@@ -111,8 +112,11 @@ void shape_clouds(const Image& noise, int aa_scale, int rows, Sink&& sink) {
         const float phase = (float(y) / hden) * 23.0f;
         const float fy = float(y);
         const float* src = values + std::size_t(y) * stride;
+        // The row's sines first, held in the output row until each is used.
+        for (int x = 0; x < width; ++x) warped[x] = src[x] * 7.0f + phase;
+        sines(warped, warped, stride);
         for (int x = 0; x < width; ++x) {
-          const float sx = float(x) + std::sin(src[x] * 7.0f + phase) * sway_x;
+          const float sx = float(x) + warped[x] * sway_x;
           const float sy = fy + sway[std::size_t(x)];
           warped[x] = sample_plane(values, width, height, sx, sy, true);
         }
@@ -174,13 +178,43 @@ SkyColumn sky_column(float u, float width, float height) {
   return column;
 }
 
-SkySample sky_shade(const SkyRow& row, const SkyColumn& column, float u, float v, float c, float height,
+SkyWaves sky_waves(const SkyColumn& column, float u, float v) {
+  SkyWaves waves;
+  waves.streak = std::sin(2.0f * column.sin13u + 95.0f * v) * std::sin(37.0f * v - 9.0f * u);
+  waves.wave = std::sin(4.0f * u + 6.0f * v);
+  waves.swirl = std::sin(std::sin(41.0f * u - 14.0f * v) + (19.0f * u + 8.0f * v));
+  return waves;
+}
+
+void sky_waves_run(const SkyColumn* column, const float* u, float v, int n, SkyWaves* out) {
+  // The arguments of sky_waves' five sines, gathered so the sines are taken
+  // a run at a time; the values are the same.
+  constexpr int kRun = 256;
+  float args[4][kRun];
+  float turn[kRun];
+  for (int at = 0; at < n; at += kRun) {
+    const int m = std::min(kRun, n - at);
+    for (int i = 0; i < m; ++i) {
+      const float ui = u[at + i];
+      args[0][i] = 2.0f * column[at + i].sin13u + 95.0f * v;
+      args[1][i] = 37.0f * v - 9.0f * ui;
+      args[2][i] = 4.0f * ui + 6.0f * v;
+      args[3][i] = 41.0f * ui - 14.0f * v;
+    }
+    for (auto& a : args) sines(a, a, std::size_t(m));
+    for (int i = 0; i < m; ++i) turn[i] = args[3][i] + (19.0f * u[at + i] + 8.0f * v);
+    sines(turn, turn, std::size_t(m));
+    for (int i = 0; i < m; ++i) out[at + i] = SkyWaves{args[0][i] * args[1][i], args[2][i], turn[i]};
+  }
+}
+
+SkySample sky_shade(const SkyRow& row, const SkyColumn& column, const SkyWaves& waves, float c, float height,
                     int aa_scale) {
   // Red-orange band low in the sky, streaked and swirled.
   const float band = row.band;
-  const float streak = std::sin(2.0f * column.sin13u + 95.0f * v) * std::sin(37.0f * v - 9.0f * u);
-  const float wave = std::sin(4.0f * u + 6.0f * v);
-  const float swirl = std::sin(std::sin(41.0f * u - 14.0f * v) + (19.0f * u + 8.0f * v));
+  const float streak = waves.streak;
+  const float wave = waves.wave;
+  const float swirl = waves.swirl;
 
   const float p = swirl_power(0.25f * swirl + 0.75f);
   const float sky_r = p * ((streak * 0.12f + 1.15f) * band) + 0.006f;
@@ -211,7 +245,8 @@ SkySample sky_shade(const SkyRow& row, const SkyColumn& column, float u, float v
 SkySample sky_sample(const Image& scene, float u, float v, float c, int aa_scale) {
   const float w = float(scene.width);
   const float h = float(scene.height);
-  return sky_shade(sky_row(v), sky_column(u, w, h), u, v, c, h, aa_scale);
+  const SkyColumn column = sky_column(u, w, h);
+  return sky_shade(sky_row(v), column, sky_waves(column, u, v), c, h, aa_scale);
 }
 
 void paint_sky(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* progress) {
@@ -252,10 +287,14 @@ void paint_sky_rows(const ImagePlanes& scene, int aa_scale, std::uint32_t seed, 
     float* emission = scene[kEmission] + offset;
     float* depth = scene[kDepth] ? scene[kDepth] + offset : nullptr;
     auto shade = [&](int begin, int end) {
+      if (end <= begin) return;
+      float u[RingBoxBlur::kMaxSegment];
+      SkyWaves waves[RingBoxBlur::kMaxSegment];
+      for (int i = begin; i < end; ++i) u[i] = float(x0 + i) / wden;
+      sky_waves_run(&columns[std::size_t(x0 + begin)], u + begin, v, end - begin, waves + begin);
       for (int i = begin; i < end; ++i) {
         const int x = x0 + i;
-        const float u = float(x) / wden;
-        const SkySample s = sky_shade(row, columns[std::size_t(x)], u, v, cloud[i], hf, aa_scale);
+        const SkySample s = sky_shade(row, columns[std::size_t(x)], waves[i], cloud[i], hf, aa_scale);
         r[i] = s.r;
         g[i] = s.g;
         b[i] = s.b;

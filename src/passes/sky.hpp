@@ -44,9 +44,16 @@ struct SkyColumn {
   float sin13u;
   float du;  // distance from the sun's centre across, in units of the height
 };
+// The three waves of the red-orange band, which depend on both u and v.
+struct SkyWaves {
+  float streak, wave, swirl;
+};
 SkyRow sky_row(float v);
 SkyColumn sky_column(float u, float width, float height);
-SkySample sky_shade(const SkyRow& row, const SkyColumn& column, float u, float v, float cloud, float height,
+SkyWaves sky_waves(const SkyColumn& column, float u, float v);
+// sky_waves for n pixels of one row: pixel i at u[i], under column[i].
+void sky_waves_run(const SkyColumn* column, const float* u, float v, int n, SkyWaves* out);
+SkySample sky_shade(const SkyRow& row, const SkyColumn& column, const SkyWaves& waves, float cloud, float height,
                     int aa_scale);
 
 // Pieces of the above, exposed so their worked values can be checked.

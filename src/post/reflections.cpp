@@ -8,6 +8,7 @@
 
 #include "core/sampling.hpp"
 #include "core/parallel.hpp"
+#include "core/sines.hpp"
 
 #include "filters/value_noise.hpp"
 #include "core/channels.hpp"
@@ -52,8 +53,21 @@ struct Ripple {
   float back_x, back_y;
 };
 
-inline Ripple ripple(float x, float y, float rho, float noise, float d, float wf, float hf) {
-  // The ripples are laid out for an image 1280 samples wide.
+// The ripple's four sine arguments at (x, y): two frequencies along each of
+// two directions. The ripples are laid out for an image 1280 samples wide.
+inline void ripple_phases(float x, float y, float wf, float phase[4]) {
+  const float k = wf / 1280.0f;
+  const float p1 = (0.004f * x + 0.14f * y) / k;
+  const float p2 = (0.025f * x + 0.09f * y) / k;
+  phase[0] = 0.6f * p1;
+  phase[1] = 1.6f * p1;
+  phase[2] = 0.6f * p2;
+  phase[3] = 1.6f * p2;
+}
+
+// The ripple given the sines of its phases.
+inline Ripple ripple(float x, float y, float rho, float noise, float d, float wf, float hf,
+                     const float sine[4]) {
   const float k = wf / 1280.0f;
   const float r = std::max(std::min(rho, 1.0f), 0.0f);
   const float n = noise - 0.5f;
@@ -61,11 +75,9 @@ inline Ripple ripple(float x, float y, float rho, float noise, float d, float wf
   // Near surfaces ripple fully, farther ones less in proportion to depth.
   const float u = 4.2f / std::max(d, 4.2f);
 
-  const float p1 = (0.004f * x + 0.14f * y) / k;
-  const float p2 = (0.025f * x + 0.09f * y) / k;
   // Fully reflective surfaces ripple at the lower spatial frequency.
-  const float a = ((sinf(0.6f * p1) * r + sinf(1.6f * p1) * (1.0f - r)) * 9.0f + 70.0f * n) * k * u;
-  const float c = ((sinf(0.6f * p2) * r + sinf(1.6f * p2) * (1.0f - r)) * 3.0f + 12.0f * n) * k * u;
+  const float a = ((sine[0] * r + sine[1] * (1.0f - r)) * 9.0f + 70.0f * n) * k * u;
+  const float c = ((sine[2] * r + sine[3] * (1.0f - r)) * 3.0f + 12.0f * n) * k * u;
 
   // The live mirror's distortion fades in from its mirror line to the bottom.
   const float s = std::max(std::min((y / hf - 0.825f) / 0.175f, 1.0f), 0.0f);
@@ -73,6 +85,13 @@ inline Ripple ripple(float x, float y, float rho, float noise, float d, float wf
 
   // Live scene mirrored about 82.5 % of the height, backdrop about 59.5 %.
   return {x + s2 * a, 1.65f * hf - y + s2 * c, x + a, 1.19f * hf - y + c};
+}
+
+inline Ripple ripple(float x, float y, float rho, float noise, float d, float wf, float hf) {
+  float sine[4];
+  ripple_phases(x, y, wf, sine);
+  for (float& s : sine) s = sinf(s);
+  return ripple(x, y, rho, noise, d, wf, hf, sine);
 }
 
 template <class Before>
@@ -456,33 +475,49 @@ void add_reflections_in_place(const ImagePlanes& scene, const BackdropWindow& ba
     const float d = ground_depth[std::size_t(y)];
     const bool live_mirror = fy > 0.825f * hf;
     const SampleTap own_y = sample_tap(fy, height, false);
-    for (int x = 0; x < width; ++x) {
-      const float rho = reflectivity[offset + std::size_t(x)];
-      if (!(rho > 0.0f)) continue;
-      const float fx = float(x);
-      const Ripple to = ripple(fx, fy, rho, noise_row[x], d, wf, hf);
-      const SampleTap own_x = sample_tap(fx, width, false);
-      const SampleTap back_tx = sample_tap(to.back_x, width, false);
-      const SampleTap back_ty = sample_tap(to.back_y, height, false);
-      SampleTap live_tx{0, 0, 0.0f}, live_ty{0, 0, 0.0f};
-      float live = 0.0f;
-      if (live_mirror) {
-        live_tx = sample_tap(to.live_x, width, false);
-        live_ty = sample_tap(to.live_y, height, false);
-        live = sample_taps(robot, width, live_tx, live_ty);
-      }
+    // The row's reflective pixels a run at a time: their ripple phases, the
+    // sines of all of them together, then each pixel.
+    constexpr int kRun = 256;
+    int column[kRun];
+    float sine[4 * kRun];
+    for (int run_start = 0; run_start < width; run_start += kRun) {
+      const int run_end = std::min(width, run_start + kRun);
+      int count = 0;
+      for (int x = run_start; x < run_end; ++x)
+        if (reflectivity[offset + std::size_t(x)] > 0.0f) {
+          column[count] = x;
+          ripple_phases(float(x), fy, wf, sine + 4 * count);
+          ++count;
+        }
+      sines(sine, sine, 4 * std::size_t(count));
+      for (int j = 0; j < count; ++j) {
+        const int x = column[j];
+        const float rho = reflectivity[offset + std::size_t(x)];
+        const float fx = float(x);
+        const Ripple to = ripple(fx, fy, rho, noise_row[x], d, wf, hf, sine + 4 * j);
+        const SampleTap own_x = sample_tap(fx, width, false);
+        const SampleTap back_tx = sample_tap(to.back_x, width, false);
+        const SampleTap back_ty = sample_tap(to.back_y, height, false);
+        SampleTap live_tx{0, 0, 0.0f}, live_ty{0, 0, 0.0f};
+        float live = 0.0f;
+        if (live_mirror) {
+          live_tx = sample_tap(to.live_x, width, false);
+          live_ty = sample_tap(to.live_y, height, false);
+          live = sample_taps(robot, width, live_tx, live_ty);
+        }
 
-      float result[4];
-      for (int p = 0; p < 4; ++p) {
-        const float back = before.backdrop(p, back_tx, back_ty);
-        // Above the mirror line `live` is +0: the stand-in 0 gives the bits
-        // of any finite, non-negative live value (see above).
-        const float mirrored = live_mirror ? before.sample(p, live_tx, live_ty) : 0.0f;
-        const float own = before.sample(p, own_x, own_y);
-        const float m = (1.0f - live) * back + live * mirrored;
-        result[p] = p < 3 ? rho * m * 0.72f + (1.0f - 0.48f * rho) * own : own + m * rho * 0.32f;
+        float result[4];
+        for (int p = 0; p < 4; ++p) {
+          const float back = before.backdrop(p, back_tx, back_ty);
+          // Above the mirror line `live` is +0: the stand-in 0 gives the bits
+          // of any finite, non-negative live value (see above).
+          const float mirrored = live_mirror ? before.sample(p, live_tx, live_ty) : 0.0f;
+          const float own = before.sample(p, own_x, own_y);
+          const float m = (1.0f - live) * back + live * mirrored;
+          result[p] = p < 3 ? rho * m * 0.72f + (1.0f - 0.48f * rho) * own : own + m * rho * 0.32f;
+        }
+        for (int p = 0; p < 4; ++p) out[p][offset + std::size_t(x)] = result[p];
       }
-      for (int p = 0; p < 4; ++p) out[p][offset + std::size_t(x)] = result[p];
     }
   };
 
