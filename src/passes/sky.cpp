@@ -4,11 +4,11 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "core/batch_math.hpp"
 #include "core/channels.hpp"
 #include "core/parallel.hpp"
 #include "core/random.hpp"
 #include "core/sampling.hpp"
-#include "core/sines.hpp"
 #include "filters/box_blur.hpp"
 
 namespace neonvale {
@@ -16,15 +16,19 @@ namespace neonvale {
 namespace {
 
 constexpr int kOctaves = 5;
+constexpr float kCloudPower = 1.2f;
 
 inline float clampf(float x, float lo, float hi) { return std::min(std::max(x, lo), hi); }
+
+// The cover before its power.
+inline float cloud_base(float q) { return clampf((q - 0.4f) * 5.0f, 0.0f, 0.88f); }
 
 }  // namespace
 
 int cloud_blur_radius(int height) { return int(std::max(double(float(height)) / 240.0, 1.0)); }
 
 // The cap at 0.88 keeps every cloud translucent.
-float shape_cloud(float q) { return std::pow(clampf((q - 0.4f) * 5.0f, 0.0f, 0.88f), 1.2f); }
+float shape_cloud(float q) { return std::pow(cloud_base(q), kCloudPower); }
 
 float sun_stripe(float v) {
   // The offset is taken in double and rounded once.
@@ -124,7 +128,8 @@ void shape_clouds(const Image& noise, int aa_scale, int rows, Sink&& sink) {
       [&](int, int y, int x0, int n, const float* sums) {
         float cover[RingBoxBlur::kMaxSegment];
         // Thin noise is clear sky.
-        for (int x = 0; x < n; ++x) cover[x] = shape_cloud(sums[x] * k);
+        for (int x = 0; x < n; ++x) cover[x] = cloud_base(sums[x] * k);
+        powers(cover, cover, std::size_t(n), kCloudPower);
         sink(y, x0, n, static_cast<const float*>(cover));
       },
       rows);

@@ -6,9 +6,9 @@
 #include <stdexcept>
 #include <vector>
 
-#include "core/sampling.hpp"
+#include "core/batch_math.hpp"
 #include "core/parallel.hpp"
-#include "core/sines.hpp"
+#include "core/sampling.hpp"
 
 #include "filters/value_noise.hpp"
 #include "core/channels.hpp"

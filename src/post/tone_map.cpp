@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "core/batch_math.hpp"
 #include "core/parallel.hpp"
 
 namespace neonvale {
@@ -16,15 +17,14 @@ constexpr float kGamma = 1.0f / 2.2f;  // 0.45454544f
 
 inline float luminance(float r, float g, float b) { return (g * 0.7152f + r * 0.2126f) + b * 0.0722f; }
 
-// Scale, clip, gamma, then the S-shaped contrast 3v^2 - 2v^3, which keeps 0
-// and 1 fixed.
-inline float tone_curve(float scale, float c) {
-  float v = scale * c;
-  if (!(v < 1.0f)) v = 1.0f;
-  v = std::max(v, 0.0f);
-  v = std::pow(v, kGamma);
-  return (3.0f - (v + v)) * (v * v);
+// The tone curve: scale and clip (below), gamma, then the S-shaped contrast
+// 3v^2 - 2v^3, which keeps 0 and 1 fixed.
+inline float scale_and_clip(float scale, float c) {
+  const float v = scale * c;
+  return std::max(v < 1.0f ? v : 1.0f, 0.0f);
 }
+
+inline float contrast(float v) { return (3.0f - (v + v)) * (v * v); }
 
 }  // namespace
 
@@ -86,14 +86,25 @@ float tone_map_exposure(const Image& colour, StepProgress* progress) {
 
 void tone_map_run(float exposure, const float* rin, const float* gin, const float* bin, float* rout, float* gout,
                   float* bout, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) {
-    const float r = std::max(0.0f, rin[i]);
-    const float g = std::max(0.0f, gin[i]);
-    const float b = std::max(0.0f, bin[i]);
-    const float scale = exposure / (luminance(r, g, b) * exposure + 1.0f);
-    rout[i] = tone_curve(scale, r);
-    gout[i] = tone_curve(scale, g);
-    bout[i] = tone_curve(scale, b);
+  // A run at a time: the clipped values, their powers all together, then
+  // the contrast, each step in place in the output.
+  constexpr std::size_t kRun = 1024;
+  float* const out[3] = {rout, gout, bout};
+  for (std::size_t at = 0; at < n; at += kRun) {
+    const std::size_t end = std::min(n, at + kRun);
+    for (std::size_t i = at; i < end; ++i) {
+      const float r = std::max(0.0f, rin[i]);
+      const float g = std::max(0.0f, gin[i]);
+      const float b = std::max(0.0f, bin[i]);
+      const float scale = exposure / (luminance(r, g, b) * exposure + 1.0f);
+      rout[i] = scale_and_clip(scale, r);
+      gout[i] = scale_and_clip(scale, g);
+      bout[i] = scale_and_clip(scale, b);
+    }
+    for (float* o : out) {
+      powers(o + at, o + at, end - at, kGamma);
+      for (std::size_t i = at; i < end; ++i) o[i] = contrast(o[i]);
+    }
   }
 }
 

@@ -1,4 +1,4 @@
-#include "core/sines.hpp"
+#include "core/batch_math.hpp"
 
 #include <gtest/gtest.h>
 
@@ -51,13 +51,37 @@ TEST(Sines, EveryValueIsTheLibrarySineBitForBit) {
   }
 }
 
-TEST(Sines, AnyLengthAndInPlace) {
+// Every 4093rd bit pattern, and all of [0, 1] near 0, 0.5 and 1, with
+// the exponents the picture takes and a few that reach powf's own edges
+// (negative, integer, tiny, huge results).
+TEST(Powers, EveryValueIsTheLibraryPowerBitForBit) {
+  std::vector<float> x;
+  for (std::uint64_t b = 0; b < (std::uint64_t(1) << 32); b += 4093) x.push_back(float_of(std::uint32_t(b)));
+  for (float centre : {0.0f, 0.5f, 1.0f})
+    for (int i = -3000; i <= 3000; ++i) x.push_back(float_of(bits_of(centre) + std::uint32_t(i)));
+  std::vector<float> out(x.size());
+  for (float y : {1.0f / 2.2f, 1.2f, 0.7f, 2.7f, 7.0f, -1.5f, 3.0f, 0x1p-20f, 300.0f, 0.0f, -0.0f}) {
+    powers(x.data(), out.data(), x.size(), y);
+    for (std::size_t i = 0; i < x.size(); ++i)
+      ASSERT_EQ(bits_of(out[i]), bits_of(std::pow(x[i], y))) << std::hexfloat << x[i] << " ^ " << y;
+    if (powers_four_wide(x.data(), out.data(), x.size(), y)) {
+      for (std::size_t i = 0; i < x.size(); ++i)
+        ASSERT_EQ(bits_of(out[i]), bits_of(std::pow(x[i], y))) << std::hexfloat << x[i] << " ^ " << y;
+    }
+  }
+}
+
+TEST(BatchMath, AnyLengthAndInPlace) {
   for (std::size_t n : {0u, 1u, 3u, 4u, 5u, 257u}) {
     std::vector<float> x(n);
     for (std::size_t i = 0; i < n; ++i) x[i] = float(i) * 0.731f - 90.0f;
     std::vector<float> expected(n);
     for (std::size_t i = 0; i < n; ++i) expected[i] = std::sin(x[i]);
     sines(x.data(), x.data(), n);
+    for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(bits_of(x[i]), bits_of(expected[i])) << n << " " << i;
+    for (std::size_t i = 0; i < n; ++i) x[i] = float(i) / 257.0f;
+    for (std::size_t i = 0; i < n; ++i) expected[i] = std::pow(x[i], 1.2f);
+    powers(x.data(), x.data(), n, 1.2f);
     for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(bits_of(x[i]), bits_of(expected[i])) << n << " " << i;
   }
 }
