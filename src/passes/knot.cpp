@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 
+#include "core/batch_math.hpp"
 #include "core/channels.hpp"
 #include "core/parallel.hpp"
 
@@ -47,25 +48,41 @@ void paint_bead_rows(const ImagePlanes& planes, const SceneDepth& depths, const 
   const float base_b = 1.0f;
   const float rr = r * r;
 
+  // A row's pixels a run at a time: those in front found first, their powers
+  // taken together, then written. No pixel of the row reads another's write.
+  constexpr int kRun = 256;
+  int column[kRun];
+  float height_above[kRun], depth[kRun], h7[kRun], h4[kRun];
   for (int py = box.y_begin; py < box.y_end; ++py) {
     const float dy = float(py) - cy;
     const std::size_t row = std::size_t(py) * std::size_t(width);
-    for (int px = box.x_begin; px < box.x_end; ++px) {
-      const float dx = float(px) - cx;
-      const float d = disk_distance(dx, dy, rr);
-      if (d >= 1.0f) continue;
-      const float h = std::sqrt(1.0f - d);
-      const float depth = (bead.z + 14.0f) - h;
-      const std::size_t i = row + std::size_t(px);
-      if (!(depth < depths.at(px, py))) continue;
-      const float q = std::pow(h, 7.0f) * 1.4f + 0.05f;
-      planes[kRed][i] = base_r * q;
-      planes[kGreen][i] = base_g * q;
-      planes[kBlue][i] = base_b * q;
-      depths.plane[i] = depth;
-      planes[kEmission][i] = std::pow(h, 4.0f) + 0.3f;
-      // A zero left as it is keeps pages nobody else writes untouched.
-      if (planes[kReflectivity][i] != 0.0f) planes[kReflectivity][i] = 0.0f;
+    for (int run = box.x_begin; run < box.x_end; run += kRun) {
+      int count = 0;
+      for (int px = run; px < std::min(box.x_end, run + kRun); ++px) {
+        const float dx = float(px) - cx;
+        const float d = disk_distance(dx, dy, rr);
+        if (d >= 1.0f) continue;
+        const float h = std::sqrt(1.0f - d);
+        const float z = (bead.z + 14.0f) - h;
+        if (!(z < depths.at(px, py))) continue;
+        column[count] = px;
+        height_above[count] = h;
+        depth[count] = z;
+        ++count;
+      }
+      powers(height_above, h7, std::size_t(count), 7.0f);
+      powers(height_above, h4, std::size_t(count), 4.0f);
+      for (int j = 0; j < count; ++j) {
+        const std::size_t i = row + std::size_t(column[j]);
+        const float q = h7[j] * 1.4f + 0.05f;
+        planes[kRed][i] = base_r * q;
+        planes[kGreen][i] = base_g * q;
+        planes[kBlue][i] = base_b * q;
+        depths.plane[i] = depth[j];
+        planes[kEmission][i] = h4[j] + 0.3f;
+        // A zero left as it is keeps pages nobody else writes untouched.
+        if (planes[kReflectivity][i] != 0.0f) planes[kReflectivity][i] = 0.0f;
+      }
     }
   }
 }
