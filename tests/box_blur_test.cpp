@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace neonvale {
 namespace {
@@ -119,6 +120,31 @@ TEST(BoxSum, RowWithoutSamplesWritesNothing) {
 // The renderer's blurs run through a ring of rows and may write the result
 // over their input; they must give exactly the plain filter's bits, also on
 // images lower than the window and when only the first rows are asked for.
+TEST(BoxSum, SeveralRowsAtOnceGiveEachRowsOwnBits) {
+  // Values whose sums round at every step, rows of every length around the
+  // four-column blocks, windows from one sample to wider than the row.
+  for (int n : {1, 3, 4, 5, 17, 64}) {
+    std::vector<float> in(4 * std::size_t(n));
+    for (std::size_t i = 0; i < in.size(); ++i) in[i] = std::sin(float(i) * 1.7f) * 1e3f + float(i % 7) * 1e-3f;
+    for (int r : {0, 1, 2, 5, n, n + 3}) {
+      for (int count = 1; count <= 4; ++count) {
+        const float* rows[4];
+        std::vector<float> got(4 * std::size_t(n), -1.0f), want(4 * std::size_t(n), -2.0f);
+        float* outs[4];
+        for (int k = 0; k < count; ++k) {
+          rows[k] = in.data() + std::size_t(k) * std::size_t(n);
+          outs[k] = got.data() + std::size_t(k) * std::size_t(n);
+          box_sum_row(rows[k], want.data() + std::size_t(k) * std::size_t(n), n, r);
+        }
+        box_sum_rows(rows, outs, count, n, r);
+        for (std::size_t i = 0; i < std::size_t(count) * std::size_t(n); ++i)
+          ASSERT_EQ(got[i], want[i]) << n << " " << r << " " << count << " " << i;
+        for (std::size_t i = std::size_t(count) * std::size_t(n); i < got.size(); ++i) ASSERT_EQ(got[i], -1.0f);
+      }
+    }
+  }
+}
+
 TEST(RingBoxBlur, GivesThePlainFiltersBitsInPlace) {
   struct Case {
     int w, h, channels, radius;

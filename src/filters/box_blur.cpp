@@ -4,6 +4,11 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#endif
 
 #include "core/parallel.hpp"
 
@@ -30,6 +35,85 @@ void box_sum_row(const float* in, float* out, int n, int radius) {
   for (long long i = 0; i <= r; ++i) s += in[std::min(i, e)];
   out[0] = s;
   for (long long i = 1; i < n; ++i) out[i] = (out[i - 1] - in[clamp_index(i - r - 1, e)]) + in[clamp_index(i + r, e)];
+}
+
+#if defined(__SSE2__)
+
+namespace {
+
+// Four floats of each of four rows, turned so that each vector holds one
+// column of the four rows (and back again, the same way).
+inline void transpose_store(const float* const row[4], std::size_t at, float* out) {
+  __m128 a = _mm_loadu_ps(row[0] + at);
+  __m128 b = _mm_loadu_ps(row[1] + at);
+  __m128 c = _mm_loadu_ps(row[2] + at);
+  __m128 d = _mm_loadu_ps(row[3] + at);
+  _MM_TRANSPOSE4_PS(a, b, c, d);
+  _mm_storeu_ps(out, a);
+  _mm_storeu_ps(out + 4, b);
+  _mm_storeu_ps(out + 8, c);
+  _mm_storeu_ps(out + 12, d);
+}
+
+// box_sum_row of four rows at once, one row per lane, each lane through the
+// same operations in the same order. The rows are first laid out column by
+// column with their clamped ends: padded[k] holds column k - R - 1, clamped,
+// of each row, so the sample leaving the window at i is padded[i] and the
+// one entering padded[i + 2R + 1].
+void box_sum_four_rows(const float* const row[4], float* const out[4], int count, int n, int r) {
+  const long long e = n - 1;
+  const std::size_t length = std::size_t(n) + 2 * std::size_t(r) + 1;
+  thread_local std::vector<float> padded, sums;
+  padded.resize(4 * length);
+  sums.resize(4 * std::size_t(n));
+  float* p = padded.data();
+  const std::size_t lead = std::size_t(r) + 1;  // padded[lead + x] is column x
+  for (std::size_t k = 0; k < lead; ++k)
+    for (int l = 0; l < 4; ++l) p[4 * k + std::size_t(l)] = row[l][0];
+  std::size_t x = 0;
+  for (; x + 4 <= std::size_t(n); x += 4) transpose_store(row, x, p + 4 * (lead + x));
+  for (; x < std::size_t(n); ++x)
+    for (int l = 0; l < 4; ++l) p[4 * (lead + x) + std::size_t(l)] = row[l][x];
+  for (std::size_t k = lead + std::size_t(n); k < length; ++k)
+    for (int l = 0; l < 4; ++l) p[4 * k + std::size_t(l)] = row[l][e];
+
+  auto column = [&](long long k) { return _mm_loadu_ps(p + 4 * std::size_t(k)); };
+  __m128 s = _mm_mul_ps(_mm_set1_ps(float(r)), column(r + 1));
+  for (long long i = 0; i <= r; ++i) s = _mm_add_ps(s, column(std::min(i, e) + r + 1));
+  float* o = sums.data();
+  _mm_storeu_ps(o, s);
+  for (long long i = 1; i < n; ++i) {
+    s = _mm_add_ps(_mm_sub_ps(s, column(i)), column(i + 2 * r + 1));
+    _mm_storeu_ps(o + 4 * std::size_t(i), s);
+  }
+
+  // Back to rows.
+  float* const target[4] = {out[0], out[count > 1 ? 1 : 0], out[count > 2 ? 2 : 0], out[count > 3 ? 3 : 0]};
+  float block[16];
+  for (x = 0; x + 4 <= std::size_t(n); x += 4) {
+    const float* const columns[4] = {o + 4 * x, o + 4 * x + 4, o + 4 * x + 8, o + 4 * x + 12};
+    transpose_store(columns, 0, block);
+    for (int l = 0; l < count; ++l) std::memcpy(target[l] + x, block + 4 * l, 4 * sizeof(float));
+  }
+  for (; x < std::size_t(n); ++x)
+    for (int l = 0; l < count; ++l) target[l][x] = o[4 * x + std::size_t(l)];
+}
+
+}  // namespace
+
+#endif
+
+void box_sum_rows(const float* const* in, float* const* out, int count, int n, int radius) {
+#if defined(__SSE2__)
+  // The four-lane way pays off for several rows and a window no wider than
+  // the row (wider ones would pad more than they sum).
+  if (count >= 2 && count <= 4 && n >= 4 && radius >= 0 && radius <= n) {
+    const float* const row[4] = {in[0], in[count > 1 ? 1 : 0], in[count > 2 ? 2 : 0], in[count > 3 ? 3 : 0]};
+    box_sum_four_rows(row, out, count, n, radius);
+    return;
+  }
+#endif
+  for (int k = 0; k < count; ++k) box_sum_row(in[k], out[k], n, radius);
 }
 
 void box_sum_columns(const float* in, float* out, int w, int h, int radius) {
