@@ -41,12 +41,18 @@ NoiseRows::NoiseRows(int width, int height, std::uint32_t seed, float stretch)
 
   // The column weights of every octave are the same on every row.
   const float u_scale = float(width) - 1.0f;
-  columns_.assign(kNoiseOctaves, std::vector<SampleTap>(std::size_t(width)));
+  runs_.resize(kNoiseOctaves);
+  weights_.assign(kNoiseOctaves, std::vector<float>(std::size_t(width)));
   for (int i = 0; i < kNoiseOctaves; ++i) {
     const int grid_width = grids_[std::size_t(i)].width;
-    for (int x = 0; x < width; ++x)
-      columns_[std::size_t(i)][std::size_t(x)] =
-          sample_tap((float(x) / u_scale) * float(grid_width - 1), grid_width, true);
+    std::vector<ColumnRun>& runs = runs_[std::size_t(i)];
+    for (int x = 0; x < width; ++x) {
+      const SampleTap tap = sample_tap((float(x) / u_scale) * float(grid_width - 1), grid_width, true);
+      weights_[std::size_t(i)][std::size_t(x)] = tap.f;
+      if (runs.empty() || runs.back().i0 != tap.i0 || runs.back().i1 != tap.i1)
+        runs.push_back(ColumnRun{x, x, tap.i0, tap.i1});
+      runs.back().end = x + 1;
+    }
   }
 }
 
@@ -59,10 +65,20 @@ void NoiseRows::fill_row(int y, float* o) const {
   for (int i = 0; i < kNoiseOctaves; ++i) {
     const Image& grid = grids_[std::size_t(i)];
     const SampleTap row = sample_tap(v * float(grid.height - 1), grid.height, true);
-    const SampleTap* cols = columns_[std::size_t(i)].data();
-    const float* g = grid.plane(0);
+    const float* top = grid.plane(0) + std::size_t(row.i0) * std::size_t(grid.width);
+    const float* bottom = grid.plane(0) + std::size_t(row.i1) * std::size_t(grid.width);
+    const float* weight = weights_[std::size_t(i)].data();
     const float amplitude = amplitudes_[std::size_t(i)];
-    for (int x = 0; x < width_; ++x) o[x] = sample_taps(g, grid.width, cols[x], row) * amplitude + o[x];
+    // sample_rows' arithmetic, with the run's grid values read once.
+    for (const ColumnRun& run : runs_[std::size_t(i)]) {
+      const float a = top[run.i0], b = top[run.i1], c = bottom[run.i0], d = bottom[run.i1];
+      for (int x = run.begin; x < run.end; ++x) {
+        const float f = weight[x];
+        const float upper = (1.0f - f) * a + f * b;
+        const float lower = (1.0f - f) * c + f * d;
+        o[x] = (upper * (1.0f - row.f) + lower * row.f) * amplitude + o[x];
+      }
+    }
   }
   for (int x = 0; x < width_; ++x) o[x] = o[x] * scale_;
 }

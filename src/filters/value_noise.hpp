@@ -39,7 +39,14 @@ class NoiseRows {
   std::vector<Image> grids_;                    // one per octave, in draw order
   std::vector<float> amplitudes_;               // per octave
   float scale_;                                 // 1 / sum of the amplitudes
-  std::vector<std::vector<SampleTap>> columns_; // per octave, per column
+  // Per octave, the columns in runs that share their two grid columns, and
+  // each column's weight: a run's four grid values are read once per row.
+  struct ColumnRun {
+    int begin, end;  // columns [begin, end)
+    int i0, i1;      // their grid columns
+  };
+  std::vector<std::vector<ColumnRun>> runs_;
+  std::vector<std::vector<float>> weights_;
 };
 
 // A one-channel width x height image; the same seed and stretch give the same
