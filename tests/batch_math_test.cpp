@@ -51,6 +51,24 @@ TEST(Sines, EveryValueIsTheLibrarySineBitForBit) {
   }
 }
 
+// Every 4093rd bit pattern, and every float near 1 (where the result
+// changes sign and the table's middle entry serves) and near the smallest
+// normal.
+TEST(Logs, EveryValueIsTheLibraryLogarithmBitForBit) {
+  std::vector<float> x;
+  for (std::uint64_t b = 0; b < (std::uint64_t(1) << 32); b += 4093) x.push_back(float_of(std::uint32_t(b)));
+  for (float centre : {1.0f, 0x1p-126f})
+    for (int i = -20000; i <= 20000; ++i) x.push_back(float_of(bits_of(centre) + std::uint32_t(i)));
+  std::vector<float> out(x.size());
+  logs(x.data(), out.data(), x.size());
+  for (std::size_t i = 0; i < x.size(); ++i)
+    ASSERT_EQ(bits_of(out[i]), bits_of(std::log(x[i]))) << std::hexfloat << x[i];
+  if (logs_four_wide(x.data(), out.data(), x.size())) {
+    for (std::size_t i = 0; i < x.size(); ++i)
+      ASSERT_EQ(bits_of(out[i]), bits_of(std::log(x[i]))) << std::hexfloat << x[i];
+  }
+}
+
 // Every 4093rd bit pattern, and all of [0, 1] near 0, 0.5 and 1, with
 // the exponents the picture takes and a few that reach powf's own edges
 // (negative, integer, tiny, huge results).

@@ -1,8 +1,9 @@
-// batch_math_check: compares the four-wide sines and powers with the C
-// library's sinf and powf on all 2^32 float bit patterns (the powers for each
-// exponent the picture uses) and prints every argument where they differ. Run
-// it after a change of C library or of src/core/batch_math.cpp; about 40 s of
-// processor time per function, spread over the machine's cores.
+// batch_math_check: compares the four-wide sines, logarithms and powers with
+// the C library's sinf, logf and powf on all 2^32 float bit patterns (the
+// powers for each exponent the picture uses) and prints every argument where
+// they differ. Run it after a change of C library or of
+// src/core/batch_math.cpp; about 40 s of processor time per function, spread
+// over the machine's cores.
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -56,6 +57,9 @@ int main() {
   unsigned long long total = differences(
       "sin", [](const float* x, float* y, std::size_t n) { neonvale::sines_four_wide(x, y, n); },
       [](float x) { return std::sin(x); });
+  total += differences(
+      "log", [](const float* x, float* y, std::size_t n) { neonvale::logs_four_wide(x, y, n); },
+      [](float x) { return std::log(x); });
   for (float e : {1.0f / 2.2f, 1.2f, 7.0f, 4.0f}) {
     char name[32];
     std::snprintf(name, sizeof name, "pow(x, %a)", double(e));

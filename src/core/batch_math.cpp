@@ -18,6 +18,10 @@ void scalar_sines(const float* x, float* out, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) out[i] = std::sin(x[i]);
 }
 
+void scalar_logs(const float* x, float* out, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) out[i] = std::log(x[i]);
+}
+
 void scalar_powers(const float* x, float* out, std::size_t n, float y) {
   for (std::size_t i = 0; i < n; ++i) out[i] = std::pow(x[i], y);
 }
@@ -112,18 +116,27 @@ __attribute__((target("avx2,fma"))) void four_wide_sines(const float* x, float* 
 // is left. +0 to a positive power is +0. Other lanes (zeros otherwise,
 // subnormals, negatives, infinity, NaN, results near overflow or underflow)
 // are handed to powf.
+// Points c near the mantissa of x, for logf and powf: 1/c, log2 c and ln c.
 struct LogEntry {
-  double inverse, log2;
+  double inverse, log2, ln;
 };
-alignas(32) constexpr LogEntry kLogTable[16] = {
-    {0x1.661ec79f8f3bep+0, -0x1.efec65b963019p-2}, {0x1.571ed4aaf883dp+0, -0x1.b0b6832d4fca4p-2},
-    {0x1.49539f0f010b0p+0, -0x1.7418b0a1fb77bp-2}, {0x1.3c995b0b80385p+0, -0x1.39de91a6dcf7bp-2},
-    {0x1.30d190c8864a5p+0, -0x1.01d9bf3f2b631p-2}, {0x1.25e227b0b8ea0p+0, -0x1.97c1d1b3b7af0p-3},
-    {0x1.1bb4a4a1a343fp+0, -0x1.2f9e393af3c9fp-3}, {0x1.12358f08ae5bap+0, -0x1.960cbbf788d5cp-4},
-    {0x1.0953f419900a7p+0, -0x1.a6f9db6475fcep-5}, {0x1.0000000000000p+0, 0.0},
-    {0x1.e608cfd9a47acp-1, 0x1.338ca9f24f53dp-4},  {0x1.ca4b31f026aa0p-1, 0x1.476a9543891bap-3},
-    {0x1.b2036576afce6p-1, 0x1.e840b4ac4e4d2p-3},  {0x1.9c2d163a1aa2dp-1, 0x1.40645f0c6651cp-2},
-    {0x1.886e6037841edp-1, 0x1.88e9c2c1b9ff8p-2},  {0x1.767dcf5534862p-1, 0x1.ce0a44eb17bccp-2},
+constexpr LogEntry kLogTable[16] = {
+    {0x1.661ec79f8f3bep+0, -0x1.efec65b963019p-2, -0x1.57bf7808caadep-2},
+    {0x1.571ed4aaf883dp+0, -0x1.b0b6832d4fca4p-2, -0x1.2bef0a7c06ddbp-2},
+    {0x1.49539f0f010b0p+0, -0x1.7418b0a1fb77bp-2, -0x1.01eae7f513a67p-2},
+    {0x1.3c995b0b80385p+0, -0x1.39de91a6dcf7bp-2, -0x1.b31d8a68224e9p-3},
+    {0x1.30d190c8864a5p+0, -0x1.01d9bf3f2b631p-2, -0x1.6574f0ac07758p-3},
+    {0x1.25e227b0b8ea0p+0, -0x1.97c1d1b3b7af0p-3, -0x1.1aa2bc79c8100p-3},
+    {0x1.1bb4a4a1a343fp+0, -0x1.2f9e393af3c9fp-3, -0x1.a4e76ce8c0e5ep-4},
+    {0x1.12358f08ae5bap+0, -0x1.960cbbf788d5cp-4, -0x1.1973c5a611cccp-4},
+    {0x1.0953f419900a7p+0, -0x1.a6f9db6475fcep-5, -0x1.252f438e10c1ep-5},
+    {0x1.0000000000000p+0, 0.0, 0.0},
+    {0x1.e608cfd9a47acp-1, 0x1.338ca9f24f53dp-4, 0x1.aa5aa5df25984p-5},
+    {0x1.ca4b31f026aa0p-1, 0x1.476a9543891bap-3, 0x1.c5e53aa362eb4p-4},
+    {0x1.b2036576afce6p-1, 0x1.e840b4ac4e4d2p-3, 0x1.526e57720db08p-3},
+    {0x1.9c2d163a1aa2dp-1, 0x1.40645f0c6651cp-2, 0x1.bc2860d224770p-3},
+    {0x1.886e6037841edp-1, 0x1.88e9c2c1b9ff8p-2, 0x1.1058bc8a07ee1p-2},
+    {0x1.767dcf5534862p-1, 0x1.ce0a44eb17bccp-2, 0x1.4043057b6ee09p-2},
 };
 constexpr double kLog0 = 0x1.27616c9496e0bp-2;
 constexpr double kLog1 = -0x1.71969a075c67ap-2;
@@ -146,31 +159,82 @@ constexpr double kExp0 = 0x1.c6af84b912394p-5;
 constexpr double kExp1 = 0x1.ebfce50fac4f3p-3;
 constexpr double kExp2 = 0x1.62e42ff0c52d6p-1;
 
-// x^y for four floats; lanes that need powf itself are set in `others`.
-__attribute__((target("avx2,fma"))) __m128 power4(__m128 xs, __m256d y, bool positive_y, int* others) {
-  const __m128i ix = _mm_castps_si128(xs);
-  // A positive normal float: ix - 2^23 below 0x7f000000, unsigned.
-  const __m128i sign = _mm_set1_epi32(INT32_MIN);
-  const __m128i shifted = _mm_xor_si128(_mm_sub_epi32(ix, _mm_set1_epi32(0x800000)), sign);
-  const __m128i normal = _mm_cmplt_epi32(shifted, _mm_xor_si128(_mm_set1_epi32(0x7f000000), sign));
-
-  // x = 2^k z with z in [0.7, 1.4), and c the table's point near z.
+// x = 2^k z with z in [0.7, 1.4), c the table's point near z and
+// r = z/c - 1, as logf and powf form them for a positive normal x.
+struct MantissaSplit {
+  __m256d k, r, log2_c, ln_c;
+};
+__attribute__((target("avx2,fma"))) inline MantissaSplit split_mantissa(__m128i ix) {
   const __m128i offset = _mm_sub_epi32(ix, _mm_set1_epi32(0x3f330000));
   alignas(16) int index[4];
   _mm_store_si128(reinterpret_cast<__m128i*>(index), _mm_and_si128(_mm_srli_epi32(offset, 19), _mm_set1_epi32(15)));
   const __m128i top = _mm_and_si128(offset, _mm_set1_epi32(int(0xff800000u)));
   const __m256d z = _mm256_cvtps_pd(_mm_castsi128_ps(_mm_sub_epi32(ix, top)));
-  const __m256d k = _mm256_cvtepi32_pd(_mm_srai_epi32(top, 23));
   // Plain loads: on some processors they are faster than a gather.
   const LogEntry& c0 = kLogTable[index[0]];
   const LogEntry& c1 = kLogTable[index[1]];
   const LogEntry& c2 = kLogTable[index[2]];
   const LogEntry& c3 = kLogTable[index[3]];
+  MantissaSplit split;
+  split.k = _mm256_cvtepi32_pd(_mm_srai_epi32(top, 23));
   const __m256d inverse = _mm256_set_pd(c3.inverse, c2.inverse, c1.inverse, c0.inverse);
-  const __m256d log_c = _mm256_set_pd(c3.log2, c2.log2, c1.log2, c0.log2);
+  split.r = _mm256_fmadd_pd(z, inverse, _mm256_set1_pd(-1.0));
+  split.log2_c = _mm256_set_pd(c3.log2, c2.log2, c1.log2, c0.log2);
+  split.ln_c = _mm256_set_pd(c3.ln, c2.ln, c1.ln, c0.ln);
+  return split;
+}
 
-  const __m256d r = _mm256_fmadd_pd(z, inverse, _mm256_set1_pd(-1.0));
-  const __m256d y0 = _mm256_add_pd(k, log_c);
+// Lanes holding a positive normal float: ix - 2^23 below 0x7f000000, unsigned.
+__attribute__((target("avx2,fma"))) inline __m128i positive_normal(__m128i ix) {
+  const __m128i sign = _mm_set1_epi32(INT32_MIN);
+  const __m128i shifted = _mm_xor_si128(_mm_sub_epi32(ix, _mm_set1_epi32(0x800000)), sign);
+  return _mm_cmplt_epi32(shifted, _mm_xor_si128(_mm_set1_epi32(0x7f000000), sign));
+}
+
+// The C library's logf for a positive normal x other than 1: ln c + k ln 2
+// from the table, and a polynomial in r. 1 gives +0; other lanes are handed
+// to logf.
+constexpr double kLn2 = 0x1.62e42fefa39efp-1;
+constexpr double kLn0 = -0x1.00ea348b88334p-2;
+constexpr double kLn1 = 0x1.5575b0be00b6ap-2;
+constexpr double kLn2Coefficient = -0x1.ffffef20a4123p-2;
+
+__attribute__((target("avx2,fma"))) void four_wide_logs(const float* x, float* out, std::size_t n) {
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m128 xs = _mm_loadu_ps(x + i);
+    const __m128i ix = _mm_castps_si128(xs);
+    const MantissaSplit split = split_mantissa(ix);
+    const __m256d y0 = _mm256_fmadd_pd(split.k, _mm256_set1_pd(kLn2), split.ln_c);
+    const __m256d r = split.r;
+    const __m256d r2 = _mm256_mul_pd(r, r);
+    __m256d y = _mm256_fmadd_pd(r, _mm256_set1_pd(kLn1), _mm256_set1_pd(kLn2Coefficient));
+    y = _mm256_fmadd_pd(r2, _mm256_set1_pd(kLn0), y);
+    const __m128 value = _mm256_cvtpd_ps(_mm256_fmadd_pd(r2, y, _mm256_add_pd(r, y0)));
+    const __m128i one = _mm_cmpeq_epi32(ix, _mm_set1_epi32(0x3f800000));
+    const __m128 result = _mm_andnot_ps(_mm_castsi128_ps(one), value);  // ln 1 = +0
+    const int others = ~_mm_movemask_ps(_mm_castsi128_ps(positive_normal(ix))) & 15;
+    if (others) {
+      float lanes[4];
+      _mm_storeu_ps(lanes, result);
+      for (int k = 0; k < 4; ++k)
+        if (others & (1 << k)) lanes[k] = std::log(x[i + std::size_t(k)]);
+      std::memcpy(out + i, lanes, sizeof lanes);
+    } else {
+      _mm_storeu_ps(out + i, result);
+    }
+  }
+  scalar_logs(x + i, out + i, n - i);
+}
+
+// x^y for four floats; lanes that need powf itself are set in `others`.
+__attribute__((target("avx2,fma"))) __m128 power4(__m128 xs, __m256d y, bool positive_y, int* others) {
+  const __m128i ix = _mm_castps_si128(xs);
+  const __m128i normal = positive_normal(ix);
+
+  const MantissaSplit split = split_mantissa(ix);
+  const __m256d r = split.r;
+  const __m256d y0 = _mm256_add_pd(split.k, split.log2_c);
   const __m256d p = _mm256_fmadd_pd(r, _mm256_set1_pd(kLog0), _mm256_set1_pd(kLog1));
   const __m256d q = _mm256_fmadd_pd(r, _mm256_set1_pd(kLog2), _mm256_set1_pd(kLog3));
   const __m256d r2 = _mm256_mul_pd(r, r);
@@ -233,6 +297,7 @@ bool has_four_wide() { return __builtin_cpu_supports("avx2") && __builtin_cpu_su
 
 bool has_four_wide() { return false; }
 void four_wide_sines(const float*, float*, std::size_t) {}
+void four_wide_logs(const float*, float*, std::size_t) {}
 void four_wide_powers(const float*, float*, std::size_t, float) {}
 
 #endif
@@ -262,6 +327,9 @@ bool agrees_with_library() {
     const float t = float(i) / float(kProbes);  // [0, 1)
     x[i] = i % 4 == 0 ? t : i % 4 == 1 ? t * 1e-30f : i % 4 == 2 ? t * 1e-39f : t * 40.0f;
   }
+  four_wide_logs(x, fast, kProbes);
+  for (int i = 0; i < kProbes; ++i)
+    if (!same_bits(fast[i], std::log(x[i]))) return false;
   for (float y : {1.0f / 2.2f, 1.2f, 0.7f, 2.7f, 7.0f, -1.5f}) {
     four_wide_powers(x, fast, kProbes, y);
     for (int i = 0; i < kProbes; ++i)
@@ -283,6 +351,12 @@ bool sines_four_wide(const float* x, float* out, std::size_t n) {
   return true;
 }
 
+bool logs_four_wide(const float* x, float* out, std::size_t n) {
+  if (!has_four_wide()) return false;
+  four_wide_logs(x, out, n);
+  return true;
+}
+
 bool powers_four_wide(const float* x, float* out, std::size_t n, float y) {
   if (!has_four_wide()) return false;
   if (ordinary_exponent(y))
@@ -297,6 +371,13 @@ void sines(const float* x, float* out, std::size_t n) {
     four_wide_sines(x, out, n);
   else
     scalar_sines(x, out, n);
+}
+
+void logs(const float* x, float* out, std::size_t n) {
+  if (batch_math_vectorised())
+    four_wide_logs(x, out, n);
+  else
+    scalar_logs(x, out, n);
 }
 
 void powers(const float* x, float* out, std::size_t n, float y) {

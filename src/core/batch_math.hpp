@@ -1,20 +1,23 @@
 #pragma once
-// Sines and powers of many floats at once, each exactly what the C library
-// this program runs with gives for one float.
+// Sines, logarithms and powers of many floats at once, each exactly what the
+// C library this program runs with gives for one float.
 //
-// On processors where the C library takes its FMA variants of sinf and powf
-// (those with AVX2 and FMA), the common arguments go four at a time through
-// the library's own double-precision steps (the same reductions, tables and
-// polynomials, fused where it fuses, one rounding to float), and the rest
-// through sinf and powf themselves. A check at first use compares the two on
-// a spread of arguments and keeps to the library alone if they ever differ,
-// so another C library costs speed, never a bit.
+// On processors where the C library takes its FMA variants of sinf, logf and
+// powf (those with AVX2 and FMA), the common arguments go four at a time
+// through the library's own double-precision steps (the same reductions,
+// tables and polynomials, fused where it fuses, one rounding to float), and
+// the rest through the library's functions themselves. A check at first use
+// compares the two on a spread of arguments and keeps to the library alone
+// if they ever differ, so another C library costs speed, never a bit.
 #include <cstddef>
 
 namespace neonvale {
 
 // out[i] = std::sin(x[i]) for i < n, bit for bit; `out` may be `x`.
 void sines(const float* x, float* out, std::size_t n);
+
+// out[i] = std::log(x[i]) for i < n, bit for bit; `out` may be `x`.
+void logs(const float* x, float* out, std::size_t n);
 
 // out[i] = std::pow(x[i], y) for i < n, bit for bit; `out` may be `x`.
 void powers(const float* x, float* out, std::size_t n, float y);
@@ -25,6 +28,7 @@ bool batch_math_vectorised();
 // The four-wide paths alone, without the check; false (and nothing written)
 // where the processor lacks them. For the exhaustive comparison tool.
 bool sines_four_wide(const float* x, float* out, std::size_t n);
+bool logs_four_wide(const float* x, float* out, std::size_t n);
 bool powers_four_wide(const float* x, float* out, std::size_t n, float y);
 
 }  // namespace neonvale

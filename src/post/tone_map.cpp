@@ -52,13 +52,16 @@ float tone_map_exposure(const Image& colour, StepProgress* progress) {
   auto take_logs = [&](int band, int row_begin, int row_end) {
     float* out = band_logs(band);
     const std::size_t first = std::size_t(band) * std::size_t(kBand) * stride;
-    for (std::size_t j = std::size_t(row_begin) * stride; j < std::size_t(row_end) * stride; ++j) {
+    const std::size_t begin = std::size_t(row_begin) * stride;
+    const std::size_t end = std::size_t(row_end) * stride;
+    for (std::size_t j = begin; j < end; ++j) {
       const std::size_t i = first + j;
       const float r = std::max(0.0f, rin[i]);
       const float g = std::max(0.0f, gin[i]);
       const float b = std::max(0.0f, bin[i]);
-      out[j] = std::log(luminance(r, g, b) + 0.0001f);
+      out[j] = luminance(r, g, b) + 0.0001f;
     }
+    neonvale::logs(out + begin, out + begin, end - begin);
   };
   double log_sum = 0.0;
   auto add_logs = [&](int band) {
