@@ -88,6 +88,22 @@ __attribute__((target("avx2,fma"))) __m128 sine4(__m128 y) {
   return _mm_blendv_ps(result, y, _mm_castsi128_ps(tiny));
 }
 
+// Stores four results at `out`, taking the lanes set in `others` from the
+// library's own function of x instead.
+template <class Library>
+__attribute__((target("avx2,fma"))) inline void store_four(__m128 value, int others, const float* x, float* out,
+                                                            Library library) {
+  if (!others) {
+    _mm_storeu_ps(out, value);
+    return;
+  }
+  float lanes[4];
+  _mm_storeu_ps(lanes, value);
+  for (int k = 0; k < 4; ++k)
+    if (others & (1 << k)) lanes[k] = library(x[k]);
+  std::memcpy(out, lanes, sizeof lanes);
+}
+
 __attribute__((target("avx2,fma"))) void four_wide_sines(const float* x, float* out, std::size_t n) {
   const __m128i large_top = _mm_set1_epi32(kLargeTop);
   std::size_t i = 0;
@@ -95,16 +111,7 @@ __attribute__((target("avx2,fma"))) void four_wide_sines(const float* x, float* 
     const __m128 y = _mm_loadu_ps(x + i);
     const __m128i top = _mm_and_si128(_mm_srli_epi32(_mm_castps_si128(y), 20), _mm_set1_epi32(0x7ff));
     const int large = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(top, large_top)));
-    const __m128 value = sine4(y);
-    if (large) {
-      float lanes[4];
-      _mm_storeu_ps(lanes, value);
-      for (int k = 0; k < 4; ++k)
-        if (large & (1 << k)) lanes[k] = std::sin(x[i + std::size_t(k)]);
-      std::memcpy(out + i, lanes, sizeof lanes);
-    } else {
-      _mm_storeu_ps(out + i, value);
-    }
+    store_four(sine4(y), large, x + i, out + i, [](float v) { return std::sin(v); });
   }
   scalar_sines(x + i, out + i, n - i);
 }
@@ -214,15 +221,7 @@ __attribute__((target("avx2,fma"))) void four_wide_logs(const float* x, float* o
     const __m128i one = _mm_cmpeq_epi32(ix, _mm_set1_epi32(0x3f800000));
     const __m128 result = _mm_andnot_ps(_mm_castsi128_ps(one), value);  // ln 1 = +0
     const int others = ~_mm_movemask_ps(_mm_castsi128_ps(positive_normal(ix))) & 15;
-    if (others) {
-      float lanes[4];
-      _mm_storeu_ps(lanes, result);
-      for (int k = 0; k < 4; ++k)
-        if (others & (1 << k)) lanes[k] = std::log(x[i + std::size_t(k)]);
-      std::memcpy(out + i, lanes, sizeof lanes);
-    } else {
-      _mm_storeu_ps(out + i, result);
-    }
+    store_four(result, others, x + i, out + i, [](float v) { return std::log(v); });
   }
   scalar_logs(x + i, out + i, n - i);
 }
@@ -276,15 +275,7 @@ __attribute__((target("avx2,fma"))) void four_wide_powers(const float* x, float*
   for (; i + 4 <= n; i += 4) {
     int others = 0;
     const __m128 value = power4(_mm_loadu_ps(x + i), yd, y > 0.0f, &others);
-    if (others) {
-      float lanes[4];
-      _mm_storeu_ps(lanes, value);
-      for (int k = 0; k < 4; ++k)
-        if (others & (1 << k)) lanes[k] = std::pow(x[i + std::size_t(k)], y);
-      std::memcpy(out + i, lanes, sizeof lanes);
-    } else {
-      _mm_storeu_ps(out + i, value);
-    }
+    store_four(value, others, x + i, out + i, [y](float v) { return std::pow(v, y); });
   }
   scalar_powers(x + i, out + i, n - i, y);
 }
