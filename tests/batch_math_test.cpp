@@ -22,70 +22,67 @@ float float_of(std::uint32_t b) {
   return x;
 }
 
-// Every 1021st bit pattern (all signs and exponents, NaN and infinity among
-// them), and a dense stretch around each quarter turn up to the change of
-// reduction at 120, where a wrong quadrant or coefficient would show first.
-std::vector<float> arguments() {
+// Every `step`th bit pattern: all signs and exponents, NaN and infinity
+// among them.
+std::vector<float> every_nth_pattern(std::uint32_t step) {
   std::vector<float> x;
-  for (std::uint64_t b = 0; b < (std::uint64_t(1) << 32); b += 1021) x.push_back(float_of(std::uint32_t(b)));
-  for (int k = -77; k <= 77; ++k) {
-    const float centre = float(k) * 1.5707964f;
-    std::uint32_t b = bits_of(centre);
-    for (int i = 0; i < 2000; ++i) x.push_back(float_of(b - 1000 + std::uint32_t(i)));
-  }
-  for (float edge : {120.0f, -120.0f, 0x1p-12f, -0x1p-12f, 0.75f, 0.0f, -0.0f})
-    for (int i = -50; i <= 50; ++i) x.push_back(float_of(bits_of(edge) + std::uint32_t(i)));
+  for (std::uint64_t b = 0; b < (std::uint64_t(1) << 32); b += step) x.push_back(float_of(std::uint32_t(b)));
   return x;
 }
 
-TEST(Sines, EveryValueIsTheLibrarySineBitForBit) {
-  const std::vector<float> x = arguments();
+// The `count` floats on either side of `centre`, bit pattern by bit pattern.
+void add_around(std::vector<float>& x, float centre, int count) {
+  for (int i = -count; i <= count; ++i) x.push_back(float_of(bits_of(centre) + std::uint32_t(i)));
+}
+
+// The batch function, and then its four-wide path on its own where the
+// processor has it, give `library`'s bits for every argument.
+template <class Batch, class FourWide, class Library>
+::testing::AssertionResult same_as_library(const std::vector<float>& x, Batch batch, FourWide four_wide,
+                                           Library library) {
   std::vector<float> out(x.size());
-  sines(x.data(), out.data(), x.size());
-  for (std::size_t i = 0; i < x.size(); ++i)
-    ASSERT_EQ(bits_of(out[i]), bits_of(std::sin(x[i]))) << std::hexfloat << x[i];
-  // The four-wide path on its own, where the processor has it.
-  if (sines_four_wide(x.data(), out.data(), x.size())) {
+  batch(x.data(), out.data(), x.size());
+  for (int pass = 0; pass < 2; ++pass) {
     for (std::size_t i = 0; i < x.size(); ++i)
-      ASSERT_EQ(bits_of(out[i]), bits_of(std::sin(x[i]))) << std::hexfloat << x[i];
+      if (bits_of(out[i]) != bits_of(library(x[i])))
+        return ::testing::AssertionFailure() << std::hexfloat << "argument " << x[i] << ": " << out[i] << " against "
+                                             << library(x[i]) << (pass ? " (four-wide)" : "");
+    if (pass == 0 && !four_wide(x.data(), out.data(), x.size())) break;
   }
+  return ::testing::AssertionSuccess();
+}
+
+// Every 1021st bit pattern, and a dense stretch around each quarter turn up
+// to the change of reduction at 120, where a wrong quadrant or coefficient
+// would show first.
+TEST(Sines, EveryValueIsTheLibrarySineBitForBit) {
+  std::vector<float> x = every_nth_pattern(1021);
+  for (int k = -77; k <= 77; ++k) add_around(x, float(k) * 1.5707964f, 1000);
+  for (float edge : {120.0f, -120.0f, 0x1p-12f, -0x1p-12f, 0.75f, 0.0f, -0.0f}) add_around(x, edge, 50);
+  EXPECT_TRUE(same_as_library(x, sines, sines_four_wide, [](float v) { return std::sin(v); }));
 }
 
 // Every 4093rd bit pattern, and every float near 1 (where the result
 // changes sign and the table's middle entry serves) and near the smallest
 // normal.
 TEST(Logs, EveryValueIsTheLibraryLogarithmBitForBit) {
-  std::vector<float> x;
-  for (std::uint64_t b = 0; b < (std::uint64_t(1) << 32); b += 4093) x.push_back(float_of(std::uint32_t(b)));
-  for (float centre : {1.0f, 0x1p-126f})
-    for (int i = -20000; i <= 20000; ++i) x.push_back(float_of(bits_of(centre) + std::uint32_t(i)));
-  std::vector<float> out(x.size());
-  logs(x.data(), out.data(), x.size());
-  for (std::size_t i = 0; i < x.size(); ++i)
-    ASSERT_EQ(bits_of(out[i]), bits_of(std::log(x[i]))) << std::hexfloat << x[i];
-  if (logs_four_wide(x.data(), out.data(), x.size())) {
-    for (std::size_t i = 0; i < x.size(); ++i)
-      ASSERT_EQ(bits_of(out[i]), bits_of(std::log(x[i]))) << std::hexfloat << x[i];
-  }
+  std::vector<float> x = every_nth_pattern(4093);
+  for (float centre : {1.0f, 0x1p-126f}) add_around(x, centre, 20000);
+  EXPECT_TRUE(same_as_library(x, logs, logs_four_wide, [](float v) { return std::log(v); }));
 }
 
 // Every 4093rd bit pattern, and all of [0, 1] near 0, 0.5 and 1, with
 // the exponents the picture takes and a few that reach powf's own edges
 // (negative, integer, tiny, huge results).
 TEST(Powers, EveryValueIsTheLibraryPowerBitForBit) {
-  std::vector<float> x;
-  for (std::uint64_t b = 0; b < (std::uint64_t(1) << 32); b += 4093) x.push_back(float_of(std::uint32_t(b)));
-  for (float centre : {0.0f, 0.5f, 1.0f})
-    for (int i = -3000; i <= 3000; ++i) x.push_back(float_of(bits_of(centre) + std::uint32_t(i)));
-  std::vector<float> out(x.size());
+  std::vector<float> x = every_nth_pattern(4093);
+  for (float centre : {0.0f, 0.5f, 1.0f}) add_around(x, centre, 3000);
   for (float y : {1.0f / 2.2f, 1.2f, 0.7f, 2.7f, 7.0f, -1.5f, 3.0f, 0x1p-20f, 300.0f, 0.0f, -0.0f}) {
-    powers(x.data(), out.data(), x.size(), y);
-    for (std::size_t i = 0; i < x.size(); ++i)
-      ASSERT_EQ(bits_of(out[i]), bits_of(std::pow(x[i], y))) << std::hexfloat << x[i] << " ^ " << y;
-    if (powers_four_wide(x.data(), out.data(), x.size(), y)) {
-      for (std::size_t i = 0; i < x.size(); ++i)
-        ASSERT_EQ(bits_of(out[i]), bits_of(std::pow(x[i], y))) << std::hexfloat << x[i] << " ^ " << y;
-    }
+    EXPECT_TRUE(same_as_library(
+        x, [y](const float* in, float* out, std::size_t n) { powers(in, out, n, y); },
+        [y](const float* in, float* out, std::size_t n) { return powers_four_wide(in, out, n, y); },
+        [y](float v) { return std::pow(v, y); }))
+        << "exponent " << y;
   }
 }
 

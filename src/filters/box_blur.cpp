@@ -60,7 +60,7 @@ inline void transpose_store(const float* const row[4], std::size_t at, float* ou
 // column with their clamped ends: padded[k] holds column k - R - 1, clamped,
 // of each row, so the sample leaving the window at i is padded[i] and the
 // one entering padded[i + 2R + 1].
-void box_sum_four_rows(const float* const row[4], float* const out[4], int count, int n, int r) {
+void box_sum_four_rows(const float* const row[4], float* const* out, int count, int n, int r) {
   const long long e = n - 1;
   const std::size_t length = std::size_t(n) + 2 * std::size_t(r) + 1;
   thread_local std::vector<float> padded, sums;
@@ -87,16 +87,15 @@ void box_sum_four_rows(const float* const row[4], float* const out[4], int count
     _mm_storeu_ps(o + 4 * std::size_t(i), s);
   }
 
-  // Back to rows.
-  float* const target[4] = {out[0], out[count > 1 ? 1 : 0], out[count > 2 ? 2 : 0], out[count > 3 ? 3 : 0]};
+  // Back to rows; lanes beyond `count` repeat a row and are dropped.
   float block[16];
   for (x = 0; x + 4 <= std::size_t(n); x += 4) {
     const float* const columns[4] = {o + 4 * x, o + 4 * x + 4, o + 4 * x + 8, o + 4 * x + 12};
     transpose_store(columns, 0, block);
-    for (int l = 0; l < count; ++l) std::memcpy(target[l] + x, block + 4 * l, 4 * sizeof(float));
+    for (int l = 0; l < count; ++l) std::memcpy(out[l] + x, block + 4 * l, 4 * sizeof(float));
   }
   for (; x < std::size_t(n); ++x)
-    for (int l = 0; l < count; ++l) target[l][x] = o[4 * x + std::size_t(l)];
+    for (int l = 0; l < count; ++l) out[l][x] = o[4 * x + std::size_t(l)];
 }
 
 }  // namespace
