@@ -14,6 +14,13 @@
 # first column: the last commit before the parallel work (every pass serial,
 # every image fresh and zero-filled, whole copies for the copy-then-write
 # passes), built once into build-baseline/ from this repository's history.
+# It is serial, so it runs at one thread only.
+#
+# Ratios: each round runs every build once per mode and thread count, close
+# together in time, so the ratios are taken within a round (the baseline's
+# wall time over each build's, and each build's one-thread wall time over its
+# own at more threads), and their medians over the rounds are shown. A host
+# that slows down for a while then moves both sides of a ratio together.
 #
 # Modes: "warm" runs follow each other at once; "cold" waits COLD_SECONDS
 # (default 3) before each run, long enough for this kind of virtual machine to
@@ -59,17 +66,21 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/assets"
 cp -r "$root/assets/01_neonvale" "$work/assets/"
 
-declare -A samples
+# The baseline is serial: only its one-thread runs mean anything.
+thread_counts() { if [ "$baseline" = 1 ] && [ "$1" = "$base/build" ]; then echo 1; else echo "$threads"; fi; }
+
+declare -A samples walls
 reference=""
 for ((r = 1; r <= repeats; r++)); do
   for mode in $modes; do
     for b in "${builds[@]}"; do
       exe=$(cd "$b" && pwd)/neonvale
-      for t in $threads; do
+      for t in $(thread_counts "$b"); do
         [ "$mode" = cold ] && sleep "$cold_seconds"
         (cd "$work" && OMP_NUM_THREADS=$t /usr/bin/time -f '%e %U %S %M' -o "$work/time" "$exe" "${flags[@]}")
         read -r wall user sys rss <"$work/time"
         samples["$b|$t|$mode"]+="$wall $user $sys $rss;"
+        walls["$r|$b|$t|$mode"]=$wall
         sum=$("$hasher" "$work/01_LumenDrift.png" | cut -d' ' -f1)
         if [ -z "$reference" ]; then reference=$sum; elif [ "$sum" != "$reference" ]; then
           echo "picture differs: build $b at $t threads" >&2; exit 1
@@ -83,7 +94,7 @@ median() { sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[
 printf '%-36s %5s %7s %8s %8s %8s %10s\n' build mode threads wall_s user_s sys_s peak_MiB
 for mode in $modes; do
   for b in "${builds[@]}"; do
-    for t in $threads; do
+    for t in $(thread_counts "$b"); do
       runs=${samples["$b|$t|$mode"]}
       col() { tr ';' '\n' <<<"$runs" | awk -v c="$1" 'NF {print $c}' | median; }
       printf '%-36s %5s %7s %8.2f %8.2f %8.2f %10.0f\n' "$b" "$mode" "$t" "$(col 1)" "$(col 2)" "$(col 3)" \
@@ -91,4 +102,23 @@ for mode in $modes; do
     done
   done
 done
-echo "all pictures identical (pixel hash $reference), $repeats runs each, medians"
+# The median over the rounds of the ratio a / b of two runs' wall times.
+round_ratio() {
+  for ((r = 1; r <= repeats; r++)); do echo "${walls["$r|$1"]} ${walls["$r|$2"]}"; done |
+    awk '$2 > 0 {print $1 / $2}' | median
+}
+echo
+printf '%-36s %5s %7s %14s %14s\n' build mode threads vs_baseline vs_own_1_thread
+for mode in $modes; do
+  for b in "${builds[@]}"; do
+    [ "$baseline" = 1 ] && [ "$b" = "$base/build" ] && continue
+    for t in $threads; do
+      vs_base=-
+      [ "$baseline" = 1 ] && vs_base=$(printf '%.2fx' "$(round_ratio "$base/build|1|$mode" "$b|$t|$mode")")
+      scaling=-
+      [ "$t" != 1 ] && [[ " $threads " == *" 1 "* ]] && scaling=$(printf '%.2fx' "$(round_ratio "$b|1|$mode" "$b|$t|$mode")")
+      printf '%-36s %5s %7s %14s %14s\n' "$b" "$mode" "$t" "$vs_base" "$scaling"
+    done
+  done
+done
+echo "all pictures identical (pixel hash $reference), $repeats runs each, medians (ratios: medians of each round's ratio)"
