@@ -22,10 +22,14 @@
 # own at more threads), and their medians over the rounds are shown. A host
 # that slows down for a while then moves both sides of a ratio together.
 #
-# Modes: "warm" runs follow each other at once; "cold" waits COLD_SECONDS
-# (default 3) before each run, long enough for this kind of virtual machine to
-# hand freed memory back to its host, so that first touches of fresh memory
-# cost what they cost after the machine has been idle.
+# Modes: "warm" measures each run right after an identical one (same build,
+# same threads; that one is not counted), as when the same command runs
+# again and again: on this kind of virtual machine memory freed in the last
+# second is cheap to touch again, so what ran just before changes a run's
+# system time, and the priming run makes that the same for every build.
+# "cold" waits COLD_SECONDS (default 3) before each run, long enough for the
+# machine to hand freed memory back to its host, so that first touches of
+# fresh memory cost what they cost after the machine has been idle.
 set -euo pipefail
 repeats=3
 threads="1 $(nproc)"
@@ -77,6 +81,7 @@ for ((r = 1; r <= repeats; r++)); do
       exe=$(cd "$b" && pwd)/neonvale
       for t in $(thread_counts "$b"); do
         [ "$mode" = cold ] && sleep "$cold_seconds"
+        [ "$mode" = warm ] && (cd "$work" && OMP_NUM_THREADS=$t "$exe" "${flags[@]}")
         (cd "$work" && OMP_NUM_THREADS=$t /usr/bin/time -f '%e %U %S %M' -o "$work/time" "$exe" "${flags[@]}")
         read -r wall user sys rss <"$work/time"
         samples["$b|$t|$mode"]+="$wall $user $sys $rss;"
