@@ -27,9 +27,12 @@
 # again and again: on this kind of virtual machine memory freed in the last
 # second is cheap to touch again, so what ran just before changes a run's
 # system time, and the priming run makes that the same for every build.
-# "cold" waits COLD_SECONDS (default 3) before each run, long enough for the
+# "cold" waits COLD_SECONDS (default 20) before each run, long enough for the
 # machine to hand freed memory back to its host, so that first touches of
-# fresh memory cost what they cost after the machine has been idle.
+# fresh memory cost what they cost after the machine has been idle. It hands
+# it back a few hundred MB a second: 10 s after a run that freed 3.3 GB (the
+# baseline's footprint) most of that memory was still cheap to touch, 20 s
+# after none was.
 set -euo pipefail
 repeats=3
 threads="1 $(nproc)"
@@ -49,7 +52,7 @@ done
 [ ${#builds[@]} -gt 0 ] || builds=(build)
 flags=("$@")
 root=$(cd "$(dirname "$0")/.." && pwd)
-cold_seconds=${COLD_SECONDS:-3}
+cold_seconds=${COLD_SECONDS:-20}
 
 if [ "$baseline" = 1 ]; then
   commit=c93e3b7  # the straightforward serial build
