@@ -73,10 +73,11 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/assets"
 cp -r "$root/assets/01_neonvale" "$work/assets/"
 
+is_baseline() { [ "$baseline" = 1 ] && [ "$1" = "$base/build" ]; }
 # The baseline is serial: only its one-thread runs mean anything.
-thread_counts() { if [ "$baseline" = 1 ] && [ "$1" = "$base/build" ]; then echo 1; else echo "$threads"; fi; }
+thread_counts() { if is_baseline "$1"; then echo 1; else echo "$threads"; fi; }
 
-declare -A samples walls
+declare -A samples  # per build, threads and mode: each round's run, in order
 reference=""
 for ((r = 1; r <= repeats; r++)); do
   for mode in $modes; do
@@ -88,7 +89,6 @@ for ((r = 1; r <= repeats; r++)); do
         (cd "$work" && OMP_NUM_THREADS=$t /usr/bin/time -f '%e %U %S %M' -o "$work/time" "$exe" "${flags[@]}")
         read -r wall user sys rss <"$work/time"
         samples["$b|$t|$mode"]+="$wall $user $sys $rss;"
-        walls["$r|$b|$t|$mode"]=$wall
         sum=$("$hasher" "$work/01_LumenDrift.png" | cut -d' ' -f1)
         if [ -z "$reference" ]; then reference=$sum; elif [ "$sum" != "$reference" ]; then
           echo "picture differs: build $b at $t threads" >&2; exit 1
@@ -110,16 +110,15 @@ for mode in $modes; do
     done
   done
 done
-# The median over the rounds of the ratio a / b of two runs' wall times.
-round_ratio() {
-  for ((r = 1; r <= repeats; r++)); do echo "${walls["$r|$1"]} ${walls["$r|$2"]}"; done |
-    awk '$2 > 0 {print $1 / $2}' | median
-}
+# The wall times of one kind of run, a round a line.
+walls() { tr ';' '\n' <<<"${samples["$1"]}" | awk 'NF {print $1}'; }
+# The median over the rounds of the ratio a / b of two kinds of run's wall times.
+round_ratio() { paste -d' ' <(walls "$1") <(walls "$2") | awk '$2 > 0 {print $1 / $2}' | median; }
 echo
 printf '%-36s %5s %7s %14s %14s\n' build mode threads vs_baseline vs_own_1_thread
 for mode in $modes; do
   for b in "${builds[@]}"; do
-    [ "$baseline" = 1 ] && [ "$b" = "$base/build" ] && continue
+    is_baseline "$b" && continue
     for t in $threads; do
       vs_base=-
       [ "$baseline" = 1 ] && vs_base=$(printf '%.2fx' "$(round_ratio "$base/build|1|$mode" "$b|$t|$mode")")
