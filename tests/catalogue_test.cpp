@@ -42,10 +42,41 @@ TEST(Settings, RejectsRenderIdsOutsideTheCatalogue) {
 
 TEST(Settings, SettingsAreTestedBeforeTheRenderId) { EXPECT_EQ(check(10, 64, 1, 5), "Invalid render settings"); }
 
+TEST(Settings, ThreadCountsFromZeroToTheLimit) {
+  const auto threads = [](int n) {
+    Config c;
+    c.threads = n;
+    try {
+      check_settings(c);
+    } catch (const std::invalid_argument& e) {
+      return std::string(e.what());
+    }
+    return std::string("ok");
+  };
+  for (int n : {0, 1, 7, kMaxThreads}) EXPECT_EQ(threads(n), "ok") << n;
+  for (int n : {-1, kMaxThreads + 1, -2147483647 - 1}) EXPECT_EQ(threads(n), "invalid thread count") << n;
+}
+
 TEST(OutputName, PadsTheIdToTwoDigits) {
   EXPECT_EQ(output_name(Config{}), "./01_LumenDrift.png");
   EXPECT_EQ(output_name(12, "Key"), "./12_Key.png");
   EXPECT_EQ(output_name(123, "Key"), "./123_Key.png");
+  Config c;
+  c.output = "/tmp/poster.png";
+  EXPECT_EQ(output_path(c), "/tmp/poster.png");
+}
+
+// What a picture says of how it was made names every setting that changes
+// its pixels, and nothing that does not.
+TEST(OutputName, ProvenanceNamesVersionAndSettings) {
+  Config c;
+  c.width = 320;
+  c.height = 180;
+  c.aa_scale = 4;
+  c.seed = -7;
+  c.threads = 3;
+  c.output = "elsewhere.png";
+  EXPECT_EQ(provenance_text(c), version_line() + " -w 320 -h 180 -a 4 -s -7 -r 1");
 }
 
 // The renderer takes the seed as 32 unsigned bits: a negative seed on the

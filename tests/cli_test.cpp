@@ -39,6 +39,24 @@ TEST(Cli, ParseErrorsPrintTheErrorThenTheUsage) {
   EXPECT_EQ(entries(dir.path()), 0u);
 }
 
+TEST(Cli, HelpAndVersionAnswerAloneAndOnlyAlone) {
+  TempDir dir;
+  RunResult r = run(dir, "--help");
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, help_text());
+  EXPECT_EQ(r.err, "");
+  r = run(dir, "--version");
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, version_line() + "\n");
+  // Beside other arguments they are unknown flags, as any other.
+  r = run(dir, "--help 5");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "E: invalid option: --help\n" + usage_text());
+  r = run(dir, "-w 64 --version");
+  EXPECT_EQ(r.out, "E: invalid CLI argument count\n" + usage_text());
+  EXPECT_EQ(entries(dir.path()), 0u);
+}
+
 TEST(Cli, BadSettingsAndRenderIdsPrintOneLine) {
   TempDir dir;
   const struct {
@@ -51,7 +69,10 @@ TEST(Cli, BadSettingsAndRenderIdsPrintOneLine) {
                {"-a -2", "E: Invalid render settings\n"},
                {"-r 0", "E: invalid render id\n"},
                {"-r 2", "E: invalid render id\n"},
-               {"-r 2 -a 6", "E: Invalid render settings\n"}};
+               {"-r 2 -a 6", "E: Invalid render settings\n"},
+               {"-t -1", "E: invalid thread count\n"},
+               {"-t 1025", "E: invalid thread count\n"},
+               {"-t 2 -r 3", "E: invalid render id\n"}};
   for (const auto& c : cases) {
     const RunResult r = run(dir, c.args);
     EXPECT_EQ(r.exit_code, 1) << c.args;
@@ -133,6 +154,61 @@ TEST(Cli, SmallRenderWritesAnEightBitRgbPngSilently) {
   }
   EXPECT_TRUE(software);
   EXPECT_EQ(entries(dir.path()), 1u);  // no temporary left beside it
+}
+
+// -o puts the picture anywhere, carefully saved as ever; the working folder
+// stays as it was. The picture records how to make it again, whatever the
+// threads.
+TEST(Cli, OutputPathAndThreadsChooseWhereAndHowNotWhat) {
+  TempDir dir;
+  dir.install_assets();
+  TempDir elsewhere;
+  std::filesystem::create_directory(elsewhere.path() / "sub");
+  ASSERT_EQ(run(dir, "-w 96 -h 64 -a 2 -s 9").exit_code, 0);
+  const std::string reference = test::read_file(dir.path() / "01_LumenDrift.png");
+  const std::string absolute = (elsewhere.path() / "sub" / "poster.png").string();
+  for (const std::string& args : {"-t 1 -o '" + absolute + "'", "-o '" + absolute + "' -t 3", std::string("-t 0 -o picture.png")}) {
+    const RunResult r = run(dir, "-w 96 -h 64 -a 2 -s 9 " + args);
+    EXPECT_EQ(r.exit_code, 0) << args;
+    EXPECT_EQ(r.out, "") << args;
+  }
+  EXPECT_EQ(test::read_file(elsewhere.path() / "sub" / "poster.png"), reference);
+  EXPECT_EQ(test::read_file(dir.path() / "picture.png"), reference);
+  EXPECT_EQ(entries(elsewhere.path() / "sub"), 1u);  // no temporary beside it
+
+  bool provenance = false;
+  for (const auto& chunk : test::png_chunks(reference))
+    provenance |= chunk.type == "tEXt" && chunk.data == "Comment" + std::string(1, '\0') + version_line() +
+                                                          " -w 96 -h 64 -a 2 -s 9 -r 1";
+  EXPECT_TRUE(provenance);
+}
+
+TEST(Cli, OutputIntoAFolderThatCannotTakeItIsRefusedBeforeTheRender) {
+  TempDir dir;
+  dir.install_assets();
+  const std::string missing = (dir.path() / "no such folder" / "x.png").string();
+  for (const std::string& target : {missing, std::string("assets"), std::string("./assets/")}) {
+    // A render that would run for minutes: the refusal must come first.
+    const RunResult r = run(dir, "-w 8000 -h 8000 -a 1 -o '" + target + "'", "ulimit -t 10; ");
+    EXPECT_EQ(r.exit_code, 1) << target;
+    EXPECT_EQ(r.out, "E: Cannot open output PNG: " + target + "\n");
+  }
+  EXPECT_EQ(entries(dir.path()), 0u);
+}
+
+// The local assets come first, exactly as without an installed copy; -d names
+// any other folder, and its errors name the files in it.
+TEST(Cli, AssetFolderOption) {
+  TempDir dir;
+  dir.install_assets();
+  std::filesystem::rename(dir.path() / "assets", dir.path() / "mine");
+  RunResult r = run(dir, "-w 64 -h 64 -a 1 -d mine/01_neonvale");
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / "01_LumenDrift.png"));
+  std::filesystem::remove(dir.path() / "mine" / "01_neonvale" / "robo_emissive.png");
+  r = run(dir, "-w 64 -h 64 -a 1 -d mine/01_neonvale -o second.png");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "E: Cannot open PNG: mine/01_neonvale/robo_emissive.png\n");
 }
 
 TEST(Cli, OutputThatCannotBeWrittenIsReported) {

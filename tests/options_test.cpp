@@ -88,6 +88,20 @@ TEST(Options, ConvertsTheValueBeforeLookingAtTheFlag) {
   EXPECT_EQ(failure<std::out_of_range>({"-x", "3000000000"}), "stoi argument out of range");
 }
 
+TEST(Options, PathsAreTakenAsTypedAndNeverConverted) {
+  const Config c = parse({"-o", "12", "-d", " ./my assets", "-t", "3"});
+  EXPECT_EQ(c.output, "12");
+  EXPECT_EQ(c.asset_folder, " ./my assets");
+  EXPECT_EQ(c.threads, 3);
+  EXPECT_EQ(parse({"-o", "a.png", "-o", "-w"}).output, "-w");  // a path may look like a flag
+  EXPECT_EQ(parse({}).output, "");
+  EXPECT_EQ(parse({}).threads, 0);
+  // An empty path is refused rather than taken for the default.
+  EXPECT_EQ(failure<std::invalid_argument>({"-o", ""}), "empty path: -o");
+  EXPECT_EQ(failure<std::invalid_argument>({"-d", ""}), "empty path: -d");
+  EXPECT_EQ(failure<std::invalid_argument>({"-t", "many"}), "invalid stoi argument");
+}
+
 TEST(Options, UsageTextBytes) {
   const std::string expected =
       "neonvale [option value]\n"
@@ -98,10 +112,26 @@ TEST(Options, UsageTextBytes) {
       "\t-a\tAA scale (both dimensions; setting '2' here -> 4 samples / pixel)  (default: 2)\n"
       "\t-s\tRandom seed (default: 147994)\n"
       "\t-r\tRendered image id (default: 1)\n"
+      "\t-o\tOutput PNG file (default: ./01_LumenDrift.png)\n"
+      "\t-t\tThreads, 0 for one per processor (default: 0)\n"
+      "\t-d\tAsset folder (default: ./assets/01_neonvale, else the installed one)\n"
       "\n"
       "Available renders:\n"
       "\t1\tLumen Drift - Somewhere, the rain never stops.\n";
   EXPECT_EQ(usage_text(), expected);
+  EXPECT_EQ(help_text(),
+            "neonvale renders the illustration \"Lumen Drift\" and writes it as an 8-bit PNG file.\n\n" + expected);
+}
+
+TEST(Options, VersionIsThreeNumbers) {
+  const std::string line = version_line();
+  ASSERT_EQ(line.compare(0, 9, "neonvale "), 0) << line;
+  int dots = 0;
+  for (std::size_t i = 9; i < line.size(); ++i) {
+    dots += line[i] == '.';
+    EXPECT_TRUE(line[i] == '.' || (line[i] >= '0' && line[i] <= '9')) << line;
+  }
+  EXPECT_EQ(dots, 2) << line;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "app/asset_location.hpp"
 #include "app/catalogue.hpp"
 #include "app/options.hpp"
 #include "app/progress.hpp"
@@ -36,8 +37,10 @@ int main(int argc, char** argv) {
   using namespace neonvale;
   share_one_allocator_arena();
   install_signal_handlers();  // before anything can create the output's temporary
+  if (answer_help_or_version(argc, argv)) return 0;
   Config config;
   if (!parse_or_print_usage(argc, argv, config)) return 1;
+  AssetLocation assets_at;
   try {
     check_settings(config);
     // What cannot be saved or cannot fit is refused before anything is loaded.
@@ -47,22 +50,28 @@ int main(int argc, char** argv) {
     const auto available = available_memory_bytes();
     check_memory(settings, available);
     // No more threads than the memory left beside the render allows.
-    set_thread_count(affordable_threads(settings, available, thread_count()));
-    const std::filesystem::path output = output_name(config);
+    const int wanted_threads = config.threads > 0 ? config.threads : thread_count();
+    set_thread_count(affordable_threads(settings, available, wanted_threads));
+    const std::filesystem::path output = output_path(config);
+    assets_at = locate_assets(config.asset_folder, running_executable());
 
     ProgressDisplay progress;  // on standard error, only when it is a terminal
     StepProgress loading;
     progress.step("loading assets", &loading);
-    const SceneAssets assets = load_scene_assets(asset_folder(), &loading);
+    const SceneAssets assets = load_scene_assets(assets_at.folder, &loading);
     // Opened before the render, so that an output that cannot be written is
     // reported at once rather than after minutes of work.
     const std::unique_ptr<OutputFile> out = open_png_output(output);
     Image picture = render_scene(settings, assets, progress.observer());
     progress.step("saving");
-    save_png(picture, *out);
+    save_png(picture, *out, {{"Comment", provenance_text(config)}});
     progress.finish(output);
   } catch (const std::exception& e) {
     std::printf("E: %s\n", e.what());
+    if (!assets_at.found && stderr_is_terminal()) {
+      std::fflush(stdout);
+      std::fputs(missing_assets_hint(assets_at).c_str(), stderr);
+    }
     return 1;
   }
   return 0;

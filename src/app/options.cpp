@@ -15,6 +15,10 @@ const std::vector<Option> options = {
      [](Config& c) -> int& { return c.aa_scale; }},
     {"-s", "Random seed", [](Config& c) -> int& { return c.seed; }},
     {"-r", "Rendered image id", [](Config& c) -> int& { return c.render_id; }},
+    {"-o", "Output PNG file", nullptr, [](Config& c) -> std::string& { return c.output; }, "./01_LumenDrift.png"},
+    {"-t", "Threads, 0 for one per processor", [](Config& c) -> int& { return c.threads; }},
+    {"-d", "Asset folder", nullptr, [](Config& c) -> std::string& { return c.asset_folder; },
+     "./assets/01_neonvale, else the installed one"},
 };
 
 namespace {
@@ -56,6 +60,12 @@ std::string format(const char* pattern, ...) {
   return text;
 }
 
+const Option* find_option(const std::string& flag) {
+  for (const Option& option : options)
+    if (option.flag == flag) return &option;
+  return nullptr;
+}
+
 }  // namespace
 
 Config parse_command_line(int argc, const char* const* argv) {
@@ -64,13 +74,14 @@ Config parse_command_line(int argc, const char* const* argv) {
   if (args.size() % 2 != 0) throw std::invalid_argument("invalid CLI argument count");
   Config config;
   for (std::size_t i = 0; i < args.size(); i += 2) {
-    const int value = to_int(args[i + 1]);  // converted before the flag is looked at
-    const Option* match = nullptr;
-    for (const Option& option : options)
-      if (option.flag == args[i]) {
-        match = &option;
-        break;
-      }
+    const Option* match = find_option(args[i]);
+    if (match && match->text) {
+      // An empty path is a script's empty variable, not a wish for the default.
+      if (args[i + 1].empty()) throw std::invalid_argument("empty path: " + args[i]);
+      match->text(config) = args[i + 1];
+      continue;
+    }
+    const int value = to_int(args[i + 1]);  // converted before an unknown flag is reported
     if (!match) throw std::invalid_argument("invalid option: " + args[i]);
     match->accessor(config) = value;
   }
@@ -92,8 +103,12 @@ std::string usage_text() {
   std::string text = "neonvale [option value]\n\nAvailable options:\n";
   for (const Option& option : options) {
     Config defaults;  // the defaults are listed, never the values parsed so far
-    text += format("\t%s\t%s (default: %d)\n", option.flag.c_str(), option.description.c_str(),
-                   option.accessor(defaults));
+    if (option.text)
+      text += format("\t%s\t%s (default: %s)\n", option.flag.c_str(), option.description.c_str(),
+                     option.text_default.c_str());
+    else
+      text += format("\t%s\t%s (default: %d)\n", option.flag.c_str(), option.description.c_str(),
+                     option.accessor(defaults));
   }
   text += "\nAvailable renders:\n";
   for (std::size_t i = 0; i < render_catalogue.size(); ++i)
@@ -103,5 +118,26 @@ std::string usage_text() {
 }
 
 void print_usage() { std::fputs(usage_text().c_str(), stdout); }
+
+std::string help_text() {
+  return "neonvale renders the illustration \"Lumen Drift\" and writes it as an 8-bit PNG file.\n\n" +
+         usage_text();
+}
+
+std::string version_line() { return std::string("neonvale ") + NEONVALE_VERSION; }
+
+bool answer_help_or_version(int argc, const char* const* argv) {
+  if (argc != 2) return false;
+  const std::string argument = argv[1];
+  if (argument == "--help") {
+    std::fputs(help_text().c_str(), stdout);
+    return true;
+  }
+  if (argument == "--version") {
+    std::printf("%s\n", version_line().c_str());
+    return true;
+  }
+  return false;
+}
 
 }  // namespace neonvale

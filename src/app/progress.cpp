@@ -19,29 +19,16 @@ constexpr auto kRedrawInterval = std::chrono::milliseconds(250);
 constexpr int kBarWidth = 24;
 constexpr const char* kClearLine = "\r\033[K";
 
-// Writes all of `text` to standard error; a failed write only loses display.
-void write_stderr(const std::string& text) {
-  const char* p = text.data();
-  std::size_t left = text.size();
-  while (left > 0) {
-    const ssize_t n = ::write(STDERR_FILENO, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    p += n;
-    left -= std::size_t(n);
-  }
-}
-
-int terminal_columns() {
+int terminal_columns(int fd) {
   struct winsize size {};
-  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
   return 80;
 }
 
 // A job started in the background (`neonvale &`) keeps quiet rather than
 // scribble over whatever the shell is showing.
-bool in_foreground() {
-  const pid_t group = ::tcgetpgrp(STDERR_FILENO);
+bool in_foreground(int fd) {
+  const pid_t group = ::tcgetpgrp(fd);
   return group < 0 || group == ::getpgrp();
 }
 
@@ -119,7 +106,8 @@ std::string finished_line(const std::filesystem::path& output, double seconds) {
 
 bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) == 1; }
 
-ProgressDisplay::ProgressDisplay(bool enabled) : enabled_(enabled), start_(std::chrono::steady_clock::now()) {
+ProgressDisplay::ProgressDisplay(bool enabled, int fd)
+    : enabled_(enabled), fd_(fd), start_(std::chrono::steady_clock::now()) {
   if (!enabled_) return;
   observer_.stage_begin = [this](const char* stage, const StepProgress& progress) { step(stage, &progress); };
   // The step's counter dies with the step; until the next one begins, the
@@ -131,10 +119,10 @@ ProgressDisplay::ProgressDisplay(bool enabled) : enabled_(enabled), start_(std::
   };
   // A thread the system refuses (a process or address-space limit) only
   // means no display: the render goes on without one.
-  set_progress_line_open(true);
+  open_progress_line(fd_);
   running_ = start_helper_thread(&thread_, draw_until_stopped, this);
   if (!running_) {
-    set_progress_line_open(false);
+    close_progress_line();
     enabled_ = false;
   }
 }
@@ -150,9 +138,9 @@ ProgressDisplay::~ProgressDisplay() {
   std::string line;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    line = progress_line(view(), terminal_columns());
+    line = progress_line(view(), terminal_columns(fd_));
   }
-  if (set_progress_line_open(false) && in_foreground()) write_stderr(kClearLine + line + "\n");
+  if (close_progress_line() && in_foreground(fd_)) write_text(kClearLine + line + "\n");
 }
 
 void ProgressDisplay::step(const char* name, const StepProgress* progress) {
@@ -173,8 +161,7 @@ void ProgressDisplay::finish(const std::filesystem::path& output) {
   if (!running_) return;
   stop();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  if (set_progress_line_open(false) && in_foreground())
-    write_stderr(kClearLine + finished_line(output, seconds) + "\n");
+  if (close_progress_line() && in_foreground(fd_)) write_text(kClearLine + finished_line(output, seconds) + "\n");
 }
 
 void ProgressDisplay::stop() {
@@ -183,8 +170,26 @@ void ProgressDisplay::stop() {
     stopping_ = true;
   }
   wake_.notify_all();
+  round_done_.notify_all();
   pthread_join(thread_, nullptr);
   running_ = false;
+}
+
+void ProgressDisplay::write_text(const std::string& text) const {
+  const char* p = text.data();
+  std::size_t left = text.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd_, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // a failed write only loses display
+    p += n;
+    left -= std::size_t(n);
+  }
+}
+
+void ProgressDisplay::wait_for_rounds(long count) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  round_done_.wait(lock, [&] { return rounds_ >= count || stopping_; });
 }
 
 ProgressView ProgressDisplay::view() {
@@ -204,12 +209,14 @@ void ProgressDisplay::run() {
   // Nothing to show before the first step: the line starts with one.
   wake_.wait(lock, [this] { return stopping_ || !step_.empty(); });
   while (!stopping_) {
-    const std::string line = progress_line(view(), terminal_columns());
+    const std::string line = progress_line(view(), terminal_columns(fd_));
     // The terminal may block (a paused terminal): never while holding the
     // lock that the driver's stage hook takes.
     lock.unlock();
-    if (in_foreground()) write_stderr(kClearLine + line);
+    if (in_foreground(fd_)) draw_progress_line(kClearLine + line);
     lock.lock();
+    ++rounds_;
+    round_done_.notify_all();
     wake_.wait_for(lock, kRedrawInterval, [this] { return stopping_; });
   }
 }

@@ -11,6 +11,7 @@
 // not a terminal the display does nothing at all, so scripts see exactly what
 // they saw without it.
 #include <pthread.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -50,8 +51,9 @@ bool stderr_is_terminal();
 
 class ProgressDisplay {
  public:
-  // A disabled display draws nothing, starts no thread and hands out no observer.
-  explicit ProgressDisplay(bool enabled = stderr_is_terminal());
+  // A disabled display draws nothing, starts no thread and hands out no
+  // observer. It draws on the descriptor `fd`.
+  explicit ProgressDisplay(bool enabled = stderr_is_terminal(), int fd = STDERR_FILENO);
   // Without finish() (an error is on its way to the caller), the last state
   // is drawn once more and the line ended, so the error starts on its own line.
   ~ProgressDisplay();
@@ -66,13 +68,20 @@ class ProgressDisplay {
   // Replaces the progress line by the final one with the path and total time.
   void finish(const std::filesystem::path& output);
 
+  // Waits until the drawing thread has come round its loop `count` times
+  // since it started (drawing each time, unless the line was ended), or has
+  // stopped: a test's way to know that a redraw was tried.
+  void wait_for_rounds(long count);
+
  private:
   static void* draw_until_stopped(void* display);
   void run();
   void stop();
+  void write_text(const std::string& text) const;  // all of it, on fd_
   ProgressView view();  // under mutex_
 
   bool enabled_;
+  int fd_;
   RenderObserver observer_;
   std::chrono::steady_clock::time_point start_;
 
@@ -83,6 +92,8 @@ class ProgressDisplay {
   int step_number_ = 0;
   const StepProgress* progress_ = nullptr;
   double ended_fraction_ = -1;  // how far the last step came, shown until the next begins
+  long rounds_ = 0;             // times round the drawing loop
+  std::condition_variable round_done_;
 
   pthread_t thread_{};
   bool running_ = false;  // the drawing thread was started and not yet joined

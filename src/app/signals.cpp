@@ -1,9 +1,12 @@
 #include "app/signals.hpp"
 
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstddef>
 
 #include "io/output_file.hpp"
 
@@ -13,8 +16,28 @@ namespace {
 
 constexpr int kInterrupts[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
 
+// The progress line: whether it is open, on which descriptor, and whether the
+// display is drawing on it right now. The display raises `drawing` before it
+// looks at `line_open`, and an interrupt lowers `line_open` before it looks at
+// `drawing` (both in the one order all threads agree on), so either the draw
+// sees the line closed and writes nothing, or the interrupt sees the draw and
+// waits for it.
 std::atomic<bool> line_open{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "read from a signal handler");
+std::atomic<bool> drawing{false};
+std::atomic<int> line_fd{STDERR_FILENO};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
+              "read from a signal handler");
+
+// Writes all of `size` bytes; a failed write only loses display. Async-signal-safe.
+void write_all(int fd, const char* data, std::size_t size) noexcept {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    data += n;
+    size -= std::size_t(n);
+  }
+}
 
 // Nothing but a line end is written: writing more from a handler could block
 // on a full pipe and hang the exit, and the signal in the exit status already
@@ -23,10 +46,7 @@ void on_interrupt(int signal_number) {
   // The pending output goes first, so a paused terminal that blocks the write
   // below cannot keep a temporary file behind.
   remove_pending_output();
-  if (line_open.exchange(false)) {
-    const ssize_t ignored = ::write(STDERR_FILENO, "\n", 1);
-    (void)ignored;
-  }
+  end_progress_line();
   // SA_RESETHAND restored the default action; the signal is blocked while
   // this handler runs, so it takes effect the moment the handler returns.
   ::raise(signal_number);
@@ -60,6 +80,29 @@ void install_signal_handlers() {
   ::sigaction(SIGPIPE, &ignore, nullptr);
 }
 
-bool set_progress_line_open(bool open) { return line_open.exchange(open); }
+void open_progress_line(int fd) {
+  line_fd = fd;
+  line_open = true;
+}
+
+bool close_progress_line() { return line_open.exchange(false); }
+
+void draw_progress_line(const std::string& text) {
+  drawing = true;
+  if (line_open) write_all(line_fd, text.data(), text.size());
+  drawing = false;
+}
+
+void end_progress_line() noexcept {
+  if (!line_open.exchange(false)) return;
+  const int fd = line_fd;
+  const int saved_errno = errno;
+  while (drawing) {
+    struct timespec pause {0, 100000};
+    ::nanosleep(&pause, nullptr);
+  }
+  write_all(fd, "\n", 1);
+  errno = saved_errno;
+}
 
 }  // namespace neonvale

@@ -1,5 +1,6 @@
 #pragma once
 // Interruption: a render stopped by a signal leaves nothing behind.
+#include <string>
 
 namespace neonvale {
 
@@ -19,9 +20,21 @@ namespace neonvale {
 // threads take no signals (core/parallel.hpp, start_helper_thread).
 void install_signal_handlers();
 
-// Tells the handlers whether a progress line is open on standard error (so an
-// interrupt ends it, and the shell's prompt starts on a line of its own).
-// Returns whether one was open before.
-bool set_progress_line_open(bool open);
+// The progress line, shared by the progress display and the handlers: an
+// interrupt ends an open line with a newline, so the shell's prompt starts on
+// a line of its own, and nothing is drawn on it after that newline.
+//
+// Opens the line on the descriptor `fd` (standard error in the program).
+void open_progress_line(int fd);
+// Closes the line without writing; true when it was open, and the caller may
+// then write its last words on it.
+bool close_progress_line();
+// Writes `text` on the line while it is open; nothing once it was closed or
+// ended. An interrupt that ends the line meanwhile waits for this write to
+// finish before it writes its newline.
+void draw_progress_line(const std::string& text);
+// What an interrupt does to the line: ends it with a newline once, after any
+// draw under way. Async-signal-safe.
+void end_progress_line() noexcept;
 
 }  // namespace neonvale

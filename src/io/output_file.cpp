@@ -265,7 +265,8 @@ void remove_pending_output() noexcept {
 }
 
 OutputFile::OutputFile(const std::filesystem::path& target, Temporary temporary) : name_(target) {
-  if (!follow_links(target, &target_)) return;
+  // An empty name is no file, though the folder it would stand in is.
+  if (target.empty() || !follow_links(target, &target_)) return;
   // Opening for writing without creating or truncating tells what is there
   // and whether this process may write it, and changes nothing. O_NONBLOCK
   // keeps a named pipe without a reader from blocking this first look.

@@ -281,6 +281,23 @@ void write_chunk(const char* type, const unsigned char* data, std::size_t size, 
   end_chunk(crc, sink);
 }
 
+bool printable_latin1(unsigned char c) { return (c >= 32 && c <= 126) || c >= 161; }
+
+void check_text(const PngText& text) {
+  const std::string& k = text.keyword;
+  bool valid = !k.empty() && k.size() <= 79 && k.front() != ' ' && k.back() != ' ' &&
+               k.find("  ") == std::string::npos && text.text.find('\0') == std::string::npos;
+  for (const char c : k) valid = valid && printable_latin1(static_cast<unsigned char>(c));
+  if (!valid) throw std::invalid_argument("PNG encoder: invalid text chunk");
+}
+
+void write_text(const PngText& text, const PngByteSink& sink) {
+  std::string data = text.keyword;
+  data += '\0';
+  data += text.text;
+  write_chunk("tEXt", reinterpret_cast<const unsigned char*>(data.data()), data.size(), sink);
+}
+
 void write_header(const PngRowSource& source, const PngByteSink& sink) {
   static const unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
   sink(signature, sizeof signature);
@@ -339,11 +356,13 @@ void check_source(const PngRowSource& source) {
 
 }  // namespace
 
-void encode_png(const PngRowSource& source, const PngByteSink& sink) {
+void encode_png(const PngRowSource& source, const PngByteSink& sink, const std::vector<PngText>& texts) {
   check_source(source);
+  for (const PngText& text : texts) check_text(text);
   // The filtered rows are released as soon as they are compressed.
   const std::vector<Strip> strips = compress_strips(filter_rows(source));
   write_header(source, sink);
+  for (const PngText& text : texts) write_text(text, sink);
   const auto header = zlib_header();
   const auto trailer = big_endian(std::uint32_t(combined_adler(strips)));
   std::vector<Span> stream{{header.data(), header.size()}};

@@ -255,7 +255,7 @@ void save_png(const Image& image, const std::filesystem::path& path) {
   save_png(image, *out);
 }
 
-void save_png(const Image& image, OutputFile& out) {
+void save_png(const Image& image, OutputFile& out, const std::vector<PngText>& texts) {
   if (image.width <= 0 || image.height <= 0 || (image.channels != 3 && image.channels != 4) ||
       std::size_t(image.width) * std::size_t(image.height) * std::size_t(image.channels) != image.data.size())
     throw std::invalid_argument("Invalid output image dimensions");
@@ -266,9 +266,12 @@ void save_png(const Image& image, OutputFile& out) {
                             [&image](int y, unsigned char* row) { interleave_row(image, y, row); }};
   const std::string name = out.name().string();
   try {
-    encode_png(source, [&out](const unsigned char* data, std::size_t size) {
-      if (std::fwrite(data, 1, size, out.file()) != size) throw std::runtime_error("short write");
-    });
+    encode_png(
+        source,
+        [&out](const unsigned char* data, std::size_t size) {
+          if (std::fwrite(data, 1, size, out.file()) != size) throw std::runtime_error("short write");
+        },
+        texts);
   } catch (const std::runtime_error&) {
     throw std::runtime_error("Cannot write output PNG: " + name);
   }

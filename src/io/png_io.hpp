@@ -8,6 +8,7 @@
 
 #include "core/image.hpp"
 #include "io/output_file.hpp"
+#include "io/png_encoder.hpp"
 
 namespace neonvale {
 
@@ -37,8 +38,9 @@ void save_png(const Image& image, const std::filesystem::path& path);
 // output cannot be written before it spends minutes making the picture.
 // Throws std::runtime_error("Cannot open output PNG: <path>").
 std::unique_ptr<OutputFile> open_png_output(const std::filesystem::path& path);
-// save_png into an output opened by open_png_output, which it commits.
-void save_png(const Image& image, OutputFile& out);
+// save_png into an output opened by open_png_output, which it commits;
+// `texts` go into text chunks after the "Software" one.
+void save_png(const Image& image, OutputFile& out, const std::vector<PngText>& texts = {});
 
 // Throws std::runtime_error("Cannot allocate PNG output"), the writer's
 // refusal, for a picture wider or taller than kMaxPngSide, so that such a
