@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/options.hpp"
+#include "app/signals.hpp"
 #include "test_support.hpp"
 #include "scene/scene.hpp"
 
@@ -123,69 +124,62 @@ TEST(StepCounting, NeverGoesBackAndIgnoresASecondTotal) {
   EXPECT_EQ(p.fraction(), 1.0);  // counting past the total stays full
 }
 
-// Standard error of this process sent into a pipe for the life of the object.
-class StderrCapture {
+// A pipe the display draws into, read after the display is gone.
+class Pipe {
  public:
-  StderrCapture() {
+  Pipe() {
     int fds[2];
     if (::pipe(fds) != 0) std::abort();
     read_end_ = fds[0];
+    write_end_ = fds[1];
     ::fcntl(read_end_, F_SETFL, O_NONBLOCK);
-    saved_ = ::dup(STDERR_FILENO);
-    ::dup2(fds[1], STDERR_FILENO);
-    ::close(fds[1]);
   }
-  ~StderrCapture() {
-    ::dup2(saved_, STDERR_FILENO);
-    ::close(saved_);
+  ~Pipe() {
     ::close(read_end_);
+    if (write_end_ >= 0) ::close(write_end_);
   }
+  int write_end() const { return write_end_; }
+  // Everything written so far.
   const std::string& text() {
     char buffer[4096];
     ssize_t n;
     while ((n = ::read(read_end_, buffer, sizeof buffer)) > 0) text_.append(buffer, std::size_t(n));
     return text_;
   }
-  // Waits until `part` has been written, for a few seconds at most.
-  bool wait_for(const std::string& part) {
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (!contains(text(), part)) {
-      if (Clock::now() > deadline) return false;
-      ::usleep(10000);
-    }
-    return true;
-  }
 
  private:
   int read_end_ = -1;
-  int saved_ = -1;
+  int write_end_ = -1;
   std::string text_;
 };
 
 TEST(ProgressDisplay, RedrawsStepAndItsBarThenTheFinalLine) {
-  StderrCapture capture;
+  Pipe pipe;
   {
-    ProgressDisplay display(true);
+    ProgressDisplay display(true, pipe.write_end());
     StepProgress loading;
     loading.set_total(4);
     loading.advance(4);
     display.step("loading assets", &loading);
-    ASSERT_TRUE(capture.wait_for("[ 1/12] loading assets"));
+    display.wait_for_redraws(1);
+    EXPECT_EQ(frames(pipe.text()).back().compare(0, 22, "[ 1/12] loading assets"), 0) << pipe.text();
     ASSERT_NE(display.observer(), nullptr);
     StepProgress reflections;
     display.observer()->stage_begin("reflections", reflections);
-    ASSERT_TRUE(capture.wait_for("[ 7/12] reflections"));
+    display.wait_for_redraws(1);
     // The finished step before shows no bar in this one until it counts.
-    EXPECT_FALSE(contains(frames(capture.text()).back(), "%"));
+    EXPECT_EQ(frames(pipe.text()).back().compare(0, 19, "[ 7/12] reflections"), 0) << pipe.text();
+    EXPECT_FALSE(contains(frames(pipe.text()).back(), "%"));
     reflections.set_total(200);
     reflections.advance(100);
-    ASSERT_TRUE(capture.wait_for(" 50%"));
+    display.wait_for_redraws(1);
+    EXPECT_TRUE(contains(frames(pipe.text()).back(), " 50%")) << pipe.text();
     display.finish("./01_LumenDrift.png");
-    const std::string before = capture.text();
-    ::usleep(300000);
-    EXPECT_EQ(capture.text(), before) << "drawn after finish";
+    const std::string before = pipe.text();
+    display.wait_for_redraws(1);  // the drawing thread is gone: returns at once
+    EXPECT_EQ(pipe.text(), before) << "drawn after finish";
   }
-  const std::string text = capture.text();
+  const std::string text = pipe.text();
   EXPECT_EQ(text.compare(0, 4, "\r\033[K"), 0);
   const std::string last = frames(text).back();
   EXPECT_EQ(last.compare(0, 29, "Wrote ./01_LumenDrift.png in "), 0) << last;
@@ -194,28 +188,47 @@ TEST(ProgressDisplay, RedrawsStepAndItsBarThenTheFinalLine) {
 }
 
 TEST(ProgressDisplay, AnUnfinishedDisplayEndsItsLine) {
-  StderrCapture capture;
+  Pipe pipe;
   {
-    ProgressDisplay display(true);
+    ProgressDisplay display(true, pipe.write_end());
     display.step("robot");
-    ASSERT_TRUE(capture.wait_for("robot"));
+    display.wait_for_redraws(1);
   }  // as when an error unwinds past it
-  const std::string text = capture.text();
+  const std::string text = pipe.text();
   ASSERT_FALSE(text.empty());
   EXPECT_EQ(text.back(), '\n');
   EXPECT_EQ(frames(text).back().compare(0, 13, "[ 6/12] robot"), 0);
 }
 
-TEST(ProgressDisplay, DisabledDrawsNothingAndObservesNothing) {
-  StderrCapture capture;
+// An interrupt ends the line with a newline, as its handler does; whatever the
+// display's thread tries to draw after that stays off the terminal, so the
+// shell's prompt starts on a clean line.
+TEST(ProgressDisplay, NothingIsDrawnAfterAnInterruptEndsTheLine) {
+  Pipe pipe;
   {
-    ProgressDisplay display(false);
+    ProgressDisplay display(true, pipe.write_end());
+    display.step("reflections");
+    display.wait_for_redraws(1);
+    end_progress_line();
+    display.step("rain");
+    display.wait_for_redraws(2);
+  }
+  const std::string text = pipe.text();
+  ASSERT_FALSE(text.empty());
+  EXPECT_EQ(text.find('\n'), text.size() - 1) << text;
+  EXPECT_FALSE(contains(text, "rain")) << text;
+}
+
+TEST(ProgressDisplay, DisabledDrawsNothingAndObservesNothing) {
+  Pipe pipe;
+  {
+    ProgressDisplay display(false, pipe.write_end());
     EXPECT_EQ(display.observer(), nullptr);
     display.step("sky");
-    ::usleep(300000);
+    display.wait_for_redraws(1);  // no drawing thread: returns at once
     display.finish("./01_LumenDrift.png");
   }
-  EXPECT_EQ(capture.text(), "");
+  EXPECT_EQ(pipe.text(), "");
 }
 
 // The executable run with standard error on a pseudo-terminal of `columns`
@@ -231,7 +244,8 @@ struct TerminalRun {
 // prlimit), found on the PATH.
 TerminalRun run_on_terminal(const std::filesystem::path& folder, const std::vector<std::string>& args,
                             int columns, const std::function<bool(const std::string&)>& interrupt_when = {},
-                            const std::vector<std::string>& prefix = {}) {
+                            const std::vector<std::string>& prefix = {},
+                            const std::string& program = NEONVALE_EXE) {
   TerminalRun run;
   struct winsize size {};
   size.ws_col = static_cast<unsigned short>(columns);
@@ -246,7 +260,7 @@ TerminalRun run_on_terminal(const std::filesystem::path& folder, const std::vect
   const std::string out_path = (folder / ".terminal.out").string();
   const std::string folder_text = folder.string();
   std::vector<std::string> words = prefix;
-  words.push_back(NEONVALE_EXE);
+  words.push_back(program);
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& w : words) argv.push_back(w.data());
@@ -468,6 +482,9 @@ TEST(ProgressTerminal, OutputCasesShowNothingButTheProgress) {
 // user other than root, whom the limit does not bind), the run goes on
 // without one: nothing on the terminal, the same picture.
 TEST(ProgressTerminal, NoThreadForTheDisplayMeansNoDisplay) {
+  std::string why;
+  const auto program = test::executable_for_other_user(&why);
+  if (program.empty()) GTEST_SKIP() << why;
   std::vector<std::string> prefix = {"prlimit", "--nproc=1"};
   if (::geteuid() == 0) prefix.insert(prefix.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
   // The leak checker of a sanitizer build needs a thread of its own at exit.
@@ -482,7 +499,8 @@ TEST(ProgressTerminal, NoThreadForTheDisplayMeansNoDisplay) {
   TempDir dir;
   dir.install_assets();
   ::chmod(dir.path().c_str(), 0777);
-  const TerminalRun run = run_on_terminal(dir.path(), {"-w", "320", "-h", "180", "-a", "1"}, 80, {}, prefix);
+  const TerminalRun run =
+      run_on_terminal(dir.path(), {"-w", "320", "-h", "180", "-a", "1"}, 80, {}, prefix, program.string());
   if (run.exit_code == 127) GTEST_SKIP() << "cannot run as another user with a process limit";
   EXPECT_EQ(run.exit_code, 0) << run.out;
   EXPECT_EQ(run.out, "");

@@ -48,6 +48,32 @@ bool unprivileged_prefix(const std::filesystem::path& folder, std::string* prefi
   return true;
 }
 
+std::string as_other_user() {
+  return ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+}
+
+std::filesystem::path executable_for_other_user(std::string* why) {
+  static TempDir folder;
+  static const std::filesystem::path copy = [&]() -> std::filesystem::path {
+    std::error_code error;
+    const auto target = folder.path() / "neonvale";
+    std::filesystem::copy_file(NEONVALE_EXE, target, error);
+    std::filesystem::permissions(folder.path(), std::filesystem::perms(0755), error);
+    if (error) return {};
+    return target;
+  }();
+  if (copy.empty()) {
+    *why = "cannot copy the program to " + folder.path().string();
+    return {};
+  }
+  const RunResult probe = run_in(folder.path(), as_other_user() + "'" + copy.string() + "' --version");
+  if (probe.exit_code != 0) {
+    *why = "another user cannot run " + copy.string() + ": " + probe.err;
+    return {};
+  }
+  return copy;
+}
+
 std::vector<std::string> leftover_temporaries(const std::filesystem::path& folder) {
   std::vector<std::string> found;
   for (const auto& entry : std::filesystem::directory_iterator(folder))

@@ -58,6 +58,14 @@ std::filesystem::path source_dir();
 // False when that is not possible here (checked with a file in `folder`).
 bool unprivileged_prefix(const std::filesystem::path& folder, std::string* prefix);
 
+// As root: the words that run a command as the user nobody (65534), whom a
+// process limit binds; "" when not root.
+std::string as_other_user();
+// The executable, copied where the user of as_other_user() may run it: the
+// build folder may lie in a private home folder. Empty, with the reason in
+// `why`, when no such copy can be made or run.
+std::filesystem::path executable_for_other_user(std::string* why);
+
 // The names in `folder` that look like a save's temporary (".<name>.tmp-…").
 std::vector<std::string> leftover_temporaries(const std::filesystem::path& folder);
 

@@ -187,9 +187,12 @@ void ProgressDisplay::write_text(const std::string& text) const {
   }
 }
 
-void ProgressDisplay::wait_for_rounds(long count) {
+void ProgressDisplay::wait_for_redraws(int count) {
+  if (!running_) return;
   std::unique_lock<std::mutex> lock(mutex_);
-  round_done_.wait(lock, [&] { return rounds_ >= count || stopping_; });
+  // A round under way took its view before this call: it does not count.
+  const long target = rounds_ + count + (in_round_ ? 1 : 0);
+  round_done_.wait(lock, [&] { return rounds_ >= target || stopping_; });
 }
 
 ProgressView ProgressDisplay::view() {
@@ -209,6 +212,7 @@ void ProgressDisplay::run() {
   // Nothing to show before the first step: the line starts with one.
   wake_.wait(lock, [this] { return stopping_ || !step_.empty(); });
   while (!stopping_) {
+    in_round_ = true;
     const std::string line = progress_line(view(), terminal_columns(fd_));
     // The terminal may block (a paused terminal): never while holding the
     // lock that the driver's stage hook takes.
@@ -216,6 +220,7 @@ void ProgressDisplay::run() {
     if (in_foreground(fd_)) draw_progress_line(kClearLine + line);
     lock.lock();
     ++rounds_;
+    in_round_ = false;
     round_done_.notify_all();
     wake_.wait_for(lock, kRedrawInterval, [this] { return stopping_; });
   }

@@ -68,10 +68,11 @@ class ProgressDisplay {
   // Replaces the progress line by the final one with the path and total time.
   void finish(const std::filesystem::path& output);
 
-  // Waits until the drawing thread has come round its loop `count` times
-  // since it started (drawing each time, unless the line was ended), or has
-  // stopped: a test's way to know that a redraw was tried.
-  void wait_for_rounds(long count);
+  // Waits until the drawing thread has drawn `count` times (or tried to, on a
+  // line an interrupt ended), each time with a view taken after this call;
+  // returns at once when there is no such thread. A test's way to know what
+  // the display has shown without waiting on a clock.
+  void wait_for_redraws(int count);
 
  private:
   static void* draw_until_stopped(void* display);
@@ -93,6 +94,7 @@ class ProgressDisplay {
   const StepProgress* progress_ = nullptr;
   double ended_fraction_ = -1;  // how far the last step came, shown until the next begins
   long rounds_ = 0;             // times round the drawing loop
+  bool in_round_ = false;       // the view of a round is taken, its draw not done
   std::condition_variable round_done_;
 
   pthread_t thread_{};
