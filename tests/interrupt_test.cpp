@@ -1,7 +1,14 @@
 // Interrupting a run: SIGINT, SIGTERM or SIGHUP during the render or the save
 // must end the process by that signal, print nothing, and leave neither a
 // temporary file nor a partial picture; an older picture stays as it was.
+//
+// No test here waits on a clock to guess where a run is. A run whose output
+// is a named pipe that the test holds open but does not read cannot finish:
+// its save blocks once the pipe is full, and data in the pipe says the save
+// has begun. The removal of a save's temporary is checked in a child process
+// that stops, with its temporary written, until the test signals it.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/signals.hpp"
+#include "io/output_file.hpp"
 #include "io/png_io.hpp"
 #include "test_support.hpp"
 
@@ -39,24 +48,6 @@ struct Workspace {
 };
 
 bool has_temporary(const fs::path& folder) { return !test::leftover_temporaries(folder).empty(); }
-
-// True once the process has begun writing its picture: a file it holds open
-// in `folder` (the output's temporary, which may have no name, or the
-// picture itself), other than its standard streams and its assets, has
-// bytes in it.
-bool writing_output(pid_t pid, const fs::path& folder) {
-  const fs::path fds = "/proc/" + std::to_string(pid) + "/fd";
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(fds, error)) {
-    if (std::stoi(entry.path().filename().string()) <= 2) continue;
-    const std::string file = fs::read_symlink(entry.path(), error).string();
-    if (error || file.rfind(folder.string() + "/", 0) != 0 || file.rfind((folder / "assets").string(), 0) == 0)
-      continue;
-    struct stat st {};
-    if (::stat(entry.path().c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) return true;
-  }
-  return false;
-}
 
 // Starts the executable in `folder` with the given arguments, standard output
 // in <folder>/.out, every signal at its default action except `ignored`.
@@ -87,10 +78,11 @@ pid_t start(const fs::path& folder, const std::vector<std::string>& args, int ig
 }
 
 // True once the process catches `signal_number`, read from the kernel's
-// record of it; false if the process ends or ten seconds pass first.
+// record of it; false if the process ends first.
 bool wait_until_catching(pid_t pid, int signal_number) {
   const std::string status_path = "/proc/" + std::to_string(pid) + "/status";
-  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  // Only a guard against a run that never gets there.
+  const auto deadline = Clock::now() + std::chrono::seconds(120);
   while (Clock::now() < deadline) {
     std::ifstream status(status_path);
     std::string line;
@@ -113,103 +105,148 @@ int wait_for(pid_t pid) {
   return status;
 }
 
-// Starts a run of `args` and sends `sig` once it is writing its picture.
-// False (and the process reaped) when the run ended before that was seen.
-bool signal_while_saving(const Workspace& w, const std::vector<std::string>& args, int sig, int* status) {
-  const pid_t pid = start(w.dir.path(), args);
-  if (pid <= 0) return false;
-  while (true) {
-    if (writing_output(pid, w.dir.path())) {
-      ::kill(pid, sig);
-      *status = wait_for(pid);
-      return true;
-    }
-    if (::waitpid(pid, status, WNOHANG) == pid) return false;
-    std::this_thread::sleep_for(std::chrono::microseconds(100));
+// The output's name made a named pipe, held open for reading (without
+// reading) for the life of the object, so that a run saving into it blocks
+// once the pipe is full.
+class UnreadPipe {
+ public:
+  explicit UnreadPipe(const fs::path& path) {
+    fs::remove(path);
+    if (::mkfifo(path.c_str(), 0644) == 0) fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
   }
+  ~UnreadPipe() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool ok() const { return fd_ >= 0; }
+  // Waits until the run has written into the pipe: its save has begun.
+  void wait_for_data() const {
+    struct pollfd p {fd_, POLLIN, 0};
+    while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
+    }
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// A child of this process that installs the program's signal handlers,
+// opens `target` as the program opens its output, writes part of a picture
+// and then waits to be signalled; returns once the bytes are written. A
+// named temporary can then be seen beside the target.
+pid_t child_stopped_while_saving(const fs::path& target, OutputFile::Temporary temporary) {
+  int ready[2];
+  if (::pipe(ready) != 0) return -1;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    for (int s = 1; s < NSIG; ++s) ::signal(s, SIG_DFL);
+    install_signal_handlers();
+    OutputFile out(target, temporary);
+    if (!out.is_open()) ::_exit(3);
+    std::fputs("\x89PNG part of a picture", out.file());
+    std::fflush(out.file());
+    const ssize_t written = ::write(ready[1], "x", 1);
+    (void)written;
+    for (;;) ::pause();
+  }
+  ::close(ready[1]);
+  char byte;
+  const ssize_t n = ::read(ready[0], &byte, 1);  // returns when the child is ready, or gone
+  ::close(ready[0]);
+  if (n != 1) {
+    wait_for(pid);
+    return -1;
+  }
+  return pid;
 }
 
-// After an interrupted save, the picture in place is either the older one or
-// the complete new one, never a truncated file.
-void expect_older_or_complete_picture(const Workspace& w, int width, int height) {
-  if (test::read_file(w.output()) == kOlderPicture) return;
-  const Image image = load_png(w.output());  // throws on a partial file
-  EXPECT_EQ(image.width, width);
-  EXPECT_EQ(image.height, height);
-}
-
+// The real program, signalled at any moment after its handlers are in place:
+// its output is a pipe it cannot finish writing, so it is still running.
 TEST(Interrupt, SignalDuringRenderEndsTheRunByThatSignal) {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(strsignal(sig));
     Workspace w;
+    const UnreadPipe output(w.output());
+    ASSERT_TRUE(output.ok());
     const pid_t pid = start(w.dir.path(), {"-w", "1280", "-h", "720", "-a", "2"});
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(wait_until_catching(pid, sig)) << "the handlers were never installed";
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // well inside the render
     ASSERT_EQ(::kill(pid, sig), 0);
     const int status = wait_for(pid);
     ASSERT_TRUE(WIFSIGNALED(status)) << "the run was not ended by the signal, status " << status;
     EXPECT_EQ(WTERMSIG(status), sig);
     EXPECT_EQ(w.out(), "");
-    EXPECT_EQ(test::read_file(w.output()), kOlderPicture);
     EXPECT_FALSE(has_temporary(w.dir.path()));
   }
 }
 
-// The signal lands while the picture is being written. The picture in place
-// is then either the older one or, if the signal came after the rename, the
-// complete new one; never a truncated file, and no temporary is left.
-TEST(Interrupt, SignalDuringSaveLeavesNoTemporaryAndNoPartialPicture) {
-  for (int sig : {SIGINT, SIGTERM}) {
-    SCOPED_TRACE(strsignal(sig));
-    bool caught_saving = false;
-    for (int attempt = 0; attempt < 3 && !caught_saving; ++attempt) {
+// The real program, signalled while it writes its picture.
+TEST(Interrupt, SignalDuringSaveEndsTheRunByThatSignal) {
+  Workspace w;
+  const UnreadPipe output(w.output());
+  ASSERT_TRUE(output.ok());
+  const pid_t pid = start(w.dir.path(), {"-w", "1280", "-h", "720", "-a", "1"});
+  ASSERT_GT(pid, 0);
+  output.wait_for_data();
+  ASSERT_EQ(::kill(pid, SIGINT), 0);
+  const int status = wait_for(pid);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
+  EXPECT_EQ(WTERMSIG(status), SIGINT);
+  EXPECT_EQ(w.out(), "");
+}
+
+// A signal while the picture is being written removes the temporary, named
+// or not, and leaves the older picture as it was.
+TEST(Interrupt, SignalDuringSaveLeavesNoTemporaryAndTheOlderPicture) {
+  for (const auto temporary : {OutputFile::Temporary::named, OutputFile::Temporary::unnamed_where_possible}) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+      SCOPED_TRACE(std::string(strsignal(sig)) +
+                   (temporary == OutputFile::Temporary::named ? ", named temporary" : ", unnamed temporary"));
       Workspace w;
-      int status = 0;
-      caught_saving = signal_while_saving(w, {"-w", "1280", "-h", "720", "-a", "1"}, sig, &status);
-      if (!caught_saving) continue;  // the save was too quick to see; try again
+      const pid_t pid = child_stopped_while_saving(w.output(), temporary);
+      ASSERT_GT(pid, 0);
+      if (temporary == OutputFile::Temporary::named) {
+        EXPECT_TRUE(has_temporary(w.dir.path()));
+      }
+      ASSERT_EQ(::kill(pid, sig), 0);
+      const int status = wait_for(pid);
       ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
       EXPECT_EQ(WTERMSIG(status), sig);
-      EXPECT_EQ(w.out(), "");
       EXPECT_FALSE(has_temporary(w.dir.path()));
-      expect_older_or_complete_picture(w, 1280, 720);
+      EXPECT_EQ(test::read_file(w.output()), kOlderPicture);
     }
-    EXPECT_TRUE(caught_saving) << "never saw the save in progress";
   }
 }
 
-// SIGKILL cannot be handled: whatever the killed run leaves (nothing where
-// the file system has unnamed temporaries) must be gone after the next run.
+// SIGKILL cannot be handled: a named temporary it leaves is removed by the
+// next run that saves the same picture.
 TEST(Interrupt, KillDuringSaveLeavesNothingBeyondTheNextRun) {
-  bool caught_saving = false;
-  for (int attempt = 0; attempt < 3 && !caught_saving; ++attempt) {
-    Workspace w;
-    int status = 0;
-    caught_saving = signal_while_saving(w, {"-w", "1280", "-h", "720", "-a", "1"}, SIGKILL, &status);
-    if (!caught_saving) continue;
-    ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
-    EXPECT_EQ(WTERMSIG(status), SIGKILL);
-    expect_older_or_complete_picture(w, 1280, 720);
+  Workspace w;
+  const pid_t pid = child_stopped_while_saving(w.output(), OutputFile::Temporary::named);
+  ASSERT_GT(pid, 0);
+  ASSERT_EQ(::kill(pid, SIGKILL), 0);
+  wait_for(pid);
+  EXPECT_TRUE(has_temporary(w.dir.path()));
+  EXPECT_EQ(test::read_file(w.output()), kOlderPicture);
 
-    const pid_t next = start(w.dir.path(), {"-w", "64", "-h", "64", "-a", "1"});
-    ASSERT_GT(next, 0);
-    status = wait_for(next);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-    EXPECT_FALSE(has_temporary(w.dir.path()));
-    EXPECT_EQ(load_png(w.output()).width, 64);
-  }
-  EXPECT_TRUE(caught_saving) << "never saw the save in progress";
+  const pid_t next = start(w.dir.path(), {"-w", "64", "-h", "64", "-a", "1"});
+  ASSERT_GT(next, 0);
+  const int status = wait_for(next);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  EXPECT_FALSE(has_temporary(w.dir.path()));
+  EXPECT_EQ(load_png(w.output()).width, 64);
 }
 
 TEST(Interrupt, ShellSeesTheSignalAsStatus128PlusN) {
   Workspace w;
   // A background job of a script ignores SIGINT, so SIGTERM is the one a
-  // script would send.
+  // script would send. The script's opening of the named pipe for reading
+  // returns once the run has opened it as its output, so the run is under
+  // way, and it cannot finish while nothing reads the pipe.
   const test::RunResult r = test::run_in(
-      w.dir.path(), "sh -c '\"$0\" -w 1280 -h 720 -a 2 & pid=$!; sleep 0.05; kill -TERM $pid; wait $pid; echo $?' '" +
+      w.dir.path(), "rm 01_LumenDrift.png && mkfifo 01_LumenDrift.png && sh -c '\"$0\" -w 1280 -h 720 -a 1 & "
+                    "pid=$!; exec 3<01_LumenDrift.png; kill -TERM $pid; wait $pid; echo $?' '" +
                         std::string(NEONVALE_EXE) + "'");
   EXPECT_EQ(r.out, "143\n");
-  EXPECT_EQ(test::read_file(w.output()), kOlderPicture);
   EXPECT_FALSE(has_temporary(w.dir.path()));
 }
 

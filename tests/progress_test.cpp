@@ -288,7 +288,7 @@ TerminalRun run_on_terminal(const std::filesystem::path& folder, const std::vect
   }
   ::close(slave);
   bool interrupted = false;
-  const auto deadline = Clock::now() + std::chrono::seconds(60);
+  const auto deadline = Clock::now() + std::chrono::seconds(300);  // a guard against a hang only
   for (;;) {
     struct pollfd p {master, POLLIN, 0};
     if (::poll(&p, 1, 100) > 0) {
@@ -379,16 +379,37 @@ TEST(ProgressTerminal, AnErrorEndsTheLineBeforeTheErrorIsPrinted) {
   EXPECT_EQ(entries(dir.path()), 0u);
 }
 
+// Without assets here or installed, a person at a terminal learns where the
+// program looked; the error itself is the one scripts see.
+TEST(ProgressTerminal, MissingAssetsGetAHintOnTheTerminal) {
+  TempDir dir;
+  const TerminalRun run = run_on_terminal(dir.path(), {"-w", "64", "-h", "64", "-a", "1"}, 200);
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.out, "E: Cannot open PNG: ./assets/01_neonvale/robo.png\n");
+  const std::size_t hint = run.terminal.find("neonvale: no assets in ./assets/01_neonvale nor in /");
+  ASSERT_NE(hint, std::string::npos) << run.terminal;
+  EXPECT_NE(run.terminal.find("share/neonvale/assets/01_neonvale; -d names", hint), std::string::npos) << run.terminal;
+  EXPECT_EQ(run.terminal.substr(run.terminal.size() - 2), "\r\n");
+}
+
+// The run's output is a named pipe held open but never read, so the run is
+// still going (rendering, or blocked in its save) when the interrupt comes.
 TEST(ProgressTerminal, AnInterruptEndsTheLineAndTheRun) {
   TempDir dir;
   dir.install_assets();
-  const TerminalRun run = run_on_terminal(dir.path(), {"-w", "1280", "-h", "720", "-a", "2"}, 80,
+  const auto output = dir.path() / "01_LumenDrift.png";
+  ASSERT_EQ(::mkfifo(output.c_str(), 0644), 0);
+  const int reader = ::open(output.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  const TerminalRun run = run_on_terminal(dir.path(), {"-w", "1280", "-h", "720", "-a", "1"}, 80,
                                           [](const std::string& shown) { return !frames(shown).empty(); });
+  ::close(reader);
   EXPECT_EQ(run.signal, SIGINT);
   EXPECT_EQ(run.out, "");
   ASSERT_GE(run.terminal.size(), 2u);
   EXPECT_EQ(run.terminal.substr(run.terminal.size() - 2), "\r\n") << run.terminal;
-  EXPECT_EQ(entries(dir.path()), 0u);
+  EXPECT_EQ(run.terminal.find('\n'), run.terminal.size() - 1) << run.terminal;
+  EXPECT_EQ(entries(dir.path()), 1u);  // the pipe alone
 }
 
 // Nothing but progress frames reached the terminal: no message, no warning.
