@@ -86,6 +86,9 @@ void option_seeds(const fs::path& dir) {
       {"-a", "3"},
       {"-r", "0"},
       {"-w"},
+      {"-o", "out.png", "-t", "2", "-d", "assets/01_neonvale"},
+      {"-o", "", "-t", "-1"},
+      {"-t", "1025", "-o", "-w"},
   };
   int n = 0;
   for (const auto& line : lines) {

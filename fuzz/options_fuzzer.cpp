@@ -32,6 +32,15 @@ Outcome reference_parse(const std::vector<std::string>& args) {
     return r;
   }
   for (std::size_t i = 0; i < args.size(); i += 2) {
+    const std::string& flag = args[i];
+    if (flag == "-o" || flag == "-d") {
+      if (args[i + 1].empty()) {
+        r.error = "invalid_argument: empty path: " + flag;
+        return r;
+      }
+      (flag == "-o" ? r.config.output : r.config.asset_folder) = args[i + 1];
+      continue;
+    }
     int value = 0;
     try {
       value = std::stoi(args[i + 1]);
@@ -42,12 +51,12 @@ Outcome reference_parse(const std::vector<std::string>& args) {
       r.error = "invalid_argument: invalid stoi argument";
       return r;
     }
-    const std::string& flag = args[i];
     if (flag == "-w") r.config.width = value;
     else if (flag == "-h") r.config.height = value;
     else if (flag == "-a") r.config.aa_scale = value;
     else if (flag == "-s") r.config.seed = value;
     else if (flag == "-r") r.config.render_id = value;
+    else if (flag == "-t") r.config.threads = value;
     else {
       r.error = "invalid_argument: invalid option: " + flag;
       return r;
@@ -59,7 +68,8 @@ Outcome reference_parse(const std::vector<std::string>& args) {
 
 bool same(const Config& a, const Config& b) {
   return a.width == b.width && a.height == b.height && a.aa_scale == b.aa_scale && a.seed == b.seed &&
-         a.render_id == b.render_id;
+         a.render_id == b.render_id && a.threads == b.threads && a.output == b.output &&
+         a.asset_folder == b.asset_folder;
 }
 
 [[noreturn]] void finding(const char* what, const std::string& detail) {
@@ -98,8 +108,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Config& c = got.config;
   const bool settings_ok = c.width >= 64 && c.height >= 64 && c.aa_scale > 0 && (c.aa_scale & (c.aa_scale - 1)) == 0;
   const bool id_ok = c.render_id >= 1 && c.render_id <= int(neonvale::render_catalogue.size());
-  const std::string expected_error =
-      !settings_ok ? "Invalid render settings" : !id_ok ? "invalid render id" : "";
+  const bool threads_ok = c.threads >= 0 && c.threads <= neonvale::kMaxThreads;
+  const std::string expected_error = !settings_ok ? "Invalid render settings"
+                                     : !id_ok     ? "invalid render id"
+                                     : !threads_ok ? "invalid thread count"
+                                                   : "";
   std::string error;
   try {
     neonvale::check_settings(c);
@@ -111,6 +124,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     char expected_name[64];
     std::snprintf(expected_name, sizeof expected_name, "./%02d_LumenDrift.png", c.render_id);
     if (neonvale::output_name(c) != expected_name) finding("output name", neonvale::output_name(c));
+    if (neonvale::output_path(c) != (c.output.empty() ? std::string(expected_name) : c.output))
+      finding("output path", neonvale::output_path(c));
   }
   return 0;
 }
