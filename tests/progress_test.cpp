@@ -559,7 +559,8 @@ TEST(ManPage, ListsEveryOptionWithItsDefault) {
     ASSERT_NE(at, std::string::npos) << option.flag;
     const std::size_t next = page.find(".TP", at);
     const std::string entry = page.substr(at, next == std::string::npos ? next : next - at);
-    const std::string value = "(default: " + std::to_string(option.accessor(defaults)) + ")";
+    const std::string value =
+        "(default: " + (option.text ? option.text_default : std::to_string(option.accessor(defaults))) + ")";
     EXPECT_TRUE(contains(entry, value)) << option.flag << " lacks " << value;
   }
 }
