@@ -8,12 +8,13 @@
 namespace neonvale {
 namespace {
 
-std::string check(int width, int height, int aa_scale, int render_id) {
+std::string check(int width, int height, int aa_scale, int render_id, int threads = 0) {
   Config c;
   c.width = width;
   c.height = height;
   c.aa_scale = aa_scale;
   c.render_id = render_id;
+  c.threads = threads;
   try {
     check_settings(c);
   } catch (const std::invalid_argument& e) {
@@ -43,18 +44,9 @@ TEST(Settings, RejectsRenderIdsOutsideTheCatalogue) {
 TEST(Settings, SettingsAreTestedBeforeTheRenderId) { EXPECT_EQ(check(10, 64, 1, 5), "Invalid render settings"); }
 
 TEST(Settings, ThreadCountsFromZeroToTheLimit) {
-  const auto threads = [](int n) {
-    Config c;
-    c.threads = n;
-    try {
-      check_settings(c);
-    } catch (const std::invalid_argument& e) {
-      return std::string(e.what());
-    }
-    return std::string("ok");
-  };
-  for (int n : {0, 1, 7, kMaxThreads}) EXPECT_EQ(threads(n), "ok") << n;
-  for (int n : {-1, kMaxThreads + 1, -2147483647 - 1}) EXPECT_EQ(threads(n), "invalid thread count") << n;
+  for (int n : {0, 1, 7, kMaxThreads}) EXPECT_EQ(check(64, 64, 1, 1, n), "ok") << n;
+  for (int n : {-1, kMaxThreads + 1, -2147483647 - 1}) EXPECT_EQ(check(64, 64, 1, 1, n), "invalid thread count") << n;
+  EXPECT_EQ(check(64, 64, 1, 2, -1), "invalid render id");  // the render id is tested first
 }
 
 TEST(OutputName, PadsTheIdToTwoDigits) {
@@ -69,13 +61,7 @@ TEST(OutputName, PadsTheIdToTwoDigits) {
 // What a picture says of how it was made names every setting that changes
 // its pixels, and nothing that does not.
 TEST(OutputName, ProvenanceNamesVersionAndSettings) {
-  Config c;
-  c.width = 320;
-  c.height = 180;
-  c.aa_scale = 4;
-  c.seed = -7;
-  c.threads = 3;
-  c.output = "elsewhere.png";
+  const Config c{320, 180, 4, -7, 1, 3, "elsewhere.png", "my assets"};
   EXPECT_EQ(provenance_text(c), version_line() + " -w 320 -h 180 -a 4 -s -7 -r 1");
 }
 
