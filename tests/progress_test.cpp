@@ -89,6 +89,54 @@ TEST(ProgressLine, DurationsAndTheFinalLine) {
   EXPECT_EQ(finished_line("./01_LumenDrift.png", 4.25), "Wrote ./01_LumenDrift.png in 4.2 s");
 }
 
+TEST(ProgressLine, ShowsTheTimeLeftAndDropsItBeforeTheName) {
+  ProgressView v = view("reflections", 7, 0.5, 75.3);
+  v.remaining = 24.2;
+  EXPECT_EQ(progress_line(v, 100), "[ 7/15] reflections     [============>           ]  50%  1:15, 25 s left");
+  v.remaining = 3725;
+  EXPECT_EQ(progress_line(v, 40), "[ 7/15] reflections  1:15, 1:02:05 left");
+  EXPECT_EQ(progress_line(v, 30), "[ 7/15] reflections  1:15");
+  EXPECT_EQ(format_time_left(0.2), "1 s left");
+  EXPECT_EQ(format_time_left(59.5), "1:00 left");
+}
+
+// Steps that take just their shares of the run give the exact time left,
+// counted or not; steps that run slow never make it grow before they end.
+TEST(RemainingTime, ExactForStepsThatKeepToTheirSharesAndNeverGrowWithinAStep) {
+  const std::vector<double> shares = {0.02, 0.1, 0.28, 0.2, 0.4};
+  const double total = 200;
+  RemainingTime left(shares);
+  left.step_begins(0, 0);
+  EXPECT_LT(left.at(1, 0.5), 0) << "nothing done yet";
+  double begin = shares[0] * total;
+  for (int step = 1; step < int(shares.size()); ++step) {
+    left.step_begins(step, begin);
+    const double length = shares[std::size_t(step)] * total;
+    if (step == 1) {
+      EXPECT_LT(left.at(begin + length / 2, 0.5), 0) << "the loading alone says too little";
+      begin += length;
+      continue;
+    }
+    for (double f : {0.0, 0.25, 0.9, 1.0}) {
+      const double t = begin + f * length;
+      EXPECT_NEAR(left.at(t, f), total - t, 1e-9) << step << " counted " << f;
+      EXPECT_NEAR(left.at(t, -1), total - t, 1e-9) << step << " uncounted " << f;
+    }
+    // Three times slower than expected: the estimate stops at the step's end
+    // instead of growing with the time that passes.
+    double before = left.at(begin, 0.0);
+    for (double t = begin; t < begin + 3 * length; t += length / 7) {
+      const double counted = left.at(t, (t - begin) / (3 * length));
+      const double uncounted = left.at(t, -1);
+      EXPECT_LE(counted, before + 1e-9);
+      EXPECT_LE(uncounted, left.at(begin, -1) + 1e-9);
+      EXPECT_GE(uncounted, total - (begin + length) - 1e-9);
+      before = counted;
+    }
+    begin += length;
+  }
+}
+
 // Every step that counts its work ends with all of it done, so the bar of a
 // step ends full and the next step starts its own.
 TEST(StepCounting, EveryCountedStepEndsComplete) {

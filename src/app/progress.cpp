@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 
 #include "app/signals.hpp"
@@ -40,6 +41,28 @@ std::string display_name(const std::string& step) {
 
 }  // namespace
 
+// The loading's and the save's parts of a default render's time, measured
+// as the stage table's shares are.
+constexpr double kLoadingShare = 0.02;
+constexpr double kSavingShare = 0.75;
+
+// Only runs longer than this show the time left: shorter ones are over
+// before an estimate would help.
+constexpr double kShowTimeLeftAfter = 3.0;
+
+const std::vector<double>& progress_shares() {
+  static const std::vector<double> shares = [] {
+    std::vector<double> parts = {kLoadingShare};
+    for (const Stage& stage : render_stages()) parts.push_back(stage.share);
+    parts.push_back(kSavingShare);
+    double total = 0;
+    for (double part : parts) total += part;
+    for (double& part : parts) part /= total;
+    return parts;
+  }();
+  return shares;
+}
+
 const std::vector<std::string>& progress_steps() {
   static const std::vector<std::string> steps = [] {
     std::vector<std::string> names = {"loading assets"};
@@ -66,6 +89,35 @@ std::string format_duration(double seconds) {
   return text;
 }
 
+std::string format_time_left(double seconds) {
+  const double whole = std::ceil(std::max(0.0, seconds));
+  if (whole < 60) return std::to_string(static_cast<int>(whole)) + " s left";
+  return format_duration(whole) + " left";
+}
+
+RemainingTime::RemainingTime(std::vector<double> shares) : shares_(std::move(shares)) {}
+
+void RemainingTime::step_begins(int index, double seconds) {
+  step_ = index;
+  step_start_ = seconds;
+  double done = 0;
+  for (int i = 0; i < index && i < int(shares_.size()); ++i) done += shares_[std::size_t(i)];
+  // Before a twentieth of the run is done, the pace says little.
+  constexpr double kLeastShareDone = 0.05;
+  pace_ = done >= kLeastShareDone ? seconds / done : -1;
+}
+
+double RemainingTime::at(double seconds, double fraction) const {
+  if (pace_ < 0 || step_ < 0 || step_ >= int(shares_.size())) return -1;
+  const double share = shares_[std::size_t(step_)];
+  double after = 0;
+  for (std::size_t i = std::size_t(step_) + 1; i < shares_.size(); ++i) after += shares_[i];
+  double done = fraction;
+  if (done < 0) done = share > 0 ? (seconds - step_start_) / (share * pace_) : 1;
+  done = std::clamp(done, 0.0, 1.0);
+  return pace_ * (share * (1 - done) + after);
+}
+
 std::string progress_line(const ProgressView& view, int columns) {
   std::string counter;
   if (view.step_number > 0) {
@@ -90,11 +142,15 @@ std::string progress_line(const ProgressView& view, int columns) {
     bar += percent;
   }
   const std::string time = format_duration(view.seconds);
+  const std::string left = view.remaining >= 0 ? ", " + format_time_left(view.remaining) : "";
 
   const std::size_t limit = std::size_t(std::max(1, columns - 1));
-  std::string line = counter + name + "  " + (bar.empty() ? std::string(kBarWidth + 7, ' ') : bar) + "  " + time;
+  std::string line =
+      counter + name + "  " + (bar.empty() ? std::string(kBarWidth + 7, ' ') : bar) + "  " + time + left;
   if (line.size() <= limit) return line;
-  // Too narrow: the bar goes first, then the name is cut.
+  // Too narrow: the bar goes first, then the time left, then the name is cut.
+  line = counter + display_name(view.step) + "  " + time + left;
+  if (line.size() <= limit) return line;
   line = counter + display_name(view.step) + "  " + time;
   if (line.size() > limit) line.resize(limit);
   return line;
@@ -151,6 +207,7 @@ void ProgressDisplay::step(const char* name, const StepProgress* progress) {
     const auto& steps = progress_steps();
     const auto found = std::find(steps.begin(), steps.end(), step_);
     step_number_ = found == steps.end() ? 0 : int(found - steps.begin()) + 1;
+    if (step_number_ > 0) remaining_.step_begins(step_number_ - 1, seconds_since_start());
     progress_ = progress;
     ended_fraction_ = -1;
   }
@@ -160,7 +217,7 @@ void ProgressDisplay::step(const char* name, const StepProgress* progress) {
 void ProgressDisplay::finish(const std::filesystem::path& output) {
   if (!running_) return;
   stop();
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  const double seconds = seconds_since_start();
   if (close_progress_line() && in_foreground(fd_)) write_text(kClearLine + finished_line(output, seconds) + "\n");
 }
 
@@ -195,13 +252,18 @@ void ProgressDisplay::wait_for_redraws(int count) {
   round_done_.wait(lock, [&] { return rounds_ >= target || stopping_; });
 }
 
+double ProgressDisplay::seconds_since_start() const {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+}
+
 ProgressView ProgressDisplay::view() {
   ProgressView v;
   v.step = step_;
   v.step_number = step_number_;
   v.step_count = int(progress_steps().size());
-  v.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  v.seconds = seconds_since_start();
   v.fraction = progress_ ? progress_->fraction() : ended_fraction_;
+  if (v.seconds >= kShowTimeLeftAfter) v.remaining = remaining_.at(v.seconds, v.fraction);
   return v;
 }
 

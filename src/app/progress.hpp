@@ -32,13 +32,42 @@ struct ProgressView {
   int step_count = 0;
   double fraction = -1;  // done share of the current step, 0..1; negative: not counted (yet)
   double seconds = 0;    // since the display started
+  double remaining = -1; // seconds the run will still take; negative: not shown
 };
 
 // The steps of a run in order: "loading assets", the stage table's steps, "saving".
 const std::vector<std::string>& progress_steps();
+// Their parts of a run's time, in the same order, summing to 1.
+const std::vector<double>& progress_shares();
 
 // "0.4 s", "12.3 s" below a minute, then "2:05" and "1:02:05".
 std::string format_duration(double seconds);
+// "25 s left", "1:05 left": whole seconds, rounded up.
+std::string format_time_left(double seconds);
+
+// The time a run has left, from the shares of the run's time its steps take
+// (in the order of progress_steps(), as the stage table gives them). The
+// pace, seconds per share, is what the steps before the current one took;
+// within a step the estimate counts down with the step's own progress, or
+// with the time it is expected to take where it does not count its work, so
+// it never grows while a step runs. It may grow when a step ends, if that
+// step took longer than expected.
+class RemainingTime {
+ public:
+  explicit RemainingTime(std::vector<double> shares);
+  // Step `index` begins `seconds` into the run.
+  void step_begins(int index, double seconds);
+  // The seconds left at `seconds` into the run, with `fraction` of the
+  // current step done (negative: not counted). Negative while too little of
+  // the run is done to tell.
+  double at(double seconds, double fraction) const;
+
+ private:
+  std::vector<double> shares_;
+  int step_ = -1;
+  double step_start_ = 0;
+  double pace_ = -1;  // seconds per share, fixed when the step began
+};
 
 // The text of the line for `view`, at most columns - 1 characters so that it
 // never wraps (a wrapped line could not be redrawn with a carriage return).
@@ -80,6 +109,7 @@ class ProgressDisplay {
   void stop();
   void write_text(const std::string& text) const;  // all of it, on fd_
   ProgressView view();  // under mutex_
+  double seconds_since_start() const;
 
   bool enabled_;
   int fd_;
@@ -93,6 +123,7 @@ class ProgressDisplay {
   int step_number_ = 0;
   const StepProgress* progress_ = nullptr;
   double ended_fraction_ = -1;  // how far the last step came, shown until the next begins
+  RemainingTime remaining_{progress_shares()};
   long rounds_ = 0;             // times round the drawing loop
   bool in_round_ = false;       // the view of a round is taken, its draw not done
   std::condition_variable round_done_;

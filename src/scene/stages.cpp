@@ -143,31 +143,31 @@ double glow_scratch_planes(const RenderSettings& settings) {
 }  // namespace
 
 const std::vector<Stage>& render_stages() {
-  // name, step, creates, temporary, releases (planes of the scene's size, of the output's size)
+  // name, step, creates, temporary, releases (planes of the scene's size, of the output's size), share
   static const std::vector<Stage> stages = {
       // Colour and emission; the cloud noise (the cover is shaded as the
       // ring of its blur hands it over).
-      {"sky", sky, {4, 0}, {1, 0}, {}},
+      {"sky", sky, {4, 0}, {1, 0}, {}, 0.55},
       // Reflectivity; the noise and grain of a band of rows per thread.
-      {"ground", ground, {1, 0}, {}, {}},
+      {"ground", ground, {1, 0}, {}, {}, 0.34},
       // The knot's depths.
-      {"knot", knot, {1, 0}, {}, {}},
+      {"knot", knot, {1, 0}, {}, {}, 0.15},
       // The backdrop window: colour and emission of the figure's rectangle
       // in the rows the reflections can read, about half a plane.
-      {"snapshot", snapshot, {0, 0, backdrop_window_planes}, {}, {}},
+      {"snapshot", snapshot, {0, 0, backdrop_window_planes}, {}, {}, 0.01},
       // Robot coverage; the blurred environment. Releases the knot's depths.
-      {"robot", robot, {1, 0}, {0, 0, environment_planes}, {1, 0}},
+      {"robot", robot, {1, 0}, {0, 0, environment_planes}, {1, 0}, 0.98},
       // A few rows kept before they are written; releases the window,
       // reflectivity and robot coverage.
-      {"reflections", reflections, {}, {0.1, 0}, {2, 0, backdrop_window_planes}},
+      {"reflections", reflections, {}, {0.1, 0}, {2, 0, backdrop_window_planes}, 0.62},
       // An unchanged copy of the colour planes; the water of a band of rows
       // per thread.
-      {"rain", rain, {}, {3, 0}, {}},
+      {"rain", rain, {}, {3, 0}, {}, 0.43},
       // Releases emission; the colour planes become the picture.
-      {"glow", glow, {}, {0, 0, glow_scratch_planes}, {1, 0}},
+      {"glow", glow, {}, {0, 0, glow_scratch_planes}, {1, 0}, 0.25},
       // Tone mapped and downsampled into the picture at the output size.
-      {"tone_map", tone_map, {0, 3}, {}, {3, 0}},
-      {"grade", grade, {}, {}, {}},
+      {"tone_map", tone_map, {0, 3}, {}, {3, 0}, 0.34},
+      {"grade", grade, {}, {}, {}, 0.09},
   };
   return stages;
 }

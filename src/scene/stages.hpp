@@ -49,6 +49,10 @@ struct Stage {
   PlaneCount creates;    // images the step makes that outlive it
   PlaneCount temporary;  // the step's own images, at their most at once
   PlaneCount releases;   // images released by the end of the step
+  // The step's part of a default render's time (seconds measured on two
+  // threads, so only their ratios matter), for the progress display's
+  // estimate of the time left.
+  double share = 0;
 };
 
 const std::vector<Stage>& render_stages();
