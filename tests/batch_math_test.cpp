@@ -86,6 +86,53 @@ TEST(Powers, EveryValueIsTheLibraryPowerBitForBit) {
   }
 }
 
+// The check at first use must notice a C library that rounds one of the
+// three functions differently, over the arguments the picture takes most.
+TEST(BatchMath, CheckNoticesALibraryThatDiffersInAnyFunction) {
+  float (*const sine)(float) = [](float v) { return std::sin(v); };
+  float (*const log)(float) = [](float v) { return std::log(v); };
+  float (*const power)(float, float) = [](float v, float y) { return std::pow(v, y); };
+  float (*const other_sine)(float) = [](float v) {
+    return v > 1.0f && v < 2.0f ? std::nextafter(std::sin(v), 2.0f) : std::sin(v);
+  };
+  float (*const other_log)(float) = [](float v) {
+    return v > 0.5f && v < 1.0f ? std::nextafter(std::log(v), 0.0f) : std::log(v);
+  };
+  float (*const other_power)(float, float) = [](float v, float y) {
+    return v > 0.25f && v < 0.5f ? std::nextafter(std::pow(v, y), 2.0f) : std::pow(v, y);
+  };
+  EXPECT_EQ(four_wide_agrees_with(sine, log, power), batch_math_vectorised());
+  EXPECT_FALSE(four_wide_agrees_with(other_sine, log, power));
+  EXPECT_FALSE(four_wide_agrees_with(sine, other_log, power));
+  EXPECT_FALSE(four_wide_agrees_with(sine, log, other_power));
+}
+
+// When the check disagrees the batch functions are the library's own, on
+// every argument and exponent. Where the four-wide paths agree, as here,
+// this way runs only in this test; on other processors it is the only one.
+TEST(BatchMath, DisagreeingCheckLeavesTheLibrarysFunctions) {
+  const BatchMath fallback(false);
+  EXPECT_FALSE(fallback.vectorised());
+  float probe = 1.0f;
+  EXPECT_EQ(BatchMath(true).vectorised(), sines_four_wide(&probe, &probe, 1));
+
+  std::vector<float> x = every_nth_pattern(8191);
+  for (float centre : {0.0f, 1.0f, 1.5707964f, 120.0f}) add_around(x, centre, 100);
+  const auto no_four_wide = [](const float*, float*, std::size_t) { return false; };
+  EXPECT_TRUE(same_as_library(
+      x, [&](const float* in, float* out, std::size_t n) { fallback.sines(in, out, n); }, no_four_wide,
+      [](float v) { return std::sin(v); }));
+  EXPECT_TRUE(same_as_library(
+      x, [&](const float* in, float* out, std::size_t n) { fallback.logs(in, out, n); }, no_four_wide,
+      [](float v) { return std::log(v); }));
+  for (float y : {1.0f / 2.2f, -1.5f, 0.0f, 300.0f}) {
+    EXPECT_TRUE(same_as_library(
+        x, [&](const float* in, float* out, std::size_t n) { fallback.powers(in, out, n, y); }, no_four_wide,
+        [y](float v) { return std::pow(v, y); }))
+        << "exponent " << y;
+  }
+}
+
 TEST(BatchMath, AnyLengthAndInPlace) {
   for (std::size_t n : {0u, 1u, 3u, 4u, 5u, 257u}) {
     std::vector<float> x(n);

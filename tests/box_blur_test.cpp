@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <vector>
 
 namespace neonvale {
@@ -165,11 +166,16 @@ TEST(RingBoxBlur, GivesThePlainFiltersBitsInPlace) {
 
     // Only the first third of the rows: those match, and nothing below them is asked for.
     const int rows = c.h / 3 + 1;
+    // Rows are asked for from several threads at once.
+    std::mutex deepest_mutex;
     int deepest = -1;
     Image partial(c.w, c.h, c.channels);
     blur.run(
         [&](int ch, int y, float* row) {
-          deepest = std::max(deepest, y);
+          {
+            std::lock_guard<std::mutex> lock(deepest_mutex);
+            deepest = std::max(deepest, y);
+          }
           std::copy_n(source.plane(ch) + std::size_t(y) * c.w, c.w, row);
         },
         [&](int ch, int y, int x0, int n, const float* sums) {

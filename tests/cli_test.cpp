@@ -99,7 +99,7 @@ TEST(Cli, ImpossibleSizesAreRefusedAtOnce) {
 }
 
 TEST(Cli, RenderThatCannotFitInMemoryIsRefused) {
-  if (test::built_with_address_sanitizer()) GTEST_SKIP() << "an address-space limit cannot hold a sanitizer runtime";
+  if (test::built_with_sanitizer()) GTEST_SKIP() << "an address-space limit cannot hold a sanitizer runtime";
   TempDir dir;
   dir.install_assets();
   // About 1.6 GiB needed, under 1 GiB of address space allowed.

@@ -132,7 +132,7 @@ TEST(PlaneBuffer, KeptBlocksServeLaterRequestsAndNeverPileUp) {
 }
 
 TEST(Image, FailedAllocationThrowsBadAlloc) {
-  if (test::built_with_address_sanitizer()) GTEST_SKIP() << "an address-space limit cannot hold a sanitizer runtime";
+  if (test::built_with_sanitizer()) GTEST_SKIP() << "an address-space limit cannot hold a sanitizer runtime";
   rlimit saved{};
   ASSERT_EQ(getrlimit(RLIMIT_AS, &saved), 0);
   rlimit tight = saved;

@@ -62,11 +62,15 @@ TEST(RenderSize, OutputSideLimitIsThePngWriters) {
 
 // The estimate behind the "not enough memory" refusal is added up from the
 // stage table. A real render's high-water mark of image storage must stay
-// within it, and it must not overstate the need by more than a tenth. Every
-// image of this size is a whole number of 2 MiB blocks, so the allocator's
-// count is exact.
-TEST(MemoryBudget, EstimateCoversTheMeasuredPeakOfARender) {
-  const RenderSettings settings = sized(512, 256, 2);
+// within it, and it must not overstate the need by more than a tenth. The
+// steps' planes and scratch rows depend on the AA scale (the blur radii grow
+// with it, and the output planes are a quarter, a sixteenth or all of a scene
+// plane), so each scale is measured, with scenes of the same size.
+class MemoryBudgetAtScale : public ::testing::TestWithParam<int> {};
+
+TEST_P(MemoryBudgetAtScale, EstimateCoversTheMeasuredPeakOfARender) {
+  const int aa = GetParam();
+  const RenderSettings settings = sized(1024 / aa, 512 / aa, aa);
   const SceneAssets& assets = test::shipped_assets();
   release_kept_planes();
   reset_plane_high_water();
@@ -78,6 +82,9 @@ TEST(MemoryBudget, EstimateCoversTheMeasuredPeakOfARender) {
   EXPECT_LE(double(estimate), 1.1 * double(measured));
   EXPECT_GT(estimate_peak_bytes(settings), estimate);  // and the assets' allowance
 }
+
+INSTANTIATE_TEST_SUITE_P(Scales, MemoryBudgetAtScale, ::testing::Values(1, 2, 4),
+                         [](const ::testing::TestParamInfo<int>& info) { return "aa" + std::to_string(info.param); });
 
 TEST(MemoryBudget, RefusesWhatDoesNotFit) {
   const RenderSettings defaults;

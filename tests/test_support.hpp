@@ -72,8 +72,8 @@ std::vector<std::string> leftover_temporaries(const std::filesystem::path& folde
 // The shipped assets, loaded once from the source tree.
 const SceneAssets& shipped_assets();
 
-// Address-space limits cannot hold a sanitizer runtime, so tests that set
-// them skip in such a build.
+// Whether this build carries AddressSanitizer (whose leak checker needs a
+// thread of its own at exit) or ThreadSanitizer.
 inline bool built_with_address_sanitizer() {
 #if defined(__SANITIZE_ADDRESS__)
   return true;
@@ -84,6 +84,19 @@ inline bool built_with_address_sanitizer() {
 #endif
   return false;
 }
+inline bool built_with_thread_sanitizer() {
+#if defined(__SANITIZE_THREAD__)
+  return true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+  return true;
+#endif
+#endif
+  return false;
+}
+// Both reserve shadow memory for the whole address space at start, so an
+// address-space limit cannot hold their runtime: tests that set one skip.
+inline bool built_with_sanitizer() { return built_with_address_sanitizer() || built_with_thread_sanitizer(); }
 std::string read_file(const std::filesystem::path& path);
 
 // The chunks of a PNG file in file order, read from its bytes without libpng;

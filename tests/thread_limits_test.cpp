@@ -41,7 +41,7 @@ Picture render(const std::string& prefix, const std::string& args, const std::st
 // render: each run either renders the picture or is refused up front, never
 // ends in an allocation failure, and a limit with room to spare renders.
 TEST(ThreadLimits, AddressSpaceLimitNeverEndsARunPartWay) {
-  if (test::built_with_address_sanitizer()) GTEST_SKIP() << "an address-space limit cannot hold a sanitizer runtime";
+  if (test::built_with_sanitizer()) GTEST_SKIP() << "an address-space limit cannot hold a sanitizer runtime";
   {
     const std::string small = " -w 64 -h 64 -a 1";
     const Picture limited = render("ulimit -v 400000; OMP_NUM_THREADS=64 ", small);

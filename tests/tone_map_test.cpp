@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "test_support.hpp"
 
 namespace neonvale {
 namespace {
@@ -70,6 +74,40 @@ TEST(ToneMap, InPlaceGivesTheSameBits) {
   const Image mapped = tone_map(colour);
   tone_map_in_place(colour);
   EXPECT_TRUE(colour.data == mapped.data);
+}
+
+// The exposure's logarithms are taken a band of rows at a time while the
+// previous band's are added: with several bands, a band added twice, left
+// out, cut short or read from the buffer being refilled changes the sum.
+// Every band here has its own brightness, and the sum must be that of a
+// plain serial loop in double over all samples in storage order.
+TEST(ToneMap, ExposureOfManyBandsIsThePlainSerialSum) {
+  struct Size {
+    int w, h;
+  };
+  // One more row than a band; exactly two bands; three, the last one short.
+  for (const Size size : {Size{37, 129}, Size{37, 256}, Size{64, 300}}) {
+    Image colour(size.w, size.h, 3);
+    for (int c = 0; c < 3; ++c)
+      for (int y = 0; y < size.h; ++y)
+        for (int x = 0; x < size.w; ++x) {
+          const float level = std::exp2(float(y % 23) - 8.0f);
+          colour.at(c, x, y) = level * float((x * 7 + y * 3 + c * 5) % 11) * 0.1f - (x == y ? 0.5f : 0.0f);
+        }
+    double sum = 0.0;
+    for (std::size_t i = 0; i < colour.plane_size(); ++i) {
+      const float r = std::max(0.0f, colour.plane(0)[i]);
+      const float g = std::max(0.0f, colour.plane(1)[i]);
+      const float b = std::max(0.0f, colour.plane(2)[i]);
+      sum += double(std::log(((g * 0.7152f + r * 0.2126f) + b * 0.0722f) + 0.0001f));
+    }
+    const float expected = 0.18f / float(std::exp(sum / double(colour.plane_size())));
+    for (int threads : {1, 2, 3}) {
+      test::Threads use(threads);
+      EXPECT_EQ(tone_map_exposure(colour), expected)
+          << size.w << " x " << size.h << ", " << threads << " threads";
+    }
+  }
 }
 
 }  // namespace

@@ -298,11 +298,14 @@ bool ordinary_exponent(float y) { return std::isfinite(y) && y != 0.0f; }
 
 bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
+}  // namespace
+
 // A spread of arguments over every path: for the sines tiny ones, both
 // polynomials and both signs near each quarter turn, and past 120; for the
 // powers zero, subnormals, (0, 1], beyond 1, and the exponents the picture
 // uses.
-bool agrees_with_library() {
+bool four_wide_agrees_with(float (*sine)(float), float (*log)(float), float (*power)(float, float)) {
+  if (!has_four_wide()) return false;
   constexpr int kProbes = 4096;
   float x[kProbes];
   float fast[kProbes];
@@ -312,7 +315,7 @@ bool agrees_with_library() {
   }
   four_wide_sines(x, fast, kProbes);
   for (int i = 0; i < kProbes; ++i)
-    if (!same_bits(fast[i], std::sin(x[i]))) return false;
+    if (!same_bits(fast[i], sine(x[i]))) return false;
 
   for (int i = 0; i < kProbes; ++i) {
     const float t = float(i) / float(kProbes);  // [0, 1)
@@ -320,21 +323,27 @@ bool agrees_with_library() {
   }
   four_wide_logs(x, fast, kProbes);
   for (int i = 0; i < kProbes; ++i)
-    if (!same_bits(fast[i], std::log(x[i]))) return false;
+    if (!same_bits(fast[i], log(x[i]))) return false;
   for (float y : {1.0f / 2.2f, 1.2f, 0.7f, 2.7f, 7.0f, -1.5f}) {
     four_wide_powers(x, fast, kProbes, y);
     for (int i = 0; i < kProbes; ++i)
-      if (!same_bits(fast[i], std::pow(x[i], y))) return false;
+      if (!same_bits(fast[i], power(x[i], y))) return false;
   }
   return true;
 }
 
+namespace {
+
+const BatchMath& checked_at_first_use() {
+  static const BatchMath chosen(four_wide_agrees_with([](float v) { return std::sin(v); },
+                                                      [](float v) { return std::log(v); },
+                                                      [](float v, float y) { return std::pow(v, y); }));
+  return chosen;
+}
+
 }  // namespace
 
-bool batch_math_vectorised() {
-  static const bool use = has_four_wide() && agrees_with_library();
-  return use;
-}
+bool batch_math_vectorised() { return checked_at_first_use().vectorised(); }
 
 bool sines_four_wide(const float* x, float* out, std::size_t n) {
   if (!has_four_wide()) return false;
@@ -357,25 +366,33 @@ bool powers_four_wide(const float* x, float* out, std::size_t n, float y) {
   return true;
 }
 
-void sines(const float* x, float* out, std::size_t n) {
-  if (batch_math_vectorised())
+BatchMath::BatchMath(bool check_agreed) : vectorised_(check_agreed && has_four_wide()) {}
+
+void BatchMath::sines(const float* x, float* out, std::size_t n) const {
+  if (vectorised_)
     four_wide_sines(x, out, n);
   else
     scalar_sines(x, out, n);
 }
 
-void logs(const float* x, float* out, std::size_t n) {
-  if (batch_math_vectorised())
+void BatchMath::logs(const float* x, float* out, std::size_t n) const {
+  if (vectorised_)
     four_wide_logs(x, out, n);
   else
     scalar_logs(x, out, n);
 }
 
-void powers(const float* x, float* out, std::size_t n, float y) {
-  if (batch_math_vectorised() && ordinary_exponent(y))
+void BatchMath::powers(const float* x, float* out, std::size_t n, float y) const {
+  if (vectorised_ && ordinary_exponent(y))
     four_wide_powers(x, out, n, y);
   else
     scalar_powers(x, out, n, y);
 }
+
+void sines(const float* x, float* out, std::size_t n) { checked_at_first_use().sines(x, out, n); }
+
+void logs(const float* x, float* out, std::size_t n) { checked_at_first_use().logs(x, out, n); }
+
+void powers(const float* x, float* out, std::size_t n, float y) { checked_at_first_use().powers(x, out, n, y); }
 
 }  // namespace neonvale

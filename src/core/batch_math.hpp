@@ -25,6 +25,28 @@ void powers(const float* x, float* out, std::size_t n, float y);
 // Whether the four-wide paths are taken on this machine.
 bool batch_math_vectorised();
 
+// The check made at first use, against `sine`, `log` and `power` (there the
+// C library's sinf, logf and powf): whether the four-wide paths give their
+// bits on a spread of arguments over every path. False where the processor
+// lacks the paths.
+bool four_wide_agrees_with(float (*sine)(float), float (*log)(float), float (*power)(float, float));
+
+// The batch functions for a given result of that check: the four-wide paths
+// where the processor has them and `check_agreed`, else the C library's
+// functions alone. sines, logs and powers above are those of the check made
+// at first use.
+class BatchMath {
+ public:
+  explicit BatchMath(bool check_agreed);
+  bool vectorised() const { return vectorised_; }
+  void sines(const float* x, float* out, std::size_t n) const;
+  void logs(const float* x, float* out, std::size_t n) const;
+  void powers(const float* x, float* out, std::size_t n, float y) const;
+
+ private:
+  bool vectorised_;
+};
+
 // The four-wide paths alone, without the check; false (and nothing written)
 // where the processor lacks them. For the exhaustive comparison tool.
 bool sines_four_wide(const float* x, float* out, std::size_t n);
