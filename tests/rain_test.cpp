@@ -1,4 +1,4 @@
-#include "scene/rain.hpp"
+#include "passes/rain.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include "passes/ground.hpp"
 #include "passes/knot.hpp"
 #include "passes/sky.hpp"
-#include "post/refraction.hpp"
+#include "passes/refraction.hpp"
 #include "test_support.hpp"
 
 namespace neonvale {

@@ -18,7 +18,7 @@
 #include "passes/knot.hpp"
 #include "passes/robot.hpp"
 #include "passes/sky.hpp"
-#include "post/reflections.hpp"
+#include "passes/reflections.hpp"
 #include "test_support.hpp"
 
 namespace neonvale {

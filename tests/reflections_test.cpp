@@ -1,4 +1,4 @@
-#include "post/reflections.hpp"
+#include "passes/reflections.hpp"
 
 #include <gtest/gtest.h>
 

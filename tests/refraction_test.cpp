@@ -1,4 +1,4 @@
-#include "post/refraction.hpp"
+#include "passes/refraction.hpp"
 
 #include <gtest/gtest.h>
 

@@ -2,18 +2,15 @@
 
 #include "core/channels.hpp"
 #include "filters/box_blur.hpp"
-#include "passes/droplets.hpp"
 #include "passes/ground.hpp"
 #include "passes/knot.hpp"
+#include "passes/rain.hpp"
+#include "passes/reflections.hpp"
 #include "passes/robot.hpp"
 #include "passes/sky.hpp"
 #include "post/color_grade.hpp"
 #include "post/downsample.hpp"
 #include "post/glow.hpp"
-#include "post/reflections.hpp"
-#include "post/refraction.hpp"
-#include "post/tone_map.hpp"
-#include "scene/rain.hpp"
 
 namespace neonvale {
 

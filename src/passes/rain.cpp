@@ -1,4 +1,4 @@
-#include "scene/rain.hpp"
+#include "passes/rain.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -8,7 +8,7 @@
 #include "core/image.hpp"
 #include "core/parallel.hpp"
 #include "passes/droplets.hpp"
-#include "post/refraction.hpp"
+#include "passes/refraction.hpp"
 
 namespace neonvale {
 

@@ -1,4 +1,4 @@
-#include "post/refraction.hpp"
+#include "passes/refraction.hpp"
 
 #include <algorithm>
 #include <cstddef>
