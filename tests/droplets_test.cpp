@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "core/channels.hpp"
+#include "passes/channels.hpp"
 #include "core/random.hpp"
 
 namespace neonvale {

@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "core/channels.hpp"
+#include "passes/channels.hpp"
 
 namespace neonvale {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "filters/value_noise.hpp"
-#include "core/channels.hpp"
+#include "passes/channels.hpp"
 #include "core/random.hpp"
 
 namespace neonvale {

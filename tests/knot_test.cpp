@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "core/channels.hpp"
+#include "passes/channels.hpp"
 
 namespace neonvale {
 namespace {

@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-#include "core/channels.hpp"
+#include "passes/channels.hpp"
 #include "core/image.hpp"
 #include "passes/droplets.hpp"
 #include "passes/ground.hpp"

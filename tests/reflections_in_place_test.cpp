@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "core/channels.hpp"
+#include "passes/channels.hpp"
 #include "core/image_planes.hpp"
 #include "core/parallel.hpp"
 #include "core/random.hpp"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "filters/value_noise.hpp"
-#include "core/channels.hpp"
+#include "passes/channels.hpp"
 
 namespace neonvale {
 namespace {

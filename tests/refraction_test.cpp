@@ -6,7 +6,7 @@
 #include <cstring>
 #include <limits>
 
-#include "core/channels.hpp"
+#include "passes/channels.hpp"
 #include "core/image_planes.hpp"
 
 namespace neonvale {

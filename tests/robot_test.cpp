@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "filters/box_blur.hpp"
-#include "core/channels.hpp"
+#include "passes/channels.hpp"
 
 namespace neonvale {
 namespace {

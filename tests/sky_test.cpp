@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "core/channels.hpp"
+#include "passes/channels.hpp"
 #include "core/random.hpp"
 #include "filters/box_blur.hpp"
 

@@ -23,7 +23,7 @@
 #include "app/catalogue.hpp"
 #include "app/options.hpp"
 #include "io/png_io.hpp"
-#include "core/channels.hpp"
+#include "passes/channels.hpp"
 #include "core/random.hpp"
 #include "passes/droplets.hpp"
 #include "scene/scene.hpp"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstddef>
 
-#include "core/channels.hpp"
+#include "passes/channels.hpp"
 #include "core/parallel.hpp"
 
 namespace neonvale {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "filters/value_noise.hpp"
-#include "core/channels.hpp"
+#include "passes/channels.hpp"
 #include "core/sampling.hpp"
 #include "core/random.hpp"
 #include "core/parallel.hpp"

@@ -7,7 +7,7 @@
 
 #include "core/image.hpp"
 #include "core/image_planes.hpp"
-#include "core/scene_depth.hpp"
+#include "passes/scene_depth.hpp"
 #include "core/step_progress.hpp"
 
 namespace neonvale {

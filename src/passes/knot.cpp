@@ -5,7 +5,7 @@
 #include <cstddef>
 
 #include "core/batch_math.hpp"
-#include "core/channels.hpp"
+#include "passes/channels.hpp"
 #include "core/parallel.hpp"
 
 namespace neonvale {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "core/channels.hpp"
+#include "passes/channels.hpp"
 #include "core/image.hpp"
 #include "core/parallel.hpp"
 #include "passes/droplets.hpp"

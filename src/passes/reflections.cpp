@@ -11,7 +11,7 @@
 #include "core/sampling.hpp"
 
 #include "filters/value_noise.hpp"
-#include "core/channels.hpp"
+#include "passes/channels.hpp"
 
 namespace neonvale {
 

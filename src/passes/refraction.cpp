@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "core/channels.hpp"
+#include "passes/channels.hpp"
 #include "core/parallel.hpp"
 
 namespace neonvale {

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "core/channels.hpp"
+#include "passes/channels.hpp"
 #include "core/parallel.hpp"
 #include "filters/box_blur.hpp"
 

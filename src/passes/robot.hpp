@@ -3,7 +3,7 @@
 // blurred copy of the scene, alpha-blended with a depth test.
 #include "core/image.hpp"
 #include "core/image_planes.hpp"
-#include "core/scene_depth.hpp"
+#include "passes/scene_depth.hpp"
 #include "core/step_progress.hpp"
 
 namespace neonvale {

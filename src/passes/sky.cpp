@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "core/batch_math.hpp"
-#include "core/channels.hpp"
+#include "passes/channels.hpp"
 #include "core/parallel.hpp"
 #include "core/random.hpp"
 #include "core/sampling.hpp"

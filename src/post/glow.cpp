@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/channels.hpp"
+#include "passes/channels.hpp"
 #include "filters/box_blur.hpp"
 
 namespace neonvale {

@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "core/channels.hpp"
+#include "passes/channels.hpp"
 #include "core/parallel.hpp"
 #include "core/system_memory.hpp"
 #include "scene/stages.hpp"

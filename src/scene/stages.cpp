@@ -1,6 +1,6 @@
 #include "scene/stages.hpp"
 
-#include "core/channels.hpp"
+#include "passes/channels.hpp"
 #include "filters/box_blur.hpp"
 #include "passes/ground.hpp"
 #include "passes/knot.hpp"

@@ -11,7 +11,7 @@
 // them in that form.
 #include <cstddef>
 
-#include "core/channels.hpp"
+#include "passes/channels.hpp"
 #include "core/image.hpp"
 
 namespace neonvale {
