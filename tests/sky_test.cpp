@@ -94,12 +94,6 @@ TEST(CloudCover, SeedDecidesTheClouds) {
   EXPECT_FALSE(a.data == c.data);
 }
 
-TEST(SkySample, SwirlPowerIsThePowerInDoubleForEveryWeight) {
-  // Every float the swirl's weight can take, and the ends.
-  for (float x = 0.5f; x <= 1.0f; x = std::nextafter(x, 2.0f))
-    ASSERT_EQ(swirl_power(x), float(std::pow(double(x), 0.75))) << x;
-}
-
 TEST(PaintSky, WritesFivePlanesFromSampleAndCloud) {
   Image scene(160, 90, kSceneChannels);
   paint_sky(scene, 1, 99u);

@@ -4,11 +4,12 @@
 #include <cmath>
 #include <vector>
 
-#include "filters/value_noise.hpp"
-#include "passes/channels.hpp"
-#include "core/sampling.hpp"
-#include "core/random.hpp"
 #include "core/parallel.hpp"
+#include "core/random.hpp"
+#include "core/sampling.hpp"
+#include "filters/value_noise.hpp"
+#include "maths/scalar_math.hpp"
+#include "passes/channels.hpp"
 
 namespace neonvale {
 
@@ -30,26 +31,6 @@ float distance_to_line(float coordinate) {
 }
 
 }  // namespace
-
-float remainder_of_3(float x) {
-  // The remainder of a float by 3 is itself a float, so any exact way to it
-  // gives the library's bits. Below 2^24 a float lies at least 2^-24 of
-  // itself from every multiple of 3 it is not, far more than the error of
-  // the quotient x * (1/3) in double, so that quotient's whole part is the
-  // true one; it and its product with 3 are exact in double, and so is the
-  // difference. The sign is x's, a zero's too.
-  if (!(std::fabs(x) < 16777216.0f)) return fmodf(x, 3.0f);
-  const double d = double(x);
-  const double whole = double(static_cast<long long>(d * (1.0 / 3.0)));
-  return std::copysign(float(d - whole * 3.0), x);
-}
-
-float exp_of_negative(float x) {
-  // expf(-x) is +0 from x = 103.98 up (below half the smallest float); the
-  // library reaches that 0 by a slow path, and most ground pixels lie far
-  // from every line.
-  return x > 104.0f ? 0.0f : expf(-x);
-}
 
 GroundSample ground_sample(const Image& scene, float u, float v, const Image& warp, const Image& puddle,
                            float grain, int aa_scale) {

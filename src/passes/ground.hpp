@@ -3,8 +3,6 @@
 #include <cstdint>
 #include <vector>
 
-#include <vector>
-
 #include "core/image.hpp"
 #include "core/image_planes.hpp"
 #include "passes/scene_depth.hpp"
@@ -39,11 +37,5 @@ float ground_row_depth(int y, int height);
 std::vector<float> ground_row_depths(int height);
 // The first row the ground covers; the sky is never seen from there down.
 int first_ground_row(int height);
-// fmodf(x, 3.0f), bit for bit, without the library's general loop (the
-// grid lines are 3 apart).
-float remainder_of_3(float x);
-// expf(-x) for the lines' falloff, bit for bit, without the library's slow
-// way to the 0 that most pixels get.
-float exp_of_negative(float x);
 
 }  // namespace neonvale

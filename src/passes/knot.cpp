@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstddef>
 
-#include "core/batch_math.hpp"
+#include "maths/batch_math.hpp"
 #include "passes/channels.hpp"
 #include "core/parallel.hpp"
 

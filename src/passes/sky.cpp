@@ -4,12 +4,13 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "core/batch_math.hpp"
-#include "passes/channels.hpp"
 #include "core/parallel.hpp"
 #include "core/random.hpp"
 #include "core/sampling.hpp"
 #include "filters/box_blur.hpp"
+#include "maths/batch_math.hpp"
+#include "maths/scalar_math.hpp"
+#include "passes/channels.hpp"
 
 namespace neonvale {
 
@@ -148,23 +149,6 @@ Image cloud_cover(int width, int height, int aa_scale, std::uint32_t seed, StepP
   return out;
 }
 
-float swirl_power(float x) {
-  // sqrt(x) * sqrt(sqrt(x)) in double is within 3.5 units in the last place
-  // of x^0.75 (three roundings), and pow within 1. When every double within
-  // 16 units of the product rounds to one float, that float is pow's too;
-  // only near a rounding boundary between two floats (about one call in
-  // 2^24) is pow itself asked.
-  const double xd = double(x);
-  if (xd >= 0.5 && xd <= 1.0) {
-    const double root = std::sqrt(xd);
-    const double y = root * std::sqrt(root);
-    const double margin = 0x1p-49;  // 16 units of the last place below 1
-    const float low = float(y - margin);
-    if (low == float(y + margin)) return low;
-  }
-  return float(std::pow(xd, 0.75));
-}
-
 SkyRow sky_row(float v) {
   SkyRow row;
   const float d = (v - 0.57f) / 0.19f;
@@ -221,7 +205,7 @@ SkySample sky_shade(const SkyRow& row, const SkyColumn& column, const SkyWaves& 
   const float wave = waves.wave;
   const float swirl = waves.swirl;
 
-  const float p = swirl_power(0.25f * swirl + 0.75f);
+  const float p = three_quarter_power(0.25f * swirl + 0.75f);
   const float sky_r = p * ((streak * 0.12f + 1.15f) * band) + 0.006f;
   const float sky_g = (streak * 0.018f + 0.17f) * band + 0.012f;
   const float sky_b = wave * wave * 0.025f + (band * 0.028f + 0.065f);

@@ -61,10 +61,6 @@ SkySample sky_shade(const SkyRow& row, const SkyColumn& column, const SkyWaves& 
 float sun_stripe(float v);
 // Blurred noise q to cloud cover: 0 up to q = 0.4, capped at 0.88^1.2.
 float shape_cloud(float q);
-// x^0.75 for the swirl's weight, x in [0.5, 1]: the power taken in double
-// precision and rounded to float, float(pow(double(x), 0.75)), bit for bit,
-// without the cost of a general pow on nearly every call.
-float swirl_power(float x);
 // The cloud blur radius for a buffer `height` samples high.
 int cloud_blur_radius(int height);
 

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "core/batch_math.hpp"
+#include "maths/batch_math.hpp"
 #include "core/parallel.hpp"
 
 namespace neonvale {
