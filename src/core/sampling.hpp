@@ -5,6 +5,8 @@
 // column can derive the taps once and get the very same values.
 #include <cstddef>
 
+#include "maths/clamp.hpp"
+
 namespace neonvale {
 
 struct SampleTap {
@@ -12,11 +14,9 @@ struct SampleTap {
   float f;     // weight of i1 (smoothstep-bent when smooth)
 };
 
-// Clamps to [0, size - 1]: the upper clamp first, so NaN lands on the upper edge.
+// Clamps to [0, size - 1], NaN to the upper edge.
 inline SampleTap sample_tap(float coord, int size, bool smooth) {
-  const float max = float(size) - 1.0f;
-  float c = coord < max ? coord : max;
-  c = c > 0.0f ? c : 0.0f;
+  const float c = clamp<NanGoes::kHigh>(coord, 0.0f, float(size) - 1.0f);
   const int i0 = int(c);
   const int i1 = i0 + 1 < size - 1 ? i0 + 1 : size - 1;
   float f = c - float(i0);

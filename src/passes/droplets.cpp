@@ -6,6 +6,7 @@
 
 #include "passes/channels.hpp"
 #include "core/parallel.hpp"
+#include "maths/clamp.hpp"
 
 namespace neonvale {
 
@@ -107,7 +108,7 @@ void streak_rows(const ImagePlanes& planes, int origin, const RainStreak& streak
       }
       off_x[x] += dx;
       off_y[x] += dy;
-      water[x] = std::max(std::min(water[x] + g, 1.0f), 0.0f);
+      water[x] = clamp<NanGoes::kThrough>(water[x] + g, 0.0f, 1.0f);
     }
   }
 }
@@ -140,7 +141,7 @@ void drop_rows(const ImagePlanes& planes, int origin, const RainDrop& drop, int 
         u = u / taper;
         // The sine wobbles the rim a little.
         const float g = 1.0f - ((u * u + v * v) + std::sin(u * 8.0f + v * 5.0f) * 0.05f);
-        mask = std::min(std::max(g * 9.0f, 0.0f), 1.0f);
+        mask = clamp<NanGoes::kThrough>(g * 9.0f, 0.0f, 1.0f);
         // Lens-like: the offset grows away from the centre and falls to 0 at the rim.
         const float root = std::sqrt(std::max(g, 0.0f));
         ox = u * a * 0.9f * root;

@@ -8,6 +8,7 @@
 #include "core/random.hpp"
 #include "core/sampling.hpp"
 #include "filters/value_noise.hpp"
+#include "maths/clamp.hpp"
 #include "maths/scalar_math.hpp"
 #include "passes/channels.hpp"
 
@@ -17,11 +18,6 @@ namespace {
 
 constexpr float kHorizon = 0.595f;  // v of the horizon row
 constexpr float kGridSpacing = 3.0f;
-
-float clamp01(float x) {
-  const float lo = x > 0.0f ? x : 0.0f;
-  return lo < 1.0f ? lo : 1.0f;
-}
 
 // Distance from `coordinate` to the nearest multiple of the grid spacing; the
 // double remainder keeps it in [0, 3) for negative coordinates too.
@@ -66,14 +62,15 @@ GroundSample ground_shade(float w, float h, float u, float v, float e, float p, 
   const float line = std::max(d, c);
 
   // Lines switch off where the warp noise is low and fade in below the horizon.
-  const float strength = clamp01((e + 0.5f - 0.16f) * 1.5f) * clamp01(below * 10.0f) * line;
+  const float strength = clamp<NanGoes::kLow>((e + 0.5f - 0.16f) * 1.5f, 0.0f, 1.0f) *
+                         clamp<NanGoes::kLow>(below * 10.0f, 0.0f, 1.0f) * line;
   const float base = p * 0.027f + 0.009f + grain * 0.01f;
 
   s.r = strength * 0.65f + base;
   s.g = base * 0.75f + strength * 0.055f;
   s.b = base * 1.8f + strength * 0.65f;
   s.depth = depth;
-  s.reflectivity = std::max(std::min((p - 0.36f) * 5.0f, 1.0f), 0.1f);
+  s.reflectivity = clamp<NanGoes::kThrough>((p - 0.36f) * 5.0f, 0.1f, 1.0f);
   s.emission = strength * 0.5f;
   s.hit = true;
   return s;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "maths/batch_math.hpp"
+#include "maths/clamp.hpp"
 #include "core/parallel.hpp"
 #include "core/sampling.hpp"
 
@@ -69,7 +70,7 @@ inline void ripple_phases(float x, float y, float wf, float phase[4]) {
 inline Ripple ripple(float x, float y, float rho, float noise, float d, float wf, float hf,
                      const float sine[4]) {
   const float k = wf / 1280.0f;
-  const float r = std::max(std::min(rho, 1.0f), 0.0f);
+  const float r = clamp<NanGoes::kThrough>(rho, 0.0f, 1.0f);
   const float n = noise - 0.5f;
 
   // Near surfaces ripple fully, farther ones less in proportion to depth.
@@ -80,7 +81,7 @@ inline Ripple ripple(float x, float y, float rho, float noise, float d, float wf
   const float c = ((sine[2] * r + sine[3] * (1.0f - r)) * 3.0f + 12.0f * n) * k * u;
 
   // The live mirror's distortion fades in from its mirror line to the bottom.
-  const float s = std::max(std::min((y / hf - 0.825f) / 0.175f, 1.0f), 0.0f);
+  const float s = clamp<NanGoes::kThrough>((y / hf - 0.825f) / 0.175f, 0.0f, 1.0f);
   const float s2 = s * s;
 
   // Live scene mirrored about 82.5 % of the height, backdrop about 59.5 %.
@@ -429,7 +430,7 @@ void add_reflections_in_place(const ImagePlanes& scene, const BackdropWindow& ba
     if (y >= mirror) {
       // The live mirror's ripple is s2 c, which fades in from the mirror
       // line: |s2 c| <= s2 |c|, and rounding the product is monotone.
-      const float s = std::max(std::min((fy / hf - 0.825f) / 0.175f, 1.0f), 0.0f);
+      const float s = clamp<NanGoes::kThrough>((fy / hf - 0.825f) / 0.175f, 0.0f, 1.0f);
       keep_written(back, mirror, last);
       keep_written(rows_sampled(1.65f * hf - fy, s * s * bound, height), mirror, last);
     } else {

@@ -9,6 +9,7 @@
 #include "core/sampling.hpp"
 #include "filters/box_blur.hpp"
 #include "maths/batch_math.hpp"
+#include "maths/clamp.hpp"
 #include "maths/scalar_math.hpp"
 #include "passes/channels.hpp"
 
@@ -19,10 +20,8 @@ namespace {
 constexpr int kOctaves = 5;
 constexpr float kCloudPower = 1.2f;
 
-inline float clampf(float x, float lo, float hi) { return std::min(std::max(x, lo), hi); }
-
 // The cover before its power.
-inline float cloud_base(float q) { return clampf((q - 0.4f) * 5.0f, 0.0f, 0.88f); }
+inline float cloud_base(float q) { return clamp<NanGoes::kThrough>((q - 0.4f) * 5.0f, 0.0f, 0.88f); }
 
 }  // namespace
 
@@ -33,9 +32,9 @@ float shape_cloud(float q) { return std::pow(cloud_base(q), kCloudPower); }
 
 float sun_stripe(float v) {
   // The offset is taken in double and rounded once.
-  const float g = clampf(float(double(v) - 0.45), 0.0f, 1.0f);
+  const float g = clamp<NanGoes::kThrough>(float(double(v) - 0.45), 0.0f, 1.0f);
   const float k = std::cos(g * 120.0f);
-  return std::pow(clampf(2.0f * k * k, 0.0f, 1.0f), 2.7f);
+  return std::pow(clamp<NanGoes::kThrough>(2.0f * k * k, 0.0f, 1.0f), 2.7f);
 }
 
 namespace {
@@ -212,7 +211,7 @@ SkySample sky_shade(const SkyRow& row, const SkyColumn& column, const SkyWaves& 
 
   // Sun disc, its edge softened over one output pixel.
   const float dist = std::sqrt(row.dv * row.dv + column.du * column.du);
-  const float cover = clampf(((0.143f - dist) * height) / float(aa_scale), 0.0f, 1.0f);
+  const float cover = clamp<NanGoes::kThrough>(((0.143f - dist) * height) / float(aa_scale), 0.0f, 1.0f);
 
   // Dark horizontal gaps open below v = 0.45.
   const float sun = row.stripe * cover;

@@ -5,17 +5,14 @@
 
 #include "passes/channels.hpp"
 #include "filters/box_blur.hpp"
+#include "maths/clamp.hpp"
 
 namespace neonvale {
 
 namespace {
 
-// The emission weight of the glow: clamped to [0, 5], the upper clamp first,
-// as in Image::sample, so NaN becomes 5.
-inline float glow_weight(float emission) {
-  const float w = emission < 5.0f ? emission : 5.0f;
-  return w > 0.0f ? w : 0.0f;
-}
+// The emission weight of the glow: clamped to [0, 5], NaN to 5.
+inline float glow_weight(float emission) { return clamp<NanGoes::kHigh>(emission, 0.0f, 5.0f); }
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "maths/batch_math.hpp"
+#include "maths/clamp.hpp"
 #include "core/parallel.hpp"
 
 namespace neonvale {
@@ -19,10 +20,7 @@ inline float luminance(float r, float g, float b) { return (g * 0.7152f + r * 0.
 
 // The tone curve: scale and clip (below), gamma, then the S-shaped contrast
 // 3v^2 - 2v^3, which keeps 0 and 1 fixed.
-inline float scale_and_clip(float scale, float c) {
-  const float v = scale * c;
-  return std::max(v < 1.0f ? v : 1.0f, 0.0f);
-}
+inline float scale_and_clip(float scale, float c) { return clamp<NanGoes::kHigh>(scale * c, 0.0f, 1.0f); }
 
 inline float contrast(float v) { return (3.0f - (v + v)) * (v * v); }
 
