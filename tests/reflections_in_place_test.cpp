@@ -18,7 +18,10 @@
 #include "passes/knot.hpp"
 #include "passes/robot.hpp"
 #include "passes/sky.hpp"
+#include "filters/value_noise.hpp"
+#include "passes/reflection_kernel.hpp"
 #include "passes/reflections.hpp"
+#include "passes/reflections_reference.hpp"
 #include "test_support.hpp"
 
 namespace neonvale {
@@ -87,7 +90,7 @@ Prepared render_until_reflections(int width, int height, int aa, std::uint32_t s
 void expect_same_as_plain(const Image& before, const Image& snapshot, const BackdropWindow& window,
                           std::uint32_t seed) {
   Image plain(before);
-  add_reflections(plain, snapshot, seed);
+  reference::add_reflections(plain, snapshot, seed);
   for (int threads : {1, 2, 3, 7}) {
     SCOPED_TRACE("threads " + std::to_string(threads));
     const Threads use(threads);
@@ -189,6 +192,106 @@ TEST(ReflectionsInPlace, MatchesPlainPassWhereEveryValueCounts) {
       expect_same_as_plain(s.scene, s.snapshot, s.window, 5u + std::uint32_t(size[1]));
     }
   }
+}
+
+// The reads of the kernel as the in-place driver makes them: the scene's own
+// rows (colour and emission, as the window leaves them to the scene), with
+// the columns read. Robot coverage is never written, so its reads are left out.
+struct RecordingSampler {
+  const Image* image;
+  const BackdropWindow* window;
+  int width, height;
+  struct Read {
+    int row, column;
+  };
+  mutable std::vector<Read> reads;
+
+  void note(int x, int y) const { reads.push_back({y, x}); }
+  float scene(int p, const PixelTaps& t) const {
+    for (int y : {t.y.i0, t.y.i1})
+      for (int x : {t.x.i0, t.x.i1}) note(x, y);
+    return image->sample(kMirrored[p], t);
+  }
+  float backdrop(int p, const PixelTaps& t) const {
+    const Image& w = window->planes;
+    for (int y : {t.y.i0, t.y.i1})
+      for (int x : {t.x.i0, t.x.i1}) {
+        const int i = x - window->x0, j = y - window->y0;
+        if (!(i >= 0 && i < w.width && j >= 0 && j < w.height)) note(x, y);
+      }
+    return image->sample(kMirrored[p], t);
+  }
+  float robot(const PixelTaps& t) const { return image->sample(kRobot, t); }
+};
+
+// Which block and band of the schedule writes row y; the bottom block is 0.
+struct Place {
+  int block = -1, band = -1;
+};
+Place place_of(const ReflectionSchedule& s, int y) {
+  const std::vector<Band>* blocks[2] = {&s.bottom, &s.top};
+  for (int b = 0; b < 2; ++b)
+    for (std::size_t i = 0; i < blocks[b]->size(); ++i)
+      if (y >= (*blocks[b])[i].begin && y < (*blocks[b])[i].end) return {b, int(i)};
+  return {};
+}
+
+// The kept-row rule, checked against what the kernel really reads: every read
+// of a row the pass writes goes to a kept copy, or is made before the row's
+// writer reaches the pixels read: the row's block runs later, or the reader
+// is in the row's own band, above it, or on it left of every column it reads.
+void expect_reads_before_writes(const Image& scene, const BackdropWindow& window, std::uint32_t seed, int grain,
+                                int most) {
+  const int w = scene.width, h = scene.height;
+  const std::vector<float> depth = ground_row_depths(h);
+  std::vector<char> reflective(std::size_t(h), 0);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      if (scene.at(kReflectivity, x, y) > 0.0f) reflective[std::size_t(y)] = 1;
+  const ReflectionSchedule s = schedule_reflections(reflective, depth, w, h, grain, most);
+  const Image noise = value_noise(w, h, seed, 1.0f);
+  RecordingSampler sampler{&scene, &window, w, h, {}};
+  int checked = 0;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const float rho = scene.at(kReflectivity, x, y);
+      if (!(rho > 0.0f)) continue;
+      float sine[4];
+      ripple_phases(float(x), float(y), float(w), sine);
+      for (float& v : sine) v = std::sin(v);
+      sampler.reads.clear();
+      reflect(sampler, ReflectInputs{float(x), float(y), rho, noise.at(0, x, y), depth[std::size_t(y)], sine});
+      const Place reader = place_of(s, y);
+      ASSERT_GE(reader.block, 0) << "row " << y << " is in no band";
+      for (const RecordingSampler::Read& read : sampler.reads) {
+        if (!reflective[std::size_t(read.row)]) continue;
+        ++checked;
+        if (s.kept[std::size_t(read.row)]) continue;
+        const Place writer = place_of(s, read.row);
+        const bool later_block = writer.block > reader.block;
+        const bool ahead_in_band = writer.block == reader.block && writer.band == reader.band &&
+                                   (read.row > y || (read.row == y && read.column >= x));
+        ASSERT_TRUE(later_block || ahead_in_band)
+            << "pixel (" << x << ", " << y << ") reads row " << read.row << " at column " << read.column
+            << " after or while it is written, and the row is not kept";
+      }
+    }
+  EXPECT_GT(checked, 0);
+}
+
+TEST(ReflectionsInPlace, EveryReadOfAWrittenRowComesBeforeTheWriteOrGoesToAKeptRow) {
+  // Bands of a row or more, from one band per block to many, on rendered
+  // scenes and on scenes where every ground row, or every row below the live
+  // mirror line, is reflective.
+  for (const Case& c : {Case{160, 90, 2, 7u}, Case{400, 64, 1, 31337u}}) {
+    const Prepared p = render_until_reflections(c.width, c.height, c.aa, c.seed);
+    for (int most : {1, 3, 16, 1000}) expect_reads_before_writes(p.scene, p.window, c.seed, 1, most);
+  }
+  for (const auto& size : {std::pair<int, int>{97, 89}, {256, 60}, {2400, 14}})
+    for (bool bottom_only : {false, true}) {
+      const RandomScene r = random_scene(size.first, size.second, 23u, bottom_only);
+      for (int most : {1, 2, 5, 1000}) expect_reads_before_writes(r.scene, r.window, 77u, 1, most);
+    }
 }
 
 TEST(ReflectionsInPlace, BackdropRowsLieAboutTheHorizonMirror) {
