@@ -148,6 +148,25 @@ Image cloud_cover(int width, int height, int aa_scale, std::uint32_t seed, StepP
   return out;
 }
 
+namespace {
+
+// A sky pixel's terms by what they depend on, so that the pass works out
+// the row and column terms once.
+struct SkyRow {
+  float band;    // horizon band
+  float dv;      // height above the sun's centre
+  float stripe;  // the sun's stripe factor
+  float light;   // cloud light before the cloud cover
+};
+struct SkyColumn {
+  float sin13u;
+  float du;  // distance from the sun's centre across, in units of the height
+};
+// The three waves of the red-orange band, which depend on both u and v.
+struct SkyWaves {
+  float streak, wave, swirl;
+};
+
 SkyRow sky_row(float v) {
   SkyRow row;
   const float d = (v - 0.57f) / 0.19f;
@@ -166,17 +185,10 @@ SkyColumn sky_column(float u, float width, float height) {
   return column;
 }
 
-SkyWaves sky_waves(const SkyColumn& column, float u, float v) {
-  SkyWaves waves;
-  waves.streak = std::sin(2.0f * column.sin13u + 95.0f * v) * std::sin(37.0f * v - 9.0f * u);
-  waves.wave = std::sin(4.0f * u + 6.0f * v);
-  waves.swirl = std::sin(std::sin(41.0f * u - 14.0f * v) + (19.0f * u + 8.0f * v));
-  return waves;
-}
-
+// sky_waves for n pixels of one row, pixel i at u[i] under column[i]: the
+// arguments of its five sines gathered, so that the sines are taken a run at
+// a time.
 void sky_waves_run(const SkyColumn* column, const float* u, float v, int n, SkyWaves* out) {
-  // The arguments of sky_waves' five sines, gathered so the sines are taken
-  // a run at a time; the values are the same.
   constexpr int kRun = 256;
   float args[4][kRun];
   float turn[kRun];
@@ -230,11 +242,15 @@ SkySample sky_shade(const SkyRow& row, const SkyColumn& column, const SkyWaves& 
   return s;
 }
 
+}  // namespace
+
 SkySample sky_sample(const Image& scene, float u, float v, float c, int aa_scale) {
   const float w = float(scene.width);
   const float h = float(scene.height);
   const SkyColumn column = sky_column(u, w, h);
-  return sky_shade(sky_row(v), column, sky_waves(column, u, v), c, h, aa_scale);
+  SkyWaves waves;
+  sky_waves_run(&column, &u, v, 1, &waves);
+  return sky_shade(sky_row(v), column, waves, c, h, aa_scale);
 }
 
 void paint_sky(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* progress) {

@@ -32,30 +32,6 @@ void paint_sky(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* pro
 void paint_sky_rows(const ImagePlanes& scene, int aa_scale, std::uint32_t seed, int rows,
                     StepProgress* progress = nullptr, const RowRuns* overwritten = nullptr);
 
-// sky_sample split by what each term depends on, so the pass computes the
-// row and column terms once; sky_sample is built from the same pieces.
-struct SkyRow {
-  float band;    // horizon band
-  float dv;      // height above the sun's centre
-  float stripe;  // the sun's stripe factor
-  float light;   // cloud light before the cloud cover
-};
-struct SkyColumn {
-  float sin13u;
-  float du;  // distance from the sun's centre across, in units of the height
-};
-// The three waves of the red-orange band, which depend on both u and v.
-struct SkyWaves {
-  float streak, wave, swirl;
-};
-SkyRow sky_row(float v);
-SkyColumn sky_column(float u, float width, float height);
-SkyWaves sky_waves(const SkyColumn& column, float u, float v);
-// sky_waves for n pixels of one row: pixel i at u[i], under column[i].
-void sky_waves_run(const SkyColumn* column, const float* u, float v, int n, SkyWaves* out);
-SkySample sky_shade(const SkyRow& row, const SkyColumn& column, const SkyWaves& waves, float cloud, float height,
-                    int aa_scale);
-
 // Pieces of the above, exposed so their worked values can be checked.
 // The sun's stripe factor at row position v: 1 above v = 0.45, dark gaps below.
 float sun_stripe(float v);
