@@ -34,12 +34,20 @@ inline PixelTaps pixel_taps(float x, float y, int width, int height, bool smooth
   return {sample_tap(x, width, smooth), sample_tap(y, height, smooth)};
 }
 
+// The weighted mean of a and b with weight f on b, as every sampler here
+// forms it.
+inline float lerp(float a, float b, float f) { return (1.0f - f) * a + f * b; }
+
+// The bilinear value of the four samples around a position, a and b on the
+// upper row, c and d on the lower one, with the taps' weights fx and fy.
+inline float bilinear(float a, float b, float c, float d, float fx, float fy) {
+  return lerp(lerp(a, b, fx), lerp(c, d, fx), fy);
+}
+
 // The bilinear value between the taps, rows y.i0 and y.i1 given as row0 and
 // row1 (wherever they are held).
 inline float sample_rows(const float* row0, const float* row1, SampleTap x, SampleTap y) {
-  const float top = (1.0f - x.f) * row0[x.i0] + x.f * row0[x.i1];
-  const float bottom = (1.0f - x.f) * row1[x.i0] + x.f * row1[x.i1];
-  return top * (1.0f - y.f) + bottom * y.f;
+  return bilinear(row0[x.i0], row0[x.i1], row1[x.i0], row1[x.i1], x.f, y.f);
 }
 
 // The bilinear value of one plane between the taps.

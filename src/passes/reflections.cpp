@@ -64,12 +64,10 @@ struct RowsBefore {
     if (i >= 0 && i < ww && j >= 0 && j < wh) return window[p][std::size_t(j) * std::size_t(ww) + std::size_t(i)];
     return rows[p][std::size_t(y)][x];
   }
-  // sample_rows' arithmetic, each value from the window or the rows.
   float backdrop(int p, const PixelTaps& t) const {
     const SampleTap x = t.x, y = t.y;
-    const float top = (1.0f - x.f) * backdrop_value(p, x.i0, y.i0) + x.f * backdrop_value(p, x.i1, y.i0);
-    const float bottom = (1.0f - x.f) * backdrop_value(p, x.i0, y.i1) + x.f * backdrop_value(p, x.i1, y.i1);
-    return top * (1.0f - y.f) + bottom * y.f;
+    return bilinear(backdrop_value(p, x.i0, y.i0), backdrop_value(p, x.i1, y.i0), backdrop_value(p, x.i0, y.i1),
+                    backdrop_value(p, x.i1, y.i1), x.f, y.f);
   }
 };
 

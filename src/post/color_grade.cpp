@@ -1,6 +1,7 @@
 #include "post/color_grade.hpp"
 
 #include "core/parallel.hpp"
+#include "core/sampling.hpp"
 #include "maths/clamp.hpp"
 
 #include <algorithm>
@@ -42,7 +43,7 @@ std::array<float, 3> sample_color_grader(float r, float g, float b, const Image&
   for (int k = 0; k < 3; ++k) {
     const float lower = grader.sample(k, lower_taps);
     const float upper = grader.sample(k, upper_taps);
-    out[std::size_t(k)] = (1.0f - f) * lower + f * upper;
+    out[std::size_t(k)] = lerp(lower, upper, f);
   }
   return out;
 }
