@@ -62,39 +62,27 @@ std::vector<float*> Image::channel_pointers() {
 }
 
 void Image::copy_channels(const Image& source) {
-  if (width != source.width || height != source.height || source.channels <= 0) {
-    std::fill(data.begin(), data.end(), 0.0f);
-    return;
-  }
-  for (int i = 0; i < channels; ++i) copy_plane(*this, i, source, i % source.channels);
+  pair_planes(*this, source, [&](int i, int j) { copy_plane(*this, i, source, j); });
 }
 
 void Image::add(const Image& other) {
-  if (width != other.width || height != other.height || other.channels <= 0) {
-    std::fill(data.begin(), data.end(), 0.0f);
-    return;
-  }
   const std::size_t stride = std::size_t(width);
-  for (int i = 0; i < channels; ++i) {
+  pair_planes(*this, other, [&](int i, int j) {
     float* dst = plane(i);
-    const float* src = other.plane(i % other.channels);
+    const float* src = other.plane(j);
     parallel_rows(height, width, [&](int begin, int end) {
-      for (std::size_t j = std::size_t(begin) * stride; j < std::size_t(end) * stride; ++j) dst[j] += src[j];
+      for (std::size_t k = std::size_t(begin) * stride; k < std::size_t(end) * stride; ++k) dst[k] += src[k];
     });
-  }
+  });
 }
 
 void add_scaled(Image& destination, const Image& source, float factor) {
-  if (destination.width != source.width || destination.height != source.height || source.channels <= 0) {
-    std::fill(destination.data.begin(), destination.data.end(), 0.0f);
-    return;
-  }
   const std::size_t n = destination.plane_size();
-  for (int i = 0; i < destination.channels; ++i) {
+  pair_planes(destination, source, [&](int i, int j) {
     float* dst = destination.plane(i);
-    const float* src = source.plane(i % source.channels);
-    for (std::size_t j = 0; j < n; ++j) dst[j] += src[j] * factor;
-  }
+    const float* src = source.plane(j);
+    for (std::size_t k = 0; k < n; ++k) dst[k] += src[k] * factor;
+  });
 }
 
 ImagePlanes planes_of(Image& image) {

@@ -2,6 +2,7 @@
 // Image: the one raster type of the renderer. Planar single-precision floats:
 // channel c, row y, column x is element (c * height + y) * width + x; row 0 is
 // the top of the picture.
+#include <algorithm>
 #include <cstddef>
 #include <vector>
 
@@ -75,6 +76,19 @@ Image resample(const Image& source, int new_width, int new_height, bool smooth);
 // destination += factor * source, sample by sample (the product first),
 // channels paired and sizes checked as by `add`.
 void add_scaled(Image& destination, const Image& source, float factor);
+
+// The plane pairing of copy_channels, add, add_scaled and the glow's
+// weights: op(i, j) for every plane i of `target`, with j = i mod
+// source.channels; when the sizes differ, or the source has no planes, the
+// target is zero-filled instead.
+template <class Op>
+void pair_planes(Image& target, const Image& source, Op&& op) {
+  if (target.width != source.width || target.height != source.height || source.channels <= 0) {
+    std::fill(target.data.begin(), target.data.end(), 0.0f);
+    return;
+  }
+  for (int i = 0; i < target.channels; ++i) op(i, i % source.channels);
+}
 
 // Plane target_plane of target becomes plane source_plane of source, split
 // across threads so fresh pages are first touched in parallel. Throws

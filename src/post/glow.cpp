@@ -17,16 +17,12 @@ inline float glow_weight(float emission) { return clamp<NanGoes::kHigh>(emission
 }  // namespace
 
 void weight_channels(Image& target, const Image& weights) {
-  if (target.width != weights.width || target.height != weights.height || weights.channels <= 0) {
-    std::fill(target.data.begin(), target.data.end(), 0.0f);
-    return;
-  }
   const std::size_t n = target.plane_size();
-  for (int i = 0; i < target.channels; ++i) {
+  pair_planes(target, weights, [&](int i, int j) {
     float* t = target.plane(i);
-    const float* w = weights.plane(i % weights.channels);
-    for (std::size_t j = 0; j < n; ++j) t[j] = glow_weight(w[j]) * t[j];
-  }
+    const float* w = weights.plane(j);
+    for (std::size_t k = 0; k < n; ++k) t[k] = glow_weight(w[k]) * t[k];
+  });
 }
 
 int glow_radius(int height) {
