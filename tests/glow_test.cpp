@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "passes/channels.hpp"
+#include "core/image_reference.hpp"
 
 namespace neonvale {
 namespace {
@@ -90,8 +91,8 @@ TEST(Glow, AddedInPlaceEqualsTheGlowImageAdded) {
       for (std::size_t i = 0; i < scene.plane_size(); ++i)
         scene.plane(c)[i] = float((i * 31 + std::size_t(c) * 7) % 97) * 0.07f - 0.5f;
     Image expected(scene.width, scene.height, 3);
-    expected.copy_channels(scene);
-    expected.add(make_glow(scene, 0.8f));
+    reference::copy_channels(expected, scene);
+    reference::add(expected, make_glow(scene, 0.8f));
     add_glow(planes_of(scene), 0.8f);
     for (int c = 0; c < 3; ++c)
       for (std::size_t i = 0; i < scene.plane_size(); ++i)

@@ -23,6 +23,7 @@
 #include "passes/reflections.hpp"
 #include "passes/reflections_reference.hpp"
 #include "test_support.hpp"
+#include "core/image_reference.hpp"
 
 namespace neonvale {
 namespace {
@@ -77,7 +78,7 @@ Prepared render_until_reflections(int width, int height, int aa, std::uint32_t s
   paint_ground(p.scene, aa, rng.draw_seed());
   paint_knot(p.scene);
   p.snapshot = Image(p.scene.width, p.scene.height, 5);
-  p.snapshot.copy_channels(p.scene);
+  reference::copy_channels(p.snapshot, p.scene);
   const FigureRect fig = figure_rect(p.scene.width, p.scene.height, assets.robo.width, assets.robo.height);
   p.window = window_over(p.scene, fig.x0, fig.y0, fig.width, fig.height);
   composite_robot(p.scene, assets.robo, assets.robo_material, assets.robo_emissive, aa);
@@ -167,7 +168,7 @@ RandomScene random_scene(int width, int height, std::uint32_t seed, bool bottom_
     }
   }
   s.snapshot = Image(width, height, 5);
-  s.snapshot.copy_channels(s.scene);
+  reference::copy_channels(s.snapshot, s.scene);
   const int x0 = width / 8, y0 = height / 10, w = width / 2, h = height * 4 / 5;
   for (int c : {kRed, kGreen, kBlue, kEmission})
     for (int y = y0; y < y0 + h; ++y)

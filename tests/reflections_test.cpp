@@ -8,6 +8,7 @@
 
 #include "filters/value_noise.hpp"
 #include "passes/channels.hpp"
+#include "core/image_reference.hpp"
 
 namespace neonvale {
 namespace {
@@ -126,7 +127,7 @@ TEST(AddReflections, EveryPixelReadsTheUnchangedScene) {
     for (int x = 0; x < w; ++x) scene.at(kReflectivity, x, y) = (x % 5 == 0) ? 0.0f : 0.3f * float(x % 5);
   }
   Image snapshot(w, h, 5);
-  snapshot.copy_channels(scene);
+  reference::copy_channels(snapshot, scene);
   const Image original(scene);
   reference::add_reflections(scene, snapshot, seed);
 

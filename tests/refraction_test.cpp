@@ -8,6 +8,7 @@
 
 #include "passes/channels.hpp"
 #include "core/image_planes.hpp"
+#include "core/image_reference.hpp"
 
 namespace neonvale {
 namespace {
@@ -161,7 +162,7 @@ TEST(RefractRows, BandsGiveWhatTheWholePassGivesOnEveryKindOfPixel) {
 
   Image banded(start);
   Image before(start.width, start.height, 3);
-  before.copy_channels(start);
+  reference::copy_channels(before, start);
   // The scene as a view with only the planes the step may touch.
   ImagePlanes scene;
   scene.width = banded.width;

@@ -4,6 +4,7 @@
 
 #include "filters/box_blur.hpp"
 #include "passes/channels.hpp"
+#include "core/image_reference.hpp"
 
 namespace neonvale {
 namespace {
@@ -147,7 +148,7 @@ TEST(CompositeRobot, BlendsOverTheBackdropWithItsEnvironment) {
   ASSERT_EQ(rect.height, 23);
   ASSERT_EQ(rect.width, 15);
   Image env(40, 30, 3);
-  env.copy_channels(original);
+  reference::copy_channels(env, original);
   env = box_blur(env, 2);
   for (int i = 0; i < rect.height; ++i)
     for (int j = 0; j < rect.width; ++j) {

@@ -7,6 +7,7 @@
 #include "passes/channels.hpp"
 #include "core/random.hpp"
 #include "filters/box_blur.hpp"
+#include "core/image_reference.hpp"
 
 namespace neonvale {
 namespace {
@@ -145,7 +146,7 @@ TEST(CloudCover, EqualsItsStepByStepRecipe) {
   for (int i = 0; i < 5; ++i) {
     Image grid(8 << i, 12 << i, 1);
     for (float& g : grid.data) g = rng.next_float();
-    add_scaled(out, resample(grid, w, h, true), amplitude);
+    reference::add_scaled(out, reference::resample(grid, w, h, true), amplitude);
     total = total + amplitude;
     amplitude = amplitude * 0.55f;
   }

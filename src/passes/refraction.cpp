@@ -5,6 +5,7 @@
 
 #include "passes/channels.hpp"
 #include "core/parallel.hpp"
+#include "core/image_reference.hpp"
 
 namespace neonvale {
 
@@ -68,7 +69,7 @@ void apply_droplets(Image& scene, StepProgress* progress) {
   // unchanged copy of the colour planes. The pass writes nothing else, and
   // each pixel reads its own emission and water channels before it writes.
   Image copy(scene.width, scene.height, 3);
-  copy.copy_channels(scene);
+  reference::copy_channels(copy, scene);
   const float* const r = copy.plane(kRed);
   const float* const g = copy.plane(kGreen);
   const float* const bl = copy.plane(kBlue);

@@ -6,6 +6,7 @@
 #include "passes/channels.hpp"
 #include "filters/box_blur.hpp"
 #include "maths/clamp.hpp"
+#include "core/image_reference.hpp"
 
 namespace neonvale {
 
@@ -18,7 +19,7 @@ inline float glow_weight(float emission) { return clamp<NanGoes::kHigh>(emission
 
 void weight_channels(Image& target, const Image& weights) {
   const std::size_t n = target.plane_size();
-  pair_planes(target, weights, [&](int i, int j) {
+  reference::pair_planes(target, weights, [&](int i, int j) {
     float* t = target.plane(i);
     const float* w = weights.plane(j);
     for (std::size_t k = 0; k < n; ++k) t[k] = glow_weight(w[k]) * t[k];
@@ -34,10 +35,10 @@ int glow_radius(int height) {
 
 Image make_glow(const Image& scene, float strength) {
   Image glow(scene.width, scene.height, 3);
-  glow.copy_channels(scene);
+  reference::copy_channels(glow, scene);
   if (scene.channels > kEmission) {
     Image emission(scene.width, scene.height, 1);
-    copy_plane(emission, 0, scene, kEmission);
+    reference::copy_plane(emission, 0, scene, kEmission);
     weight_channels(glow, emission);
   } else {
     std::fill(glow.data.begin(), glow.data.end(), 0.0f);
