@@ -11,6 +11,7 @@
 #include "filters/value_noise.hpp"
 #include "passes/channels.hpp"
 #include "core/random.hpp"
+#include "filters/value_noise_reference.hpp"
 
 namespace neonvale {
 namespace {
@@ -141,8 +142,8 @@ TEST(PaintGround, OneGrainDrawPerPixelOfTheWholeBuffer) {
   Random rng(seed);
   const std::uint32_t s1 = rng.draw_seed();
   const std::uint32_t s2 = rng.draw_seed();
-  const Image puddle = value_noise(w, h, s1, 0.18f);
-  const Image warp = value_noise(w, h, s2, 1.0f);
+  const Image puddle = reference::value_noise(w, h, s1, 0.18f);
+  const Image warp = reference::value_noise(w, h, s2, 1.0f);
   for (int i = 0; i < w * h - 1; ++i) rng.next_float();
   const float last_grain = rng.next_float();
   const GroundSample s = ground_sample(scene, 1.0f, 1.0f, warp, puddle, last_grain, 1);

@@ -24,6 +24,7 @@
 #include "passes/reflections_reference.hpp"
 #include "test_support.hpp"
 #include "core/image_reference.hpp"
+#include "filters/value_noise_reference.hpp"
 
 namespace neonvale {
 namespace {
@@ -250,7 +251,7 @@ void expect_reads_before_writes(const Image& scene, const BackdropWindow& window
     for (int x = 0; x < w; ++x)
       if (scene.at(kReflectivity, x, y) > 0.0f) reflective[std::size_t(y)] = 1;
   const ReflectionSchedule s = schedule_reflections(reflective, depth, w, h, grain, most);
-  const Image noise = value_noise(w, h, seed, 1.0f);
+  const Image noise = reference::value_noise(w, h, seed, 1.0f);
   RecordingSampler sampler{&scene, &window, w, h, {}};
   int checked = 0;
   for (int y = 0; y < h; ++y)

@@ -9,6 +9,7 @@
 #include "filters/value_noise.hpp"
 #include "passes/channels.hpp"
 #include "core/image_reference.hpp"
+#include "filters/value_noise_reference.hpp"
 
 namespace neonvale {
 namespace {
@@ -131,7 +132,7 @@ TEST(AddReflections, EveryPixelReadsTheUnchangedScene) {
   const Image original(scene);
   reference::add_reflections(scene, snapshot, seed);
 
-  const Image noise = value_noise(w, h, seed, 1.0f);
+  const Image noise = reference::value_noise(w, h, seed, 1.0f);
   int reflected = 0;
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {

@@ -5,6 +5,7 @@
 #include "filters/box_blur.hpp"
 #include "passes/channels.hpp"
 #include "core/image_reference.hpp"
+#include "filters/box_blur_reference.hpp"
 
 namespace neonvale {
 namespace {
@@ -149,7 +150,7 @@ TEST(CompositeRobot, BlendsOverTheBackdropWithItsEnvironment) {
   ASSERT_EQ(rect.width, 15);
   Image env(40, 30, 3);
   reference::copy_channels(env, original);
-  env = box_blur(env, 2);
+  env = reference::box_blur(env, 2);
   for (int i = 0; i < rect.height; ++i)
     for (int j = 0; j < rect.width; ++j) {
       const float u = float(j) / (float(rect.width) - 1.0f), v = float(i) / (float(rect.height) - 1.0f);

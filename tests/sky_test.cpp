@@ -8,6 +8,7 @@
 #include "core/random.hpp"
 #include "filters/box_blur.hpp"
 #include "core/image_reference.hpp"
+#include "filters/box_blur_reference.hpp"
 
 namespace neonvale {
 namespace {
@@ -159,7 +160,7 @@ TEST(CloudCover, EqualsItsStepByStepRecipe) {
       const float sy = float(y) + std::sin((float(x) / (float(w) - 1.0f)) * 18.0f) * float(9 * aa);
       warped.at(0, x, y) = out.sample(0, sx, sy, true);
     }
-  out = box_blur(warped, cloud_blur_radius(h));
+  out = reference::box_blur(warped, cloud_blur_radius(h));
   for (float& q : out.data) q = shape_cloud(q);
   EXPECT_TRUE(cloud_cover(w, h, aa, seed).data == out.data);
 }

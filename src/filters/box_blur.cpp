@@ -1,4 +1,5 @@
 #include "filters/box_blur.hpp"
+#include "filters/box_blur_reference.hpp"
 
 #include <algorithm>
 #include <climits>
@@ -188,6 +189,8 @@ void RingBoxBlur::next_row(int c, long long y, int x0, int n, float* sums) {
   next_column_sums([&](long long row) { return ring_row(c, row) + x0; }, h_ - 1, r_, y, n, sums);
 }
 
+namespace reference {
+
 Image box_blur(const Image& source, int radius) {
   const int w = source.width;
   const int h = source.height;
@@ -207,5 +210,7 @@ Image box_blur(const Image& source, int radius) {
   for (float& v : out.data) v *= k;
   return out;
 }
+
+}  // namespace reference
 
 }  // namespace neonvale

@@ -1,7 +1,9 @@
 #pragma once
-// box_blur: the one filter the passes share. Each sample becomes the mean of
-// the (2R+1) x (2R+1) samples of its channel centred on it, edges clamped,
-// computed separably with running sums so the cost does not grow with R.
+// The box blur, the one filter the passes share. Each sample becomes the mean
+// of the (2R+1) x (2R+1) samples of its channel centred on it, edges clamped,
+// computed separably with running sums so the cost does not grow with R. The
+// plain filter that the passes' blurs are held to is reference::box_blur
+// (box_blur_reference.hpp).
 #include <cstddef>
 
 #include <algorithm>
@@ -10,10 +12,6 @@
 #include "core/parallel.hpp"
 
 namespace neonvale {
-
-// The plain serial filter: horizontal sums into a temporary, vertical sums
-// into the result, one scaling at the end.
-Image box_blur(const Image& source, int radius);
 
 // The area of the box window as the filter scales by it: 1 / (2R+1)^2, the
 // square formed in 64-bit integers and converted once.

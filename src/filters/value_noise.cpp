@@ -1,4 +1,5 @@
 #include "filters/value_noise.hpp"
+#include "filters/value_noise_reference.hpp"
 
 #include <cmath>
 #include <stdexcept>
@@ -78,6 +79,8 @@ void NoiseRows::fill_row(int y, float* o) const {
   for (int x = 0; x < width_; ++x) o[x] = o[x] * scale_;
 }
 
+namespace reference {
+
 Image value_noise(int width, int height, std::uint32_t seed, float stretch) {
   Image out(width, height, 1);
   const NoiseRows noise(width, height, seed, stretch);
@@ -87,5 +90,7 @@ Image value_noise(int width, int height, std::uint32_t seed, float stretch) {
   });
   return out;
 }
+
+}  // namespace reference
 
 }  // namespace neonvale

@@ -1,6 +1,6 @@
 #include "passes/reflections_reference.hpp"
 
-#include "filters/value_noise.hpp"
+#include "filters/value_noise_reference.hpp"
 #include "maths/batch_math.hpp"
 #include "passes/channels.hpp"
 #include "passes/reflection_kernel.hpp"

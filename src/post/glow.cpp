@@ -7,6 +7,7 @@
 #include "filters/box_blur.hpp"
 #include "maths/clamp.hpp"
 #include "core/image_reference.hpp"
+#include "filters/box_blur_reference.hpp"
 
 namespace neonvale {
 
@@ -43,7 +44,7 @@ Image make_glow(const Image& scene, float strength) {
   } else {
     std::fill(glow.data.begin(), glow.data.end(), 0.0f);
   }
-  glow = box_blur(glow, glow_radius(glow.height));
+  glow = reference::box_blur(glow, glow_radius(glow.height));
   for (float& v : glow.data) v *= strength;
   return glow;
 }
