@@ -14,6 +14,9 @@
 #include "passes/sky.hpp"
 #include "passes/refraction.hpp"
 #include "test_support.hpp"
+#include "passes/sky_reference.hpp"
+#include "passes/ground_reference.hpp"
+#include "passes/knot_reference.hpp"
 
 namespace neonvale {
 namespace {
@@ -26,9 +29,9 @@ bool same_plane(const Image& a, const Image& b, int c) {
 // the supersampled size of a width x height picture.
 Image backdrop(int width, int height, int aa_scale) {
   Image scene(width * aa_scale, height * aa_scale, kSceneChannels);
-  paint_sky(scene, aa_scale, 2357136044u);
-  paint_ground(scene, aa_scale, 2546248239u);
-  paint_knot(scene);
+  reference::paint_sky(scene, aa_scale, 2357136044u);
+  reference::paint_ground(scene, aa_scale, 2546248239u);
+  reference::paint_knot(scene);
   return scene;
 }
 

@@ -25,6 +25,10 @@
 #include "test_support.hpp"
 #include "core/image_reference.hpp"
 #include "filters/value_noise_reference.hpp"
+#include "passes/sky_reference.hpp"
+#include "passes/ground_reference.hpp"
+#include "passes/knot_reference.hpp"
+#include "passes/robot_reference.hpp"
 
 namespace neonvale {
 namespace {
@@ -75,14 +79,14 @@ Prepared render_until_reflections(int width, int height, int aa, std::uint32_t s
   Prepared p;
   p.scene = Image(width * aa, height * aa, kSceneChannels);
   Random rng(seed);
-  paint_sky(p.scene, aa, rng.draw_seed());
-  paint_ground(p.scene, aa, rng.draw_seed());
-  paint_knot(p.scene);
+  reference::paint_sky(p.scene, aa, rng.draw_seed());
+  reference::paint_ground(p.scene, aa, rng.draw_seed());
+  reference::paint_knot(p.scene);
   p.snapshot = Image(p.scene.width, p.scene.height, 5);
   reference::copy_channels(p.snapshot, p.scene);
   const FigureRect fig = figure_rect(p.scene.width, p.scene.height, assets.robo.width, assets.robo.height);
   p.window = window_over(p.scene, fig.x0, fig.y0, fig.width, fig.height);
-  composite_robot(p.scene, assets.robo, assets.robo_material, assets.robo_emissive, aa);
+  reference::composite_robot(p.scene, assets.robo, assets.robo_material, assets.robo_emissive, aa);
   return p;
 }
 

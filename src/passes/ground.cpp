@@ -1,4 +1,5 @@
 #include "passes/ground.hpp"
+#include "passes/ground_reference.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -26,15 +27,8 @@ float distance_to_line(float coordinate) {
   return std::min(kGridSpacing - rem, rem);
 }
 
-}  // namespace
-
-GroundSample ground_sample(const Image& scene, float u, float v, const Image& warp, const Image& puddle,
-                           float grain, int aa_scale) {
-  const float e = warp.sample_uv(0, u, v, false) - 0.5f;
-  const float p = puddle.sample_uv(0, u, v, false);
-  return ground_shade(float(scene.width), float(scene.height), u, v, e, p, grain, aa_scale);
-}
-
+// One ground pixel after its two noise lookups: e is the warp noise minus
+// 0.5, p the puddle noise, w and h the scene's size.
 GroundSample ground_shade(float w, float h, float u, float v, float e, float p, float grain, int aa_scale) {
   GroundSample s{0, 0, 0, 0, 0, 0, false};
   const float a = float(aa_scale);
@@ -76,6 +70,19 @@ GroundSample ground_shade(float w, float h, float u, float v, float e, float p, 
   return s;
 }
 
+}  // namespace
+
+namespace reference {
+
+GroundSample ground_sample(const Image& scene, float u, float v, const Image& warp, const Image& puddle,
+                           float grain, int aa_scale) {
+  const float e = warp.sample_uv(0, u, v, false) - 0.5f;
+  const float p = puddle.sample_uv(0, u, v, false);
+  return ground_shade(float(scene.width), float(scene.height), u, v, e, p, grain, aa_scale);
+}
+
+}  // namespace reference
+
 float ground_row_depth(int y, int height) {
   const float v = float(y) / (float(height) - 1.0f);
   const float below = v - kHorizon;
@@ -96,9 +103,13 @@ int first_ground_row(int height) {
   return y;
 }
 
+namespace reference {
+
 void paint_ground(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* progress) {
-  paint_ground(planes_of(scene), whole_depth(scene), aa_scale, seed, progress);
+  neonvale::paint_ground(planes_of(scene), whole_depth(scene), aa_scale, seed, progress);
 }
+
+}  // namespace reference
 
 void paint_ground(const ImagePlanes& scene, const SceneDepth& depths, int aa_scale, std::uint32_t seed,
                   StepProgress* progress) {

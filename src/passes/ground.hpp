@@ -18,15 +18,9 @@ struct GroundSample {
   bool hit;  // false above the horizon; then no other field is meaningful
 };
 
-GroundSample ground_sample(const Image& scene, float u, float v, const Image& warp, const Image& puddle,
-                           float grain, int aa_scale);
-// ground_sample after its two noise lookups: e is the warp noise minus 0.5,
-// p the puddle noise, w and h the scene's size.
-GroundSample ground_shade(float w, float h, float u, float v, float e, float p, float grain, int aa_scale);
-void paint_ground(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* progress = nullptr);
-// The same on planes held anywhere (colour, emission, reflectivity), with the
-// depth in either of its forms; in the renderer's form nothing is written to
-// it (the ground's depth is the row's, see ground_row_depth).
+// The ground on planes held anywhere (colour, emission, reflectivity), with
+// the depth in either of its forms; in the renderer's form nothing is written
+// to it (the ground's depth is the row's, see ground_row_depth).
 void paint_ground(const ImagePlanes& scene, const SceneDepth& depth, int aa_scale, std::uint32_t seed,
                   StepProgress* progress = nullptr);
 

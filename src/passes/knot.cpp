@@ -1,4 +1,5 @@
 #include "passes/knot.hpp"
+#include "passes/knot_reference.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -146,13 +147,17 @@ std::vector<KnotBead> knot_beads(int count, int scene_width, int scene_height) {
   return beads;
 }
 
+namespace reference {
+
 void paint_bead(Image& scene, const KnotBead& bead, float r) {
   paint_bead_rows(planes_of(scene), whole_depth(scene), bead, r, 0, scene.height);
 }
 
 void paint_knot(Image& scene, StepProgress* progress) {
-  paint_knot(planes_of(scene), whole_depth(scene), progress);
+  neonvale::paint_knot(planes_of(scene), whole_depth(scene), progress);
 }
+
+}  // namespace reference
 
 void paint_knot(const ImagePlanes& scene, const SceneDepth& depth, StepProgress* progress) {
   if (progress) progress->set_total(scene.height);

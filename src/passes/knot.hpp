@@ -21,9 +21,7 @@ struct KnotBead {
 // never below 2 pixels.
 float knot_radius(int height);
 std::vector<KnotBead> knot_beads(int count, int scene_width, int scene_height);
-void paint_bead(Image& scene, const KnotBead& bead, float r);
-void paint_knot(Image& scene, StepProgress* progress = nullptr);
-// The same on planes held anywhere (colour, emission, reflectivity), with the
+// The knot on planes held anywhere (colour, emission, reflectivity), with the
 // depth in either of its forms; a reflectivity that is 0 is left unwritten.
 void paint_knot(const ImagePlanes& scene, const SceneDepth& depth, StepProgress* progress = nullptr);
 

@@ -26,29 +26,11 @@ struct FigureRect {
 };
 FigureRect figure_rect(int scene_width, int scene_height, int robo_width, int robo_height);
 
-RobotSample robot_sample(const Image& environment, const Image& robo, const Image& robo_material,
-                         const Image& robo_emissive, float u, float v);
-// robot_sample in two parts: the surface (normal, depth and coverage, from
-// `robo` alone), then its shading, which a covered and visible pixel needs.
-struct RobotSurface {
-  float nx, ny, nz;
-  float depth;
-  float alpha;
-};
-RobotSurface robot_surface(const Image& robo, float u, float v);
-RobotSample robot_shade(const Image& environment, const Image& robo_material, const Image& robo_emissive,
-                        const RobotSurface& surface, float u, float v);
-
-// The environment the figure mirrors: the scene's colour planes blurred
-// with radius 2 x aa_scale, as box_blur gives it, through a ring of rows.
-Image robot_environment(const ImagePlanes& scene, int aa_scale);
-
-void composite_robot(Image& scene, const Image& robo, const Image& robo_material, const Image& robo_emissive,
-                     int aa_scale, StepProgress* progress = nullptr);
-// The same on planes held anywhere (colour, emission, robot coverage and
+// The figure on planes held anywhere (colour, emission, robot coverage and
 // reflectivity), with the depth in either of its forms; in the renderer's
 // form the figure's depths are not kept, and a reflectivity that is 0 is
-// left unwritten.
+// left unwritten. The figure mirrors the scene's colour planes blurred with
+// radius 2 x aa_scale, as reference::box_blur gives it, through a ring of rows.
 void composite_robot(const ImagePlanes& scene, const SceneDepth& depth, const Image& robo,
                      const Image& robo_material, const Image& robo_emissive, int aa_scale,
                      StepProgress* progress = nullptr);

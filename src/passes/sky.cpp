@@ -1,4 +1,5 @@
 #include "passes/sky.hpp"
+#include "passes/sky_reference.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -137,6 +138,8 @@ void shape_clouds(const Image& noise, int aa_scale, int rows, Sink&& sink) {
 
 }  // namespace
 
+namespace reference {
+
 Image cloud_cover(int width, int height, int aa_scale, std::uint32_t seed, StepProgress* progress) {
   const Image noise = cloud_noise(width, height, height, seed, progress);
   Image out(width, height, 1);
@@ -147,6 +150,8 @@ Image cloud_cover(int width, int height, int aa_scale, std::uint32_t seed, StepP
   advance(progress, 3LL * height);
   return out;
 }
+
+}  // namespace reference
 
 namespace {
 
@@ -244,6 +249,8 @@ SkySample sky_shade(const SkyRow& row, const SkyColumn& column, const SkyWaves& 
 
 }  // namespace
 
+namespace reference {
+
 SkySample sky_sample(const Image& scene, float u, float v, float c, int aa_scale) {
   const float w = float(scene.width);
   const float h = float(scene.height);
@@ -257,6 +264,8 @@ void paint_sky(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* pro
   if (scene.channels <= kEmission) throw std::invalid_argument("sky needs a scene buffer with an emission plane");
   paint_sky_rows(planes_of(scene), aa_scale, seed, scene.height, progress);
 }
+
+}  // namespace reference
 
 void paint_sky_rows(const ImagePlanes& scene, int aa_scale, std::uint32_t seed, int rows, StepProgress* progress,
                     const RowRuns* overwritten) {

@@ -15,13 +15,7 @@ struct SkySample {
   float emission;
 };
 
-// One-channel cloud cover of width x height, values in [0, 0.88^1.2].
-// Counts nine units of `progress` per row.
-Image cloud_cover(int width, int height, int aa_scale, std::uint32_t seed, StepProgress* progress = nullptr);
-// The five values of one sky pixel; only the scene's size is read.
-SkySample sky_sample(const Image& scene, float u, float v, float cloud, int aa_scale);
-void paint_sky(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* progress = nullptr);
-// paint_sky for rows [0, rows) only, on planes held anywhere; the depth plane
+// The sky of rows [0, rows) only, on planes held anywhere; the depth plane
 // is written only when the view has one. The renderer stops where the
 // ground covers every row, and keeps the sky's depth implicit. The cloud
 // cover is computed only as far as those rows need it; the draws are the
