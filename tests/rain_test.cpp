@@ -17,6 +17,8 @@
 #include "passes/sky_reference.hpp"
 #include "passes/ground_reference.hpp"
 #include "passes/knot_reference.hpp"
+#include "passes/droplets_reference.hpp"
+#include "passes/refraction_reference.hpp"
 
 namespace neonvale {
 namespace {
@@ -58,14 +60,14 @@ TEST_P(RainOnLens, LeavesWhatDropletsThenRefractionLeaveAtEveryThreadCount) {
   const Image start = backdrop(size.width, size.height, size.aa_scale);
   for (std::uint32_t seed : {1286516326u, 955601140u}) {
     Image expected(start);
-    paint_droplets(expected, size.aa_scale, seed);
-    apply_droplets(expected);
+    reference::paint_droplets(expected, size.aa_scale, seed);
+    reference::refract(expected);
     for (int threads : {1, 2, 3, 7}) {
       SCOPED_TRACE(testing::Message() << "seed " << seed << ", " << threads << " threads");
       const test::Threads use(threads);
       Image fused(start);
       StepProgress progress;
-      rain_on_lens(colour_and_emission(fused), seed, &progress);
+      paint_droplets_and_refract(colour_and_emission(fused), seed, &progress);
       for (int c : {kRed, kGreen, kBlue, kEmission}) EXPECT_TRUE(same_plane(fused, expected, c)) << "plane " << c;
       // The rest of the scene is neither read nor written.
       for (int c : {kDepth, kUnused, kOffsetX, kOffsetY, kWater, kRobot, kReflectivity, kDrop})

@@ -1,4 +1,5 @@
 #include "passes/droplets.hpp"
+#include "passes/droplets_reference.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -164,18 +165,6 @@ void rain_rows(const RainLayer& rain, const ImagePlanes& planes, int origin, int
 
 }  // namespace
 
-void paint_streak(Image& scene, const RainStreak& streak) { paint_streak_rows(scene, streak, 0, scene.height); }
-
-void paint_streak_rows(Image& scene, const RainStreak& streak, int row_begin, int row_end) {
-  streak_rows(planes_of(scene), 0, streak, row_begin, row_end);
-}
-
-void paint_drop(Image& scene, const RainDrop& drop) { paint_drop_rows(scene, drop, 0, scene.height); }
-
-void paint_drop_rows(Image& scene, const RainDrop& drop, int row_begin, int row_end) {
-  drop_rows(planes_of(scene), 0, drop, row_begin, row_end);
-}
-
 RainLayer make_rain(int width, int height, std::uint32_t seed) {
   Random rng(seed);
   // All streaks are drawn before any is painted, and the drops only after, so
@@ -192,6 +181,8 @@ void paint_rain_rows(const RainLayer& rain, const ImagePlanes& band, int y0) {
   rain_rows(rain, band, y0, y0, y0 + band.height);
 }
 
+namespace reference {
+
 void paint_droplets(Image& scene, int /*aa_scale*/, std::uint32_t seed, StepProgress* progress) {
   if (progress) progress->set_total(scene.height);
   // The AA scale does not enter: every size follows the buffer's own size.
@@ -203,5 +194,11 @@ void paint_droplets(Image& scene, int /*aa_scale*/, std::uint32_t seed, StepProg
     advance(progress, end - begin);
   });
 }
+
+void paint_streak(Image& scene, const RainStreak& streak) { streak_rows(planes_of(scene), 0, streak, 0, scene.height); }
+
+void paint_drop(Image& scene, const RainDrop& drop) { drop_rows(planes_of(scene), 0, drop, 0, scene.height); }
+
+}  // namespace reference
 
 }  // namespace neonvale

@@ -12,9 +12,9 @@
 
 namespace neonvale {
 
-// Only the buffer's size enters, not the AA scale (paint_droplets takes it
-// and leaves it unused).
-void rain_on_lens(const ImagePlanes& scene, std::uint32_t seed, StepProgress* progress) {
+// Only the buffer's size enters, not the AA scale (reference::paint_droplets
+// takes it and leaves it unused).
+void paint_droplets_and_refract(const ImagePlanes& scene, std::uint32_t seed, StepProgress* progress) {
   if (progress) progress->set_total(scene.height);
   const int width = scene.width;
   const int height = scene.height;

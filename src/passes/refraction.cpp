@@ -1,11 +1,11 @@
 #include "passes/refraction.hpp"
+#include "passes/refraction_reference.hpp"
 
 #include <algorithm>
 #include <cstddef>
 
 #include "passes/channels.hpp"
 #include "core/parallel.hpp"
-#include "core/image_reference.hpp"
 
 namespace neonvale {
 
@@ -58,46 +58,6 @@ std::array<float, 4> refract(const Colour& copy, int x, int y, float c0, float c
 }
 
 }  // namespace
-
-std::array<float, 4> droplet_pixel(const Image& copy, int x, int y, float c0, float c1, float c2, float e,
-                                   float a, float ox, float oy, float b) {
-  return refract(copy, x, y, c0, c1, c2, e, a, ox, oy, b);
-}
-
-void apply_droplets(Image& scene, StepProgress* progress) {
-  // Offsets read neighbouring pixels, so every read of colour goes to an
-  // unchanged copy of the colour planes. The pass writes nothing else, and
-  // each pixel reads its own emission and water channels before it writes.
-  Image copy(scene.width, scene.height, 3);
-  reference::copy_channels(copy, scene);
-  const float* const r = copy.plane(kRed);
-  const float* const g = copy.plane(kGreen);
-  const float* const bl = copy.plane(kBlue);
-  const float* const ox = scene.plane(kOffsetX);
-  const float* const oy = scene.plane(kOffsetY);
-  const float* const water = scene.plane(kWater);
-  const float* const drop = scene.plane(kDrop);
-  float* const out_r = scene.plane(kRed);
-  float* const out_g = scene.plane(kGreen);
-  float* const out_b = scene.plane(kBlue);
-  float* const out_e = scene.plane(kEmission);
-  const std::size_t stride = std::size_t(scene.width);
-  if (progress) progress->set_total(scene.height);
-  parallel_rows(scene.height, scene.width, [&](int begin, int end) {
-    for (int y = begin; y < end; ++y) {
-      for (int x = 0; x < scene.width; ++x) {
-        const std::size_t i = std::size_t(y) * stride + std::size_t(x);
-        const std::array<float, 4> p =
-            refract(copy, x, y, r[i], g[i], bl[i], out_e[i], water[i], ox[i], oy[i], drop[i]);
-        out_r[i] = p[0];
-        out_g[i] = p[1];
-        out_b[i] = p[2];
-        out_e[i] = p[3];
-      }
-    }
-    advance(progress, end - begin);
-  });
-}
 
 // Two kinds of pixel take a shorter way to the very same bits. Below, 0 is
 // +0; a is the water, b the drop coverage, c a colour value and e the
@@ -157,5 +117,27 @@ void refract_rows(const ImagePlanes& scene, const ImagePlanes& before, const Ima
     }
   }
 }
+
+namespace reference {
+
+std::array<float, 4> refract_pixel(const Image& copy, int x, int y, float c0, float c1, float c2, float e, float a,
+                                   float ox, float oy, float b) {
+  return neonvale::refract(copy, x, y, c0, c1, c2, e, a, ox, oy, b);
+}
+
+void refract(Image& scene) {
+  const Image copy(scene);  // every read of colour sees the scene as it was
+  for (int y = 0; y < scene.height; ++y)
+    for (int x = 0; x < scene.width; ++x) {
+      const std::array<float, 4> p =
+          refract_pixel(copy, x, y, copy.at(kRed, x, y), copy.at(kGreen, x, y), copy.at(kBlue, x, y),
+                        copy.at(kEmission, x, y), copy.at(kWater, x, y), copy.at(kOffsetX, x, y),
+                        copy.at(kOffsetY, x, y), copy.at(kDrop, x, y));
+      for (int c : {kRed, kGreen, kBlue}) scene.at(c, x, y) = p[std::size_t(c)];
+      scene.at(kEmission, x, y) = p[3];
+    }
+}
+
+}  // namespace reference
 
 }  // namespace neonvale

@@ -89,7 +89,7 @@ ImagePlanes reflections(RenderState& s, StepProgress& progress) {
 // The droplets and their refraction, a band of rows at a time.
 ImagePlanes rain(RenderState& s, StepProgress& progress) {
   const std::uint32_t seed = s.rng.draw_seed();
-  rain_on_lens(s.scene.planes(), seed, &progress);
+  paint_droplets_and_refract(s.scene.planes(), seed, &progress);
   return s.scene.planes();
 }
 
