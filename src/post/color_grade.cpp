@@ -48,13 +48,7 @@ std::array<float, 3> sample_color_grader(float r, float g, float b, const Image&
   return out;
 }
 
-Image apply_color_grader(const Image& image, const Image& grader, StepProgress* progress) {
-  Image out(image);
-  apply_color_grader_in_place(out, grader, progress);
-  return out;
-}
-
-void apply_color_grader_in_place(Image& out, const Image& grader, StepProgress* progress) {
+void apply_color_grader(Image& out, const Image& grader, StepProgress* progress) {
   // An empty grader would leave the lookup nothing to read, so it is refused
   // with the malformed-cube message as well.
   if (grader.width <= 0 || (long long)grader.width * grader.width != (long long)grader.height)

@@ -1,4 +1,5 @@
 #include "post/glow.hpp"
+#include "post/glow_reference.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -18,15 +19,6 @@ inline float glow_weight(float emission) { return clamp<NanGoes::kHigh>(emission
 
 }  // namespace
 
-void weight_channels(Image& target, const Image& weights) {
-  const std::size_t n = target.plane_size();
-  reference::pair_planes(target, weights, [&](int i, int j) {
-    float* t = target.plane(i);
-    const float* w = weights.plane(j);
-    for (std::size_t k = 0; k < n; ++k) t[k] = glow_weight(w[k]) * t[k];
-  });
-}
-
 int glow_radius(int height) {
   // About a 45th of the height, and at least 1.
   int radius = height / 45;
@@ -34,20 +26,6 @@ int glow_radius(int height) {
   return radius;
 }
 
-Image make_glow(const Image& scene, float strength) {
-  Image glow(scene.width, scene.height, 3);
-  reference::copy_channels(glow, scene);
-  if (scene.channels > kEmission) {
-    Image emission(scene.width, scene.height, 1);
-    reference::copy_plane(emission, 0, scene, kEmission);
-    weight_channels(glow, emission);
-  } else {
-    std::fill(glow.data.begin(), glow.data.end(), 0.0f);
-  }
-  glow = reference::box_blur(glow, glow_radius(glow.height));
-  for (float& v : glow.data) v *= strength;
-  return glow;
-}
 
 void add_glow(const ImagePlanes& scene, float strength, StepProgress* progress) {
   const int width = scene.width;
@@ -71,5 +49,33 @@ void add_glow(const ImagePlanes& scene, float strength, StepProgress* progress) 
         if (c == 2 && x0 + n == width) advance(progress, 1);
       });
 }
+
+namespace reference {
+
+void weight_channels(Image& target, const Image& weights) {
+  const std::size_t n = target.plane_size();
+  pair_planes(target, weights, [&](int i, int j) {
+    float* t = target.plane(i);
+    const float* w = weights.plane(j);
+    for (std::size_t k = 0; k < n; ++k) t[k] = glow_weight(w[k]) * t[k];
+  });
+}
+
+Image make_glow(const Image& scene, float strength) {
+  Image glow(scene.width, scene.height, 3);
+  copy_channels(glow, scene);
+  if (scene.channels > kEmission) {
+    Image emission(scene.width, scene.height, 1);
+    copy_plane(emission, 0, scene, kEmission);
+    weight_channels(glow, emission);
+  } else {
+    std::fill(glow.data.begin(), glow.data.end(), 0.0f);
+  }
+  glow = box_blur(glow, glow_radius(glow.height));
+  for (float& v : glow.data) v *= strength;
+  return glow;
+}
+
+}  // namespace reference
 
 }  // namespace neonvale

@@ -108,7 +108,7 @@ ImagePlanes tone_map(RenderState& s, StepProgress& progress) {
 }
 
 ImagePlanes grade(RenderState& s, StepProgress& progress) {
-  apply_color_grader_in_place(s.colour, s.assets.color_grader, &progress);
+  apply_color_grader(s.colour, s.assets.color_grader, &progress);
   return planes_of(s.colour);
 }
 
