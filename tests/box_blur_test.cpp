@@ -146,7 +146,7 @@ TEST(BoxSum, SeveralRowsAtOnceGiveEachRowsOwnBits) {
   }
 }
 
-TEST(RingBoxBlur, GivesThePlainFiltersBitsInPlace) {
+TEST(BoxBlurRows, GivesThePlainFiltersBitsInPlace) {
   struct Case {
     int w, h, channels, radius;
   };
@@ -156,7 +156,7 @@ TEST(RingBoxBlur, GivesThePlainFiltersBitsInPlace) {
     const Image expected = reference::box_blur(source, c.radius);
     Image image(source);
     const float k = box_window_scale(c.radius);
-    RingBoxBlur blur(c.w, c.h, c.channels, c.radius);
+    BoxBlurRows blur(c.w, c.h, c.channels, c.radius);
     blur.run([&](int ch, int y, float* row) { std::copy_n(image.plane(ch) + std::size_t(y) * c.w, c.w, row); },
              [&](int ch, int y, int x0, int n, const float* sums) {
                float* out = image.plane(ch) + std::size_t(y) * c.w + x0;

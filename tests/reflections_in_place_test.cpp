@@ -102,7 +102,7 @@ void expect_same_as_plain(const Image& before, const Image& snapshot, const Back
     const Threads use(threads);
     Image lean(before);
     StepProgress progress;
-    add_reflections_in_place(without_depth(lean), window, ground_row_depths(lean.height), seed, &progress);
+    add_reflections(without_depth(lean), window, ground_row_depths(lean.height), seed, &progress);
     for (int c : {kRed, kGreen, kBlue, kEmission})
       EXPECT_TRUE(same_plane(lean, plain, c)) << first_difference(lean, plain, c);
     for (int c = 0; c < kSceneChannels; ++c) {
@@ -339,15 +339,15 @@ TEST(ReflectionsInPlace, RefusesMissingInputs) {
   const std::vector<float> depth = ground_row_depths(30);
   ImagePlanes no_robot = without_depth(scene);
   no_robot.planes[kRobot] = nullptr;
-  EXPECT_THROW(add_reflections_in_place(no_robot, s.window, depth, 1u), std::invalid_argument);
-  EXPECT_THROW(add_reflections_in_place(without_depth(scene), s.window, ground_row_depths(29), 1u),
+  EXPECT_THROW(add_reflections(no_robot, s.window, depth, 1u), std::invalid_argument);
+  EXPECT_THROW(add_reflections(without_depth(scene), s.window, ground_row_depths(29), 1u),
                std::invalid_argument);
   std::vector<float> sky_depth(30, -1.0f);
-  EXPECT_THROW(add_reflections_in_place(without_depth(scene), s.window, sky_depth, 1u), std::invalid_argument);
+  EXPECT_THROW(add_reflections(without_depth(scene), s.window, sky_depth, 1u), std::invalid_argument);
   BackdropWindow outside;
   outside.x0 = 35;
   outside.planes = Image(10, 2, 4);
-  EXPECT_THROW(add_reflections_in_place(without_depth(scene), outside, depth, 1u), std::invalid_argument);
+  EXPECT_THROW(add_reflections(without_depth(scene), outside, depth, 1u), std::invalid_argument);
   // Nothing was written before the refusals.
   for (int c = 0; c < kSceneChannels; ++c) EXPECT_TRUE(same_plane(scene, s.scene, c));
 }

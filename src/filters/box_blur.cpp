@@ -163,7 +163,7 @@ float box_window_scale(int radius) {
   return 1.0f / float(side * side);
 }
 
-RingBoxBlur::RingBoxBlur(int width, int height, int channels, int radius)
+BoxBlurRows::BoxBlurRows(int width, int height, int channels, int radius)
     : w_(width),
       h_(height),
       channels_(channels),
@@ -175,17 +175,17 @@ RingBoxBlur::RingBoxBlur(int width, int height, int channels, int radius)
       input_(std::size_t(channels) * std::size_t(std::min<long long>(2LL * r_ + 1 + kBlock, std::max(height, 1))) *
              std::size_t(std::max(width, 0))) {}
 
-double RingBoxBlur::scratch_rows(int height, int channels, int radius) {
+double BoxBlurRows::scratch_rows(int height, int channels, int radius) {
   const long long r = radius_magnitude(radius);
   const long long h = std::max(height, 1);
   return double(channels) * double(std::min(2 * r + 2 + kBlock, h) + std::min(2 * r + 1 + kBlock, h) + 1);
 }
 
-void RingBoxBlur::first_row(int c, int x0, int n, float* sums) {
+void BoxBlurRows::first_row(int c, int x0, int n, float* sums) {
   first_column_sums([&](long long y) { return ring_row(c, y) + x0; }, h_ - 1, r_, n, sums);
 }
 
-void RingBoxBlur::next_row(int c, long long y, int x0, int n, float* sums) {
+void BoxBlurRows::next_row(int c, long long y, int x0, int n, float* sums) {
   next_column_sums([&](long long row) { return ring_row(c, row) + x0; }, h_ - 1, r_, y, n, sums);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-// Pass D: rain streaks and drops on the lens, laid into the water channels
-// (refraction offset, water coverage, drop coverage). Colour is not touched.
+// The droplets, the first half of the rain step: rain streaks and drops on
+// the lens, laid into the water channels (refraction offset, water coverage,
+// drop coverage). Colour is not touched.
 #include <cstdint>
 #include <vector>
 

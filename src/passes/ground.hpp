@@ -1,5 +1,5 @@
 #pragma once
-// Pass B: the wet perspective ground with its magenta grid.
+// The ground step: the wet perspective ground with its magenta grid.
 #include <cstdint>
 #include <vector>
 

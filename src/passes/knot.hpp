@@ -1,5 +1,5 @@
 #pragma once
-// Pass C: a trefoil knot of 2400 neon beads, each shaded as a small sphere
+// The knot step: a trefoil knot of 2400 neon beads, each shaded as a small sphere
 // and written with a depth test.
 #include <vector>
 

@@ -250,8 +250,8 @@ BackdropWindow capture_backdrop(const ImagePlanes& scene, int x0, int y0, int wi
   return window;
 }
 
-void add_reflections_in_place(const ImagePlanes& scene, const BackdropWindow& backdrop,
-                              const std::vector<float>& ground_depth, std::uint32_t seed, StepProgress* progress) {
+void add_reflections(const ImagePlanes& scene, const BackdropWindow& backdrop, const std::vector<float>& ground_depth,
+                     std::uint32_t seed, StepProgress* progress) {
   check_inputs(scene, backdrop, ground_depth);
   const std::vector<char> reflective = reflective_rows(scene);
   const ReflectionSchedule schedule =

@@ -1,5 +1,6 @@
 #pragma once
-// Pass E: reflective pixels mirror the backdrop and the live scene with ripples.
+// The reflections step: reflective pixels mirror the backdrop and the live
+// scene with ripples.
 //
 // The reflections mirror the backdrop: colour and emission as they were
 // before the robot was drawn. The robot changes them only inside its figure
@@ -59,8 +60,7 @@ BackdropWindow capture_backdrop(const ImagePlanes& scene, int x0, int y0, int wi
 // Throws std::invalid_argument when a plane it uses is missing, the depth
 // table does not have one finite, positive entry per reflective row, or the
 // window is not four planes inside the scene.
-void add_reflections_in_place(const ImagePlanes& scene, const BackdropWindow& backdrop,
-                              const std::vector<float>& ground_depth, std::uint32_t seed,
-                              StepProgress* progress = nullptr);
+void add_reflections(const ImagePlanes& scene, const BackdropWindow& backdrop, const std::vector<float>& ground_depth,
+                     std::uint32_t seed, StepProgress* progress = nullptr);
 
 }  // namespace neonvale

@@ -59,32 +59,13 @@ std::array<float, 4> refract(const Colour& copy, int x, int y, float c0, float c
 
 }  // namespace
 
-// Two kinds of pixel take a shorter way to the very same bits. Below, 0 is
-// +0; a is the water, b the drop coverage, c a colour value and e the
-// emission; s and q are the bilinear samples near the pixel and in the lens.
-//
-// What the proof rests on. Every colour value of `before` is finite and not
-// negative (-0 included), so s and q are finite. Round to nearest gives
-// x + (+-0) == x for x != 0, +0 + (+-0) == +0, -0 + -0 == -0, and a sum is
-// -0 only when both terms are. Water and drop coverage are never -0, so
-// a == 0 and b == 0 mean +0: the painters store max(min(water + g, 1), 0)
-// with g = exp(..) * pow(max(sin(..), 0), 0.7), both factors at least +0,
-// and max(mask, ..) with mask = min(max(9 g', 0), 1), where g' = 1 - (..)
-// is a difference and therefore never -0.
-//
-// Dry pixels (a == 0, b == 0). t = 0.95 a = 0 and 1 - t = 1, so
-// c1 = 1 * c + t * s = c + (+-0). The streak light w = 0.025 max(a - b, 0)
-// is 0, so c2 = c1 + 0, which is c for c != 0 and +0 for c = +-0: c2 = c + 0.
-// The lens term q * b * 0.012 is +-0 and c2 is not -0, so c3 = c2. The
-// brightest c3 is at least +0; min(3, it) * a * 0.08 is 0, and the emission
-// becomes 0 + e = e + 0. So a dry pixel is its own values plus 0: unchanged,
-// except that a -0 turns into +0. Adding 0 rather than skipping the pixel
-// outright keeps that case too. The offsets only move samples whose value
-// does not enter.
-//
-// Streak water without a drop (b == 0, a > 0). w = 0.025 a is at least +0,
-// so c2 = c1 + w is not -0, and the lens term +-0 leaves it: the three lens
-// samples are not needed.
+// Two kinds of pixel take a shorter way to the kernel's very bits, for
+// colour that is finite and not negative and water and drop coverage that is
+// never -0, as the droplets leave it: a dry pixel (no water, no drop) is its
+// own values plus +0, and streak water without a drop needs no lens samples,
+// as its lens term is a zero that changes no sum. Held by the test
+// RefractRows.BandsGiveWhatTheWholePassGivesOnEveryKindOfPixel, and the
+// coverage by DropletPass.CoverageIsNeverNegativeZero.
 void refract_rows(const ImagePlanes& scene, const ImagePlanes& before, const ImagePlanes& water, int y0) {
   for (int r = 0; r < water.height; ++r) {
     const int y = y0 + r;

@@ -1,6 +1,7 @@
 #pragma once
-// Pass F: lens water made visible: refraction, streak light, the inverted
-// image inside drops and the water's emission.
+// The refraction, the second half of the rain step: the lens water made
+// visible: refraction, streak light, the inverted image inside drops and the
+// water's emission.
 #include "core/image_planes.hpp"
 
 namespace neonvale {

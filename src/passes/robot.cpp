@@ -104,7 +104,7 @@ Image robot_environment(const ImagePlanes& scene, int aa_scale) {
   const int radius = 2 * aa_scale;
   const float k = box_window_scale(radius);
   const std::size_t stride = std::size_t(width);
-  RingBoxBlur blur(width, height, 3, radius);
+  BoxBlurRows blur(width, height, 3, radius);
   blur.run(
       [&](int c, int y, float* row) {
         const float* from = scene.row(kRed + c, y);

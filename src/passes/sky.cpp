@@ -111,7 +111,7 @@ void shape_clouds(const Image& noise, int aa_scale, int rows, Sink&& sink) {
   // resolution.
   const int radius = cloud_blur_radius(height);
   const float k = box_window_scale(radius);
-  RingBoxBlur blur(width, height, 1, radius);
+  BoxBlurRows blur(width, height, 1, radius);
   blur.run(
       [&](int, int y, float* warped) {
         const float phase = (float(y) / hden) * 23.0f;
@@ -127,7 +127,7 @@ void shape_clouds(const Image& noise, int aa_scale, int rows, Sink&& sink) {
         }
       },
       [&](int, int y, int x0, int n, const float* sums) {
-        float cover[RingBoxBlur::kMaxSegment];
+        float cover[BoxBlurRows::kMaxSegment];
         // Thin noise is clear sky.
         for (int x = 0; x < n; ++x) cover[x] = cloud_base(sums[x] * k);
         powers(cover, cover, std::size_t(n), kCloudPower);
@@ -301,8 +301,8 @@ void paint_sky_rows(const ImagePlanes& scene, int aa_scale, std::uint32_t seed, 
     float* depth = scene[kDepth] ? scene[kDepth] + offset : nullptr;
     auto shade = [&](int begin, int end) {
       if (end <= begin) return;
-      float u[RingBoxBlur::kMaxSegment];
-      SkyWaves waves[RingBoxBlur::kMaxSegment];
+      float u[BoxBlurRows::kMaxSegment];
+      SkyWaves waves[BoxBlurRows::kMaxSegment];
       for (int i = begin; i < end; ++i) u[i] = float(x0 + i) / wden;
       sky_waves_run(&columns[std::size_t(x0 + begin)], u + begin, v, end - begin, waves + begin);
       for (int i = begin; i < end; ++i) {

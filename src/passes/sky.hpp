@@ -1,5 +1,6 @@
 #pragma once
-// Pass A: night sky, striped sun and warped clouds. Writes planes 0..4.
+// The sky step: night sky, striped sun and warped clouds. Writes colour,
+// depth and emission.
 #include <cstdint>
 
 #include "core/image.hpp"

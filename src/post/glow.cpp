@@ -34,7 +34,7 @@ void add_glow(const ImagePlanes& scene, float strength, StepProgress* progress) 
   const std::size_t stride = std::size_t(width);
   const int radius = glow_radius(height);
   const float k = box_window_scale(radius);
-  RingBoxBlur blur(width, height, 3, radius);
+  BoxBlurRows blur(width, height, 3, radius);
   // Every colour row is weighted and summed before any glow lands on it: the
   // ring asks for input rows ahead of the result rows it hands back.
   blur.run(

@@ -79,7 +79,7 @@ ImagePlanes robot(RenderState& s, StepProgress& progress) {
 ImagePlanes reflections(RenderState& s, StepProgress& progress) {
   SceneBuffer& b = s.scene;
   const std::uint32_t seed = s.rng.draw_seed();
-  add_reflections_in_place(b.planes(), s.backdrop, b.row_depth, seed, &progress);
+  add_reflections(b.planes(), s.backdrop, b.row_depth, seed, &progress);
   s.backdrop = BackdropWindow{};
   b.reflectivity = Image();
   b.robot = Image();
@@ -128,13 +128,13 @@ double backdrop_window_planes(const RenderSettings& settings) {
 // The robot's environment (three planes) and the scratch of its blur.
 double environment_planes(const RenderSettings& settings) {
   const int h = settings.height * settings.aa_scale;
-  return 3.0 + RingBoxBlur::scratch_rows(h, 3, 2 * settings.aa_scale) / double(h);
+  return 3.0 + BoxBlurRows::scratch_rows(h, 3, 2 * settings.aa_scale) / double(h);
 }
 
 // The scratch of the glow's blur.
 double glow_scratch_planes(const RenderSettings& settings) {
   const int h = settings.height * settings.aa_scale;
-  return RingBoxBlur::scratch_rows(h, 3, glow_radius(h)) / double(h);
+  return BoxBlurRows::scratch_rows(h, 3, glow_radius(h)) / double(h);
 }
 
 }  // namespace
