@@ -98,7 +98,8 @@ TEST(BoxBlur, RadiusBeyondTheImageUsesClampedEdges) {
 
   Image pixel(1, 1, 1);
   pixel.data[0] = 0.6f;
-  for (int r : {1, 7, 100}) EXPECT_NEAR(reference::box_blur(pixel, r).data[0], 0.6f, 1e-5) << r;  // 2R+2 rounded additions
+  // 2R+2 rounded additions.
+  for (int r : {1, 7, 100}) EXPECT_NEAR(reference::box_blur(pixel, r).data[0], 0.6f, 1e-5) << r;
 }
 
 TEST(BoxBlur, EmptyImagesStayEmpty) {

@@ -23,16 +23,16 @@ TEST(DropletLayout, BoxesForSeed5489AtFullSize) {
   Random rng(5489);
   const std::vector<RainStreak> streaks = make_streaks(rng, 1000, 7680, 4320);
   ASSERT_EQ(streaks.size(), 1000u);
-  EXPECT_EQ(streaks[0].x0, 6252);
-  EXPECT_EQ(streaks[0].y0, 585);
-  EXPECT_EQ(streaks[0].x1, 6320);
-  EXPECT_EQ(streaks[0].y1, 852);
+  EXPECT_EQ(streaks[0].box.x0, 6252);
+  EXPECT_EQ(streaks[0].box.y0, 585);
+  EXPECT_EQ(streaks[0].box.x1, 6320);
+  EXPECT_EQ(streaks[0].box.y1, 852);
   EXPECT_NEAR(streaks[0].width, 7.0575f, 1e-4f);
   // The second streak runs into the bottom edge and is cut there.
-  EXPECT_EQ(streaks[1].x0, 970);
-  EXPECT_EQ(streaks[1].y0, 4185);
-  EXPECT_EQ(streaks[1].x1, 1039);
-  EXPECT_EQ(streaks[1].y1, 4320);
+  EXPECT_EQ(streaks[1].box.x0, 970);
+  EXPECT_EQ(streaks[1].box.y0, 4185);
+  EXPECT_EQ(streaks[1].box.x1, 1039);
+  EXPECT_EQ(streaks[1].box.y1, 4320);
 
   // The drops draw after all 4000 streak draws.
   const std::vector<RainDrop> drops = make_drops(rng, 84, 7680, 4320);
@@ -50,10 +50,10 @@ TEST(DropletLayout, BoxesForSeed5489AtFullSize) {
 TEST(DropletLayout, StreakBoxesStayInsideTheBuffer) {
   Random rng(77);
   for (const RainStreak& s : make_streaks(rng, 1000, 200, 120)) {
-    EXPECT_GE(s.x0, 0);
-    EXPECT_GE(s.y0, 0);
-    EXPECT_LE(s.x1, 200);
-    EXPECT_LE(s.y1, 120);
+    EXPECT_GE(s.box.x0, 0);
+    EXPECT_GE(s.box.y0, 0);
+    EXPECT_LE(s.box.x1, 200);
+    EXPECT_LE(s.box.y1, 120);
   }
 }
 

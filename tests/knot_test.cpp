@@ -155,7 +155,7 @@ TEST(KnotCover, RunsHoldExactlyThePixelsTheKnotPaintsOverTheSky) {
     const RowRuns cover = knot_cover(w, h, rows);
     ASSERT_EQ(cover.size(), std::size_t(rows));
     for (int y = 0; y < rows; ++y) {
-      const std::vector<PixelRun>& runs = cover[std::size_t(y)];
+      const std::vector<Span>& runs = cover[std::size_t(y)];
       for (std::size_t i = 0; i < runs.size(); ++i) {
         EXPECT_LT(runs[i].begin, runs[i].end);
         if (i > 0) {

@@ -59,11 +59,10 @@ ImagePlanes without_depth(Image& scene) {
 
 // The window as the renderer sizes it: the rectangle's rows within the rows
 // the reflections can read.
-BackdropWindow window_over(Image& scene, int x0, int y0, int width, int height) {
-  const RowSpan rows = backdrop_rows(scene.width, scene.height, ground_row_depths(scene.height));
-  const int top = std::max(y0, rows.first);
-  const int bottom = std::min(y0 + height - 1, rows.last);
-  return capture_backdrop(planes_of(scene), x0, top, width, bottom - top + 1);
+BackdropWindow window_over(Image& scene, const Rect& figure) {
+  const Span rows = backdrop_rows(scene.width, scene.height, ground_row_depths(scene.height));
+  return capture_backdrop(planes_of(scene),
+                          Rect{figure.x0, std::max(figure.y0, rows.begin), figure.x1, std::min(figure.y1, rows.end)});
 }
 
 // A scene as the render has it before the reflections, with the snapshot and
@@ -85,7 +84,7 @@ Prepared render_until_reflections(int width, int height, int aa, std::uint32_t s
   p.snapshot = Image(p.scene.width, p.scene.height, 5);
   reference::copy_channels(p.snapshot, p.scene);
   const FigureRect fig = figure_rect(p.scene.width, p.scene.height, assets.robo.width, assets.robo.height);
-  p.window = window_over(p.scene, fig.x0, fig.y0, fig.width, fig.height);
+  p.window = window_over(p.scene, fig.within(p.scene.width, p.scene.height));
   reference::composite_robot(p.scene, assets.robo, assets.robo_material, assets.robo_emissive, aa);
   return p;
 }
@@ -179,10 +178,9 @@ RandomScene random_scene(int width, int height, std::uint32_t seed, bool bottom_
     for (int y = y0; y < y0 + h; ++y)
       for (int x = x0; x < x0 + w; ++x) s.snapshot.at(c, x, y) = 100.0f + s.scene.at(c, x, y);
   // The window holds the snapshot's values of the rectangle's readable rows.
-  const RowSpan rows = backdrop_rows(width, height, depth);
-  const int top = std::max(y0, rows.first);
-  const int bottom = std::min(y0 + h - 1, rows.last);
-  s.window = capture_backdrop(planes_of(s.snapshot), x0, top, w, bottom - top + 1);
+  const Span rows = backdrop_rows(width, height, depth);
+  s.window =
+      capture_backdrop(planes_of(s.snapshot), Rect{x0, std::max(y0, rows.begin), x0 + w, std::min(y0 + h, rows.end)});
   return s;
 }
 
@@ -235,7 +233,7 @@ struct Place {
   int block = -1, band = -1;
 };
 Place place_of(const ReflectionSchedule& s, int y) {
-  const std::vector<Band>* blocks[2] = {&s.bottom, &s.top};
+  const std::vector<Span>* blocks[2] = {&s.bottom, &s.top};
   for (int b = 0; b < 2; ++b)
     for (std::size_t i = 0; i < blocks[b]->size(); ++i)
       if (y >= (*blocks[b])[i].begin && y < (*blocks[b])[i].end) return {b, int(i)};
@@ -302,14 +300,14 @@ TEST(ReflectionsInPlace, EveryReadOfAWrittenRowComesBeforeTheWriteOrGoesToAKeptR
 
 TEST(ReflectionsInPlace, BackdropRowsLieAboutTheHorizonMirror) {
   const std::vector<float> depth = ground_row_depths(4320);
-  const RowSpan rows = backdrop_rows(7680, 4320, depth);
+  const Span rows = backdrop_rows(7680, 4320, depth);
   // The bottom row mirrors to about 0.19 h and the first row the ground
   // covers (2578, just below the horizon at 0.595 h) to 1.19 h - 2578;
   // full ripples reach at most 9 k = 54 rows beyond.
-  EXPECT_GE(rows.first, int(0.19f * 4320.0f) - 60);
-  EXPECT_LT(rows.first, int(0.19f * 4320.0f));
-  EXPECT_GE(rows.last, int(1.19f * 4320.0f) - 2578);
-  EXPECT_LE(rows.last, int(0.595f * 4320.0f) + 8);
+  EXPECT_GE(rows.begin, int(0.19f * 4320.0f) - 60);
+  EXPECT_LT(rows.begin, int(0.19f * 4320.0f));
+  EXPECT_GE(rows.end - 1, int(1.19f * 4320.0f) - 2578);
+  EXPECT_LE(rows.end - 1, int(0.595f * 4320.0f) + 8);
   // No ground, nothing to read.
   EXPECT_TRUE(backdrop_rows(64, 3, {-1.0f, -2.0f, -3.0f}).empty());
   EXPECT_THROW(backdrop_rows(64, 3, depth), std::invalid_argument);
@@ -320,7 +318,7 @@ TEST(ReflectionsInPlace, CaptureClipsTheRectangleToTheScene) {
   for (int c = 0; c < kSceneChannels; ++c)
     for (int y = 0; y < 8; ++y)
       for (int x = 0; x < 10; ++x) scene.at(c, x, y) = float(100 * c + 10 * y + x);
-  const BackdropWindow w = capture_backdrop(planes_of(scene), -2, 5, 1000, 10);
+  const BackdropWindow w = capture_backdrop(planes_of(scene), Rect{-2, 5, 998, 15});
   EXPECT_EQ(w.x0, 0);
   EXPECT_EQ(w.y0, 5);
   ASSERT_EQ(w.planes.width, 10);
@@ -329,8 +327,8 @@ TEST(ReflectionsInPlace, CaptureClipsTheRectangleToTheScene) {
   EXPECT_EQ(w.planes.at(0, 3, 0), 53.0f);
   EXPECT_EQ(w.planes.at(2, 9, 2), 279.0f);
   EXPECT_EQ(w.planes.at(3, 0, 1), 460.0f);  // emission
-  EXPECT_EQ(capture_backdrop(planes_of(scene), 3, 9, 4, 4).planes.width, 0);
-  EXPECT_EQ(capture_backdrop(planes_of(scene), 3, 2, 4, 0).planes.width, 0);
+  EXPECT_EQ(capture_backdrop(planes_of(scene), Rect{3, 9, 7, 13}).planes.width, 0);
+  EXPECT_EQ(capture_backdrop(planes_of(scene), Rect{3, 2, 7, 2}).planes.width, 0);
 }
 
 TEST(ReflectionsInPlace, RefusesMissingInputs) {

@@ -130,9 +130,10 @@ TEST(PaintSky, LeavesTheOverwrittenRunsAsTheyAre) {
     for (int x = 0; x < w; ++x) {
       bool covered = false;
       if (y < 30)
-        for (const PixelRun& run : runs[std::size_t(y)]) covered = covered || (x >= run.begin && x < run.end);
+        for (const Span& run : runs[std::size_t(y)]) covered = covered || (x >= run.begin && x < run.end);
       for (int c = 0; c < kSceneChannels; ++c)
-        ASSERT_EQ(skipped.at(c, x, y), covered && c != kDepth ? 0.0f : whole.at(c, x, y)) << x << "," << y << " plane " << c;
+        ASSERT_EQ(skipped.at(c, x, y), covered && c != kDepth ? 0.0f : whole.at(c, x, y))
+            << x << "," << y << " plane " << c;
     }
 }
 

@@ -46,11 +46,11 @@ std::vector<RainStreak> make_streaks(Random& rng, int count, int width, int heig
     const float length = (((1.0f - r2) * 10.0f + r2 * 48.0f) * hf) / 720.0f;
     const float across = (((1.0f - r3) * 0.55f + r3 * 1.3f) * wf) / 1280.0f;
     RainStreak s;
-    s.x0 = std::max(0, int(cx - 5.0f));
-    s.y0 = std::max(0, int(cy));
+    s.box.x0 = std::max(0, int(cx - 5.0f));
+    s.box.y0 = std::max(0, int(cy));
     // The box reaches 0.22 L to the right to hold the lean of 0.18 px per row.
-    s.x1 = std::min(width, int((length * 0.22f + cx) + 5.0f));
-    s.y1 = std::min(height, int((length + cy) + 1.0f));
+    s.box.x1 = std::min(width, int((length * 0.22f + cx) + 5.0f));
+    s.box.y1 = std::min(height, int((length + cy) + 1.0f));
     s.width = across;
     streaks.push_back(s);
   }
@@ -80,12 +80,12 @@ namespace {
 // whose row r is row origin + r of the buffer; indices follow the buffer's
 // own rows, so a strip of rows sees exactly the values the whole buffer does.
 void streak_rows(const ImagePlanes& planes, int origin, const RainStreak& streak, int row_begin, int row_end) {
-  const float span = float(streak.y1 - streak.y0) - 1.0f;
+  const float span = float(streak.box.y1 - streak.box.y0) - 1.0f;
   const float w = streak.width;
-  const int first = std::max({streak.y0, row_begin, origin});
-  const int last = std::min({streak.y1, row_end, origin + planes.height});
+  const int first = std::max({streak.box.y0, row_begin, origin});
+  const int last = std::min({streak.box.y1, row_end, origin + planes.height});
   for (int y = first; y < last; ++y) {
-    const float along = float(y) - float(streak.y0);
+    const float along = float(y) - float(streak.box.y0);
     const float t = along / span;
     // A one-row (or clipped-away) streak, or a degenerate width, adds nothing;
     // the writes still happen so every box pixel goes through the same steps.
@@ -94,12 +94,12 @@ void streak_rows(const ImagePlanes& planes, int origin, const RainStreak& streak
     float centre = 0.0f;
     if (active) {
       profile = std::pow(std::max(std::sin(t * kPi), 0.0f), 0.7f);
-      centre = along * 0.18f + (float(streak.x0) + 5.0f);
+      centre = along * 0.18f + (float(streak.box.x0) + 5.0f);
     }
     float* const off_x = planes.row(kOffsetX, y - origin);
     float* const off_y = planes.row(kOffsetY, y - origin);
     float* const water = planes.row(kWater, y - origin);
-    for (int x = streak.x0; x < streak.x1; ++x) {
+    for (int x = streak.box.x0; x < streak.box.x1; ++x) {
       float g = 0.0f, dx = 0.0f, dy = 0.0f;
       if (active) {
         const float m = (float(x) - centre) / w;

@@ -8,18 +8,19 @@
 #include "core/image.hpp"
 #include "core/image_planes.hpp"
 #include "core/random.hpp"
+#include "core/rect.hpp"
 #include "core/step_progress.hpp"
 
 namespace neonvale {
 
 struct RainStreak {
-  int x0, y0, x1, y1;  // half-open pixel box, clipped to the buffer
-  float width;         // across-streak scale in pixels
+  Rect box;     // clipped to the buffer
+  float width;  // across-streak scale in pixels
 };
 
-struct RainDrop {
-  int x0, y0, x1, y1;  // bounding box, not clipped
-};
+// A drop is its bounding box, not clipped: the painter derives its centre and
+// half-axes from the whole box.
+using RainDrop = Rect;
 
 // The streaks and drops as drawn from rng (four draws each), in order.
 std::vector<RainStreak> make_streaks(Random& rng, int count, int width, int height);

@@ -5,7 +5,7 @@
 
 #include "core/image.hpp"
 #include "core/image_planes.hpp"
-#include "core/pixel_runs.hpp"
+#include "core/rect.hpp"
 #include "passes/scene_depth.hpp"
 #include "core/step_progress.hpp"
 

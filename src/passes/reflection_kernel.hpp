@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "core/rect.hpp"
 #include "core/sampling.hpp"
 #include "maths/clamp.hpp"
 #include "passes/channels.hpp"
@@ -141,33 +142,29 @@ std::array<float, 4> reflect(const Sampler& before, const ReflectInputs& in) {
   return out;
 }
 
-// Rows [begin, end).
-struct Band {
-  int begin, end;
-};
-
 // The order in which the in-place driver writes, and the rows it keeps. The
 // reflective rows (those holding a pixel with reflectivity above 0, the only
-// rows written) lie in first..last. The rows from the live mirror line down
-// (mirror..last) are done first, then first..mirror-1; each block in bands
-// that run side by side, each band row by row from the top, each row from
-// the left.
+// rows written) lie in `rows`. Those from the live mirror line down (the
+// bottom block) are done first, then those above it (the top block); each
+// block in bands that run side by side, each band row by row from the top,
+// each row from the left.
 //
 // The kept-row rule: a reflective row is copied before anything is written,
-// and every read of it goes to the copy, when a pixel may read it after or
-// while it is written, that is, unless the reading pixel comes before every
-// pixel it reads of that row in the same band. A pixel reads its own row at
-// its own column and the next, the row below through the same taps (the
-// first row of the next band: a "seam"), and the rows its live and backdrop
-// reads can reach, which lie within ripple_reach_down of live_row and
-// backdrop_row. The in-place test checks every read of the kernel against
-// this schedule.
+// and every read of it goes to the copy, unless every read of it comes
+// before its write whatever the threads do: the row is in a block that runs
+// later than the reader's, or in the reader's own band below the reader, or
+// it is the reader's own row at or right of the reader's column. A pixel
+// reads its own row at its column and the next, the row below through the
+// same taps (the first row of the next band: a "seam"), and the rows its
+// live and backdrop reads can reach, within ripple_reach_down of live_row
+// and backdrop_row. A test checks every read the kernel makes against the
+// schedule.
 struct ReflectionSchedule {
-  int first = 0, last = -1;
-  int mirror = 0;              // the first row of the bottom block
-  std::vector<Band> bottom;    // bands of mirror..last
-  std::vector<Band> top;       // bands of first..mirror-1
-  std::vector<char> kept;      // per row of the buffer
+  Span rows;                // first to last reflective row
+  int mirror = 0;           // the first row of the bottom block
+  std::vector<Span> bottom;  // bands of [mirror, rows.end)
+  std::vector<Span> top;     // bands of [rows.begin, mirror)
+  std::vector<char> kept;    // per row of the buffer
 };
 
 // The schedule for the rows flagged in `reflective` (one entry per row) of a

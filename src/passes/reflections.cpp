@@ -20,10 +20,10 @@ namespace {
 // The rows a bilinear sample at row coordinate centre + e can read, for any
 // float |e| <= reach, with a margin row on each side (rounding is monotone,
 // and so is sample_tap).
-RowSpan rows_sampled(float centre, float reach, int height) {
+Span rows_sampled(float centre, float reach, int height) {
   const SampleTap low = sample_tap(centre - reach, height, false);
   const SampleTap high = sample_tap(centre + reach, height, false);
-  return RowSpan{std::max(low.i0 - 1, 0), std::min(high.i1 + 1, height - 1)};
+  return Span{std::max(low.i0 - 1, 0), std::min(high.i1 + 2, height)};
 }
 
 // A row the ground covers: its depth is finite, positive and nearer than the
@@ -32,14 +32,14 @@ bool holds_ground(float depth) { return std::isfinite(depth) && depth > 0.0f && 
 
 // Rows begin..end-1 in bands of about equal length, one per `grain` rows
 // (rounded up) but no more than `most`.
-std::vector<Band> bands_of(int begin, int end, int grain, int most) {
-  std::vector<Band> bands;
+std::vector<Span> bands_of(int begin, int end, int grain, int most) {
+  std::vector<Span> bands;
   const long long rows = end - begin;
   if (rows <= 0) return bands;
   long long count = (rows + grain - 1) / grain;
   if (count > most) count = most;
   for (long long i = 0; i < count; ++i)
-    bands.push_back(Band{begin + int(rows * i / count), begin + int(rows * (i + 1) / count)});
+    bands.push_back(Span{begin + int(rows * i / count), begin + int(rows * (i + 1) / count)});
   return bands;
 }
 
@@ -173,72 +173,70 @@ ReflectionSchedule schedule_reflections(const std::vector<char>& reflective, con
   ReflectionSchedule s;
   int first = 0;
   while (first < height && !reflective[std::size_t(first)]) ++first;
-  int last = height - 1;
-  while (last >= first && !reflective[std::size_t(last)]) --last;
-  s.first = first;
-  s.last = last;
+  int end = height;
+  while (end > first && !reflective[std::size_t(end - 1)]) --end;
+  s.rows = Span{first, end};
   s.kept.assign(std::size_t(std::max(height, 0)), 0);
-  if (last < first) return s;
+  if (s.rows.empty()) return s;
   const float hf = float(height);
   s.mirror = first;
-  while (s.mirror <= last && !on_live_mirror(float(s.mirror), hf)) ++s.mirror;
-  s.bottom = bands_of(s.mirror, last + 1, grain, most);
+  while (s.mirror < end && !on_live_mirror(float(s.mirror), hf)) ++s.mirror;
+  s.bottom = bands_of(s.mirror, end, grain, most);
   s.top = bands_of(first, s.mirror, grain, most);
 
-  const auto keep_written = [&](RowSpan rows, int lowest, int highest) {
-    for (int r = std::max(rows.first, lowest); r <= std::min(rows.last, highest); ++r)
+  // The reflective rows of `reach` within `written`.
+  const auto keep = [&](Span reach, Span written) {
+    for (int r = std::max(reach.begin, written.begin); r < std::min(reach.end, written.end); ++r)
       if (reflective[std::size_t(r)]) s.kept[std::size_t(r)] = 1;
   };
   // Seams: the row below a band's last row belongs to another band.
-  for (const std::vector<Band>* bands : {&s.bottom, &s.top})
-    for (const Band& band : *bands)
-      if (band.end <= last && reflective[std::size_t(band.end)] && reflective[std::size_t(band.end - 1)])
+  for (const std::vector<Span>* bands : {&s.bottom, &s.top})
+    for (const Span& band : *bands)
+      if (band.end < end && reflective[std::size_t(band.end)] && reflective[std::size_t(band.end - 1)])
         s.kept[std::size_t(band.end)] = 1;
   // Live and backdrop reads: a bottom pixel's reach the bottom rows only (the
   // top ones are not written yet); a top pixel's all rows (the bottom block
   // is done, the other top bands run beside its own). The live ripple fades
   // in from the mirror line, so its reach shrinks with the fade's square.
-  for (int y = first; y <= last; ++y) {
+  for (int y = first; y < end; ++y) {
     if (!reflective[std::size_t(y)]) continue;
     const float fy = float(y);
     const float reach = ripple_reach_down(float(width), ground_depth[std::size_t(y)]);
-    const int lowest = y >= s.mirror ? s.mirror : first;
-    keep_written(rows_sampled(backdrop_row(fy, hf), reach, height), lowest, last);
+    const Span written{y >= s.mirror ? s.mirror : first, end};
+    keep(rows_sampled(backdrop_row(fy, hf), reach, height), written);
     if (y >= s.mirror) {
       const float fade = live_fade(fy, hf);
-      keep_written(rows_sampled(live_row(fy, hf), fade * fade * reach, height), lowest, last);
+      keep(rows_sampled(live_row(fy, hf), fade * fade * reach, height), written);
     }
   }
   return s;
 }
 
-RowSpan backdrop_rows(int width, int height, const std::vector<float>& ground_depth) {
+Span backdrop_rows(int width, int height, const std::vector<float>& ground_depth) {
   if (ground_depth.size() != std::size_t(height > 0 ? height : 0))
     throw std::invalid_argument("the ground depth table needs one entry per row");
   const float hf = float(height);
-  RowSpan span{height, -1};
+  Span span{height, 0};
   for (int y = 0; y < height; ++y) {
     const float d = ground_depth[std::size_t(y)];
     if (!holds_ground(d)) continue;
-    const RowSpan rows = rows_sampled(backdrop_row(float(y), hf), ripple_reach_down(float(width), d), height);
-    span.first = std::min(span.first, rows.first);
-    span.last = std::max(span.last, rows.last);
+    const Span rows = rows_sampled(backdrop_row(float(y), hf), ripple_reach_down(float(width), d), height);
+    span.begin = std::min(span.begin, rows.begin);
+    span.end = std::max(span.end, rows.end);
   }
-  return span.empty() ? RowSpan{} : span;
+  return span.empty() ? Span{} : span;
 }
 
-BackdropWindow capture_backdrop(const ImagePlanes& scene, int x0, int y0, int width, int height) {
+BackdropWindow capture_backdrop(const ImagePlanes& scene, const Rect& area) {
   for (int c : kMirrored)
     if (c >= scene.channels || !scene[c]) throw std::invalid_argument("the backdrop needs colour and emission");
-  const long long left = std::max(x0, 0);
-  const long long right = std::min((long long)x0 + width, (long long)scene.width);
-  const long long top = std::max(y0, 0);
-  const long long bottom = std::min((long long)y0 + height, (long long)scene.height);
+  const Rect clipped{std::max(area.x0, 0), std::max(area.y0, 0), std::min(area.x1, scene.width),
+                     std::min(area.y1, scene.height)};
   BackdropWindow window;
-  if (right <= left || bottom <= top) return window;
-  window.x0 = int(left);
-  window.y0 = int(top);
-  window.planes = Image(int(right - left), int(bottom - top), 4);
+  if (clipped.empty()) return window;
+  window.x0 = clipped.x0;
+  window.y0 = clipped.y0;
+  window.planes = Image(clipped.width(), clipped.height(), 4);
   Image& planes = window.planes;
   const std::size_t row_bytes = std::size_t(planes.width) * sizeof(float);
   parallel_rows(planes.height, 4LL * planes.width, [&](int begin, int end) {
@@ -257,24 +255,24 @@ void add_reflections(const ImagePlanes& scene, const BackdropWindow& backdrop, c
   const ReflectionSchedule schedule =
       schedule_reflections(reflective, ground_depth, scene.width, scene.height, row_grain(scene.width),
                            8 * thread_count());
-  if (schedule.last < schedule.first) return;
-  if (progress) progress->set_total(schedule.last - schedule.first + 1);
-  for (int y = schedule.first; y <= schedule.last; ++y)
+  if (schedule.rows.empty()) return;
+  if (progress) progress->set_total(schedule.rows.size());
+  for (int y = schedule.rows.begin; y < schedule.rows.end; ++y)
     if (reflective[std::size_t(y)] && !holds_ground(ground_depth[std::size_t(y)]))
       throw std::invalid_argument("the ground depth table has no depth for a reflective row");
 
   std::vector<int> kept_rows;
-  for (int y = schedule.first; y <= schedule.last; ++y)
+  for (int y = schedule.rows.begin; y < schedule.rows.end; ++y)
     if (schedule.kept[std::size_t(y)]) kept_rows.push_back(y);
   const Image kept = copy_rows(scene, kept_rows);
   const RowsBefore before = rows_before(scene, kept, kept_rows, backdrop);
   const NoiseRows noise(scene.width, scene.height, seed, 1.0f);
 
-  for (const std::vector<Band>* bands : {&schedule.bottom, &schedule.top}) {
+  for (const std::vector<Span>* bands : {&schedule.bottom, &schedule.top}) {
     parallel_for(int(bands->size()), [&](int begin, int end) {
       std::vector<float> noise_row(std::size_t(scene.width));
       for (int b = begin; b < end; ++b) {
-        const Band band = (*bands)[std::size_t(b)];
+        const Span band = (*bands)[std::size_t(b)];
         for (int y = band.begin; y < band.end; ++y)
           if (reflective[std::size_t(y)])
             reflect_row(scene, before, noise, ground_depth[std::size_t(y)], y, noise_row.data());

@@ -14,6 +14,7 @@
 
 #include "core/image.hpp"
 #include "core/image_planes.hpp"
+#include "core/rect.hpp"
 #include "core/step_progress.hpp"
 
 namespace neonvale {
@@ -28,25 +29,18 @@ struct BackdropWindow {
   Image planes;
 };
 
-// Rows first..last, both included; empty when last < first.
-struct RowSpan {
-  int first = 0;
-  int last = -1;
-  bool empty() const { return last < first; }
-};
-
 // Every backdrop row that the reflections of a width x height scene can read,
 // whatever the reflectivity, the noise and the seed: a superset worked out
 // from the reach of the ripples on each ground row. `ground_depth` holds the
 // depth of every row where only the sky and the ground drew
 // (ground_row_depths); rows whose entry is not below the sky's depth hold no
 // ground and are left out.
-RowSpan backdrop_rows(int width, int height, const std::vector<float>& ground_depth);
+Span backdrop_rows(int width, int height, const std::vector<float>& ground_depth);
 
-// Copies red, green, blue and emission of the given rectangle, clipped to the
-// scene, into a window; call it before the robot is drawn. An empty rectangle
-// (after clipping) gives an empty window.
-BackdropWindow capture_backdrop(const ImagePlanes& scene, int x0, int y0, int width, int height);
+// Copies red, green, blue and emission of `area`, clipped to the scene, into
+// a window; call it before the robot is drawn. An empty area (after
+// clipping) gives an empty window.
+BackdropWindow capture_backdrop(const ImagePlanes& scene, const Rect& area);
 
 // The reflections in place on the planes of a scene buffer: writes red,
 // green, blue and emission of every reflective pixel with the very values

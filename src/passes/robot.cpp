@@ -132,6 +132,11 @@ RobotSample robot_sample(const Image& environment, const Image& robo, const Imag
 
 }  // namespace reference
 
+Rect FigureRect::within(int buffer_width, int buffer_height) const {
+  return {std::max(x0, 0), std::max(y0, 0), int(std::min((long long)x0 + width, (long long)buffer_width)),
+          int(std::min((long long)y0 + height, (long long)buffer_height))};
+}
+
 FigureRect figure_rect(int scene_width, int scene_height, int robo_width, int robo_height) {
   FigureRect rect;
   rect.height = int(float(scene_height) * 0.77f);

@@ -3,6 +3,7 @@
 // blurred copy of the scene, alpha-blended with a depth test.
 #include "core/image.hpp"
 #include "core/image_planes.hpp"
+#include "core/rect.hpp"
 #include "passes/scene_depth.hpp"
 #include "core/step_progress.hpp"
 
@@ -19,10 +20,14 @@ struct RobotSample {
 
 // Where the figure stands in a scene buffer: its origin and its full size in
 // pixels (before clipping to the buffer). The height is 77 % of the buffer's,
-// the width follows the aspect of `robo`.
+// the width follows the aspect of `robo`. The full size maps the buffer's
+// pixels to the assets' coordinates, and the width of an absurdly wide asset
+// saturates at INT_MAX, so the figure keeps its size rather than a far edge.
 struct FigureRect {
   int x0, y0;
   int width, height;
+  // The figure's pixels within a buffer of that size.
+  Rect within(int buffer_width, int buffer_height) const;
 };
 FigureRect figure_rect(int scene_width, int scene_height, int robo_width, int robo_height);
 

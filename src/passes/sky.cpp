@@ -317,7 +317,7 @@ void paint_sky_rows(const ImagePlanes& scene, int aa_scale, std::uint32_t seed, 
     };
     int i = 0;
     if (overwritten && std::size_t(y) < overwritten->size()) {
-      for (const PixelRun& run : (*overwritten)[std::size_t(y)]) {
+      for (const Span& run : (*overwritten)[std::size_t(y)]) {
         if (run.begin - x0 >= n) break;
         const int skip_begin = std::max(run.begin - x0, i);
         const int skip_end = std::min(run.end - x0, n);

@@ -51,19 +51,20 @@ ImagePlanes knot(RenderState& s, StepProgress& progress) {
 // robot changes colour and emission only inside its figure's rectangle, and
 // the reflections read the backdrop only in some rows: the window keeps the
 // backdrop where the two meet; everywhere else the scene itself still holds it.
-// These are the window's rows, empty when there are none.
-RowSpan backdrop_window_rows(int width, int height, const std::vector<float>& row_depth, const FigureRect& figure) {
-  const RowSpan rows = backdrop_rows(width, height, row_depth);
-  if (rows.empty()) return RowSpan{};
-  return RowSpan{std::max(figure.y0, rows.first), std::min(figure.y0 + figure.height - 1, rows.last)};
+// This is the window's area, empty when the two do not meet.
+Rect backdrop_window(int width, int height, const std::vector<float>& row_depth, const FigureRect& figure) {
+  const Span rows = backdrop_rows(width, height, row_depth);
+  Rect area = figure.within(width, height);
+  area.y0 = std::max(area.y0, rows.begin);
+  area.y1 = std::min(area.y1, rows.end);
+  return area;
 }
 
 ImagePlanes snapshot(RenderState& s, StepProgress&) {
   SceneBuffer& b = s.scene;
   const FigureRect figure = figure_rect(b.width, b.height, s.assets.robo.width, s.assets.robo.height);
-  const RowSpan rows = backdrop_window_rows(b.width, b.height, b.row_depth, figure);
-  s.backdrop = rows.empty() ? BackdropWindow{}
-                            : capture_backdrop(b.planes(), figure.x0, rows.first, figure.width, rows.last - rows.first + 1);
+  const Rect area = backdrop_window(b.width, b.height, b.row_depth, figure);
+  s.backdrop = area.empty() ? BackdropWindow{} : capture_backdrop(b.planes(), area);
   return planes_of(s.backdrop.planes);
 }
 
@@ -118,11 +119,9 @@ ImagePlanes grade(RenderState& s, StepProgress& progress) {
 double backdrop_window_planes(const RenderSettings& settings) {
   const int w = settings.width * settings.aa_scale;
   const int h = settings.height * settings.aa_scale;
-  const FigureRect figure = figure_rect(w, h, 1024, 1536);
-  const RowSpan rows = backdrop_window_rows(w, h, ground_row_depths(h), figure);
-  const long long cols = std::min<long long>(figure.width, (long long)w - figure.x0);
-  if (rows.empty() || cols <= 0) return 0.0;
-  return 4.0 * double(rows.last - rows.first + 1) * double(cols) / (double(w) * double(h));
+  const Rect area = backdrop_window(w, h, ground_row_depths(h), figure_rect(w, h, 1024, 1536));
+  if (area.empty()) return 0.0;
+  return 4.0 * double(area.height()) * double(area.width()) / (double(w) * double(h));
 }
 
 // The robot's environment (three planes) and the scratch of its blur.
