@@ -1,11 +1,12 @@
 #include "filters/box_blur.hpp"
-#include "filters/box_blur_reference.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <vector>
+
+#include "filters/box_blur_reference.hpp"
 
 namespace neonvale {
 namespace {

@@ -7,8 +7,8 @@
 
 #include "assets.hpp"
 #include "grader_assets.hpp"
-#include "png16.hpp"
 #include "io/png_io.hpp"
+#include "png16.hpp"
 #include "test_support.hpp"
 
 namespace neonvale {

@@ -1,7 +1,7 @@
 #include "post/downsample.hpp"
+#include "post/downsample_reference.hpp"
 #include "post/tone_map.hpp"
 #include "post/tone_map_reference.hpp"
-#include "post/downsample_reference.hpp"
 
 #include <gtest/gtest.h>
 

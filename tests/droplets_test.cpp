@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "passes/channels.hpp"
 #include "core/random.hpp"
+#include "passes/channels.hpp"
 #include "passes/droplets_reference.hpp"
 
 namespace neonvale {

@@ -4,8 +4,8 @@
 
 #include <cstdlib>
 
-#include "passes/channels.hpp"
 #include "core/image_reference.hpp"
+#include "passes/channels.hpp"
 #include "post/glow_reference.hpp"
 
 namespace neonvale {

@@ -8,10 +8,10 @@
 #include <cstring>
 #include <vector>
 
-#include "filters/value_noise.hpp"
-#include "passes/channels.hpp"
 #include "core/random.hpp"
+#include "filters/value_noise.hpp"
 #include "filters/value_noise_reference.hpp"
+#include "passes/channels.hpp"
 #include "passes/ground_reference.hpp"
 
 namespace neonvale {

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "test_support.hpp"
 #include "core/image_reference.hpp"
+#include "test_support.hpp"
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>

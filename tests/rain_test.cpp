@@ -6,19 +6,19 @@
 #include <ostream>
 #include <string>
 
-#include "passes/channels.hpp"
 #include "core/image.hpp"
+#include "passes/channels.hpp"
 #include "passes/droplets.hpp"
-#include "passes/ground.hpp"
-#include "passes/knot.hpp"
-#include "passes/sky.hpp"
-#include "passes/refraction.hpp"
-#include "test_support.hpp"
-#include "passes/sky_reference.hpp"
-#include "passes/ground_reference.hpp"
-#include "passes/knot_reference.hpp"
 #include "passes/droplets_reference.hpp"
+#include "passes/ground.hpp"
+#include "passes/ground_reference.hpp"
+#include "passes/knot.hpp"
+#include "passes/knot_reference.hpp"
+#include "passes/refraction.hpp"
 #include "passes/refraction_reference.hpp"
+#include "passes/sky.hpp"
+#include "passes/sky_reference.hpp"
+#include "test_support.hpp"
 
 namespace neonvale {
 namespace {

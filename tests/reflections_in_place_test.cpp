@@ -9,26 +9,26 @@
 #include <cstring>
 #include <vector>
 
-#include "passes/channels.hpp"
 #include "core/image_planes.hpp"
+#include "core/image_reference.hpp"
 #include "core/parallel.hpp"
 #include "core/random.hpp"
 #include "core/step_progress.hpp"
-#include "passes/ground.hpp"
-#include "passes/knot.hpp"
-#include "passes/robot.hpp"
-#include "passes/sky.hpp"
 #include "filters/value_noise.hpp"
+#include "filters/value_noise_reference.hpp"
+#include "passes/channels.hpp"
+#include "passes/ground.hpp"
+#include "passes/ground_reference.hpp"
+#include "passes/knot.hpp"
+#include "passes/knot_reference.hpp"
 #include "passes/reflection_kernel.hpp"
 #include "passes/reflections.hpp"
 #include "passes/reflections_reference.hpp"
-#include "test_support.hpp"
-#include "core/image_reference.hpp"
-#include "filters/value_noise_reference.hpp"
-#include "passes/sky_reference.hpp"
-#include "passes/ground_reference.hpp"
-#include "passes/knot_reference.hpp"
+#include "passes/robot.hpp"
 #include "passes/robot_reference.hpp"
+#include "passes/sky.hpp"
+#include "passes/sky_reference.hpp"
+#include "test_support.hpp"
 
 namespace neonvale {
 namespace {

@@ -6,10 +6,10 @@
 #include <cstring>
 #include <vector>
 
-#include "filters/value_noise.hpp"
-#include "passes/channels.hpp"
 #include "core/image_reference.hpp"
+#include "filters/value_noise.hpp"
 #include "filters/value_noise_reference.hpp"
+#include "passes/channels.hpp"
 
 namespace neonvale {
 namespace {

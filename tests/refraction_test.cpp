@@ -6,9 +6,9 @@
 #include <cstring>
 #include <limits>
 
-#include "passes/channels.hpp"
 #include "core/image_planes.hpp"
 #include "core/image_reference.hpp"
+#include "passes/channels.hpp"
 #include "passes/refraction_reference.hpp"
 
 namespace neonvale {

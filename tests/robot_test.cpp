@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "filters/box_blur.hpp"
-#include "passes/channels.hpp"
 #include "core/image_reference.hpp"
+#include "filters/box_blur.hpp"
 #include "filters/box_blur_reference.hpp"
+#include "passes/channels.hpp"
 #include "passes/robot_reference.hpp"
 
 namespace neonvale {

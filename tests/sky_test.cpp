@@ -4,11 +4,11 @@
 
 #include <cmath>
 
-#include "passes/channels.hpp"
+#include "core/image_reference.hpp"
 #include "core/random.hpp"
 #include "filters/box_blur.hpp"
-#include "core/image_reference.hpp"
 #include "filters/box_blur_reference.hpp"
+#include "passes/channels.hpp"
 #include "passes/sky_reference.hpp"
 
 namespace neonvale {

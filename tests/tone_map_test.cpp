@@ -1,9 +1,10 @@
 #include "post/tone_map.hpp"
-#include "post/tone_map_reference.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+
+#include "post/tone_map_reference.hpp"
 
 namespace neonvale {
 namespace {

@@ -22,9 +22,9 @@
 
 #include "app/catalogue.hpp"
 #include "app/options.hpp"
+#include "core/random.hpp"
 #include "io/png_io.hpp"
 #include "passes/channels.hpp"
-#include "core/random.hpp"
 #include "passes/droplets_reference.hpp"
 #include "scene/scene.hpp"
 

@@ -1,5 +1,4 @@
 #include "filters/box_blur.hpp"
-#include "filters/box_blur_reference.hpp"
 
 #include <algorithm>
 #include <climits>
@@ -12,6 +11,7 @@
 #endif
 
 #include "core/parallel.hpp"
+#include "filters/box_blur_reference.hpp"
 
 namespace neonvale {
 

@@ -1,14 +1,14 @@
 #include "filters/value_noise.hpp"
-#include "filters/value_noise_reference.hpp"
 
 #include <cmath>
 #include <stdexcept>
 
 #include <vector>
 
-#include "core/sampling.hpp"
-#include "core/random.hpp"
 #include "core/parallel.hpp"
+#include "core/random.hpp"
+#include "core/sampling.hpp"
+#include "filters/value_noise_reference.hpp"
 
 namespace neonvale {
 

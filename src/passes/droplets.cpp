@@ -1,13 +1,13 @@
 #include "passes/droplets.hpp"
-#include "passes/droplets_reference.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 
-#include "passes/channels.hpp"
 #include "core/parallel.hpp"
 #include "maths/clamp.hpp"
+#include "passes/channels.hpp"
+#include "passes/droplets_reference.hpp"
 
 namespace neonvale {
 

@@ -1,5 +1,4 @@
 #include "passes/ground.hpp"
-#include "passes/ground_reference.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -12,6 +11,7 @@
 #include "maths/clamp.hpp"
 #include "maths/scalar_math.hpp"
 #include "passes/channels.hpp"
+#include "passes/ground_reference.hpp"
 
 namespace neonvale {
 

@@ -5,8 +5,8 @@
 
 #include "core/image.hpp"
 #include "core/image_planes.hpp"
-#include "passes/scene_depth.hpp"
 #include "core/step_progress.hpp"
+#include "passes/scene_depth.hpp"
 
 namespace neonvale {
 

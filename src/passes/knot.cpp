@@ -1,13 +1,13 @@
 #include "passes/knot.hpp"
-#include "passes/knot_reference.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 
+#include "core/parallel.hpp"
 #include "maths/batch_math.hpp"
 #include "passes/channels.hpp"
-#include "core/parallel.hpp"
+#include "passes/knot_reference.hpp"
 
 namespace neonvale {
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <vector>
 
-#include "passes/channels.hpp"
 #include "core/image.hpp"
 #include "core/parallel.hpp"
+#include "passes/channels.hpp"
 #include "passes/droplets.hpp"
 #include "passes/refraction.hpp"
 

@@ -1,11 +1,11 @@
 #include "passes/refraction.hpp"
-#include "passes/refraction_reference.hpp"
 
 #include <algorithm>
 #include <cstddef>
 
-#include "passes/channels.hpp"
 #include "core/parallel.hpp"
+#include "passes/channels.hpp"
+#include "passes/refraction_reference.hpp"
 
 namespace neonvale {
 

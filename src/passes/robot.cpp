@@ -1,5 +1,4 @@
 #include "passes/robot.hpp"
-#include "passes/robot_reference.hpp"
 
 #include <climits>
 #include <cmath>
@@ -7,9 +6,10 @@
 #include <cstddef>
 #include <vector>
 
-#include "passes/channels.hpp"
 #include "core/parallel.hpp"
 #include "filters/box_blur.hpp"
+#include "passes/channels.hpp"
+#include "passes/robot_reference.hpp"
 
 namespace neonvale {
 

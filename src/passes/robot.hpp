@@ -4,8 +4,8 @@
 #include "core/image.hpp"
 #include "core/image_planes.hpp"
 #include "core/rect.hpp"
-#include "passes/scene_depth.hpp"
 #include "core/step_progress.hpp"
+#include "passes/scene_depth.hpp"
 
 namespace neonvale {
 

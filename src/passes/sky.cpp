@@ -1,5 +1,4 @@
 #include "passes/sky.hpp"
-#include "passes/sky_reference.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -13,6 +12,7 @@
 #include "maths/clamp.hpp"
 #include "maths/scalar_math.hpp"
 #include "passes/channels.hpp"
+#include "passes/sky_reference.hpp"
 
 namespace neonvale {
 

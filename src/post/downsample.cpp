@@ -1,11 +1,11 @@
 #include "post/downsample.hpp"
-#include "post/downsample_reference.hpp"
 
 #include <algorithm>
 #include <stdexcept>
 #include <vector>
 
 #include "core/parallel.hpp"
+#include "post/downsample_reference.hpp"
 #include "post/tone_map.hpp"
 
 namespace neonvale {

@@ -1,14 +1,14 @@
 #include "post/glow.hpp"
-#include "post/glow_reference.hpp"
 
 #include <algorithm>
 #include <cstring>
 
-#include "passes/channels.hpp"
-#include "filters/box_blur.hpp"
-#include "maths/clamp.hpp"
 #include "core/image_reference.hpp"
+#include "filters/box_blur.hpp"
 #include "filters/box_blur_reference.hpp"
+#include "maths/clamp.hpp"
+#include "passes/channels.hpp"
+#include "post/glow_reference.hpp"
 
 namespace neonvale {
 

@@ -1,14 +1,14 @@
 #include "post/tone_map.hpp"
-#include "post/tone_map_reference.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <vector>
 
+#include "core/parallel.hpp"
 #include "maths/batch_math.hpp"
 #include "maths/clamp.hpp"
-#include "core/parallel.hpp"
+#include "post/tone_map_reference.hpp"
 
 namespace neonvale {
 

@@ -1,7 +1,7 @@
 #include "scene/stages.hpp"
 
-#include "passes/channels.hpp"
 #include "filters/box_blur.hpp"
+#include "passes/channels.hpp"
 #include "passes/ground.hpp"
 #include "passes/knot.hpp"
 #include "passes/rain.hpp"
