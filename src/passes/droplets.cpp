@@ -21,13 +21,22 @@ constexpr int kDropCount = 84;
 struct Draws {
   float r0, r1, r2, r3;
 };
-Draws draw_four(Random& rng) {
-  Draws d;
-  d.r0 = rng.next_float();
-  d.r1 = rng.next_float();
-  d.r2 = rng.next_float();
-  d.r3 = rng.next_float();
-  return d;
+
+// `count` streaks or drops, each made by make(draws, cx, cy) from its four
+// draws and the centre they give, (r0 width, r1 height).
+template <class Item, class Make>
+std::vector<Item> draw_items(Random& rng, int count, int width, int height, Make make) {
+  std::vector<Item> items;
+  items.reserve(std::size_t(std::max(count, 0)));
+  for (int i = 0; i < count; ++i) {
+    Draws d;
+    d.r0 = rng.next_float();
+    d.r1 = rng.next_float();
+    d.r2 = rng.next_float();
+    d.r3 = rng.next_float();
+    items.push_back(make(d, d.r0 * float(width), d.r1 * float(height)));
+  }
+  return items;
 }
 
 }  // namespace
@@ -35,16 +44,11 @@ Draws draw_four(Random& rng) {
 std::vector<RainStreak> make_streaks(Random& rng, int count, int width, int height) {
   const float wf = float(width);
   const float hf = float(height);
-  std::vector<RainStreak> streaks;
-  streaks.reserve(std::size_t(std::max(count, 0)));
-  for (int i = 0; i < count; ++i) {
-    const auto [r0, r1, r2, r3] = draw_four(rng);
-    const float cx = r0 * wf;
-    const float cy = r1 * hf;
+  return draw_items<RainStreak>(rng, count, width, height, [&](const Draws& d, float cx, float cy) {
     // Lengths follow the height, widths the width, so the rain keeps its look
     // at every resolution.
-    const float length = (((1.0f - r2) * 10.0f + r2 * 48.0f) * hf) / 720.0f;
-    const float across = (((1.0f - r3) * 0.55f + r3 * 1.3f) * wf) / 1280.0f;
+    const float length = (((1.0f - d.r2) * 10.0f + d.r2 * 48.0f) * hf) / 720.0f;
+    const float across = (((1.0f - d.r3) * 0.55f + d.r3 * 1.3f) * wf) / 1280.0f;
     RainStreak s;
     s.box.x0 = std::max(0, int(cx - 5.0f));
     s.box.y0 = std::max(0, int(cy));
@@ -52,26 +56,18 @@ std::vector<RainStreak> make_streaks(Random& rng, int count, int width, int heig
     s.box.x1 = std::min(width, int((length * 0.22f + cx) + 5.0f));
     s.box.y1 = std::min(height, int((length + cy) + 1.0f));
     s.width = across;
-    streaks.push_back(s);
-  }
-  return streaks;
+    return s;
+  });
 }
 
 std::vector<RainDrop> make_drops(Random& rng, int count, int width, int height) {
-  const float wf = float(width);
   const float hf = float(height);
-  std::vector<RainDrop> drops;
-  drops.reserve(std::size_t(std::max(count, 0)));
-  for (int i = 0; i < count; ++i) {
-    const auto [r0, r1, r2, r3] = draw_four(rng);
-    const float cx = r0 * wf;
-    const float cy = r1 * hf;
-    const float rx = (((1.0f - r2) * 9.0f + r2 * 38.0f) * hf) / 720.0f;
-    const float ry = ((1.0f - r3) * 1.1f + r3 * 1.9f) * rx;  // 1.1 to 1.9 times taller than wide
+  return draw_items<RainDrop>(rng, count, width, height, [&](const Draws& d, float cx, float cy) {
+    const float rx = (((1.0f - d.r2) * 9.0f + d.r2 * 38.0f) * hf) / 720.0f;
+    const float ry = ((1.0f - d.r3) * 1.1f + d.r3 * 1.9f) * rx;  // 1.1 to 1.9 times taller than wide
     // Not clipped: the painter derives centre and half-axes from the full box.
-    drops.push_back({int(cx - rx), int(cy - ry), int(rx + cx), int(ry + cy)});
-  }
-  return drops;
+    return RainDrop{int(cx - rx), int(cy - ry), int(rx + cx), int(ry + cy)};
+  });
 }
 
 namespace {

@@ -27,10 +27,11 @@ float distance_to_line(float coordinate) {
   return std::min(kGridSpacing - rem, rem);
 }
 
-// One ground pixel after its two noise lookups: e is the warp noise minus
-// 0.5, p the puddle noise, w and h the scene's size.
-GroundSample ground_shade(float w, float h, float u, float v, float e, float p, float grain, int aa_scale) {
+// One ground pixel after its two noise lookups, `warp` and the puddle noise
+// p; w and h are the scene's size.
+GroundSample ground_shade(float w, float h, float u, float v, float warp, float p, float grain, int aa_scale) {
   GroundSample s{0, 0, 0, 0, 0, 0, false};
+  const float e = warp - 0.5f;
   const float a = float(aa_scale);
   const float below = v - kHorizon;
   if (!(below > 0.0f)) return s;
@@ -76,9 +77,9 @@ namespace reference {
 
 GroundSample ground_sample(const Image& scene, float u, float v, const Image& warp, const Image& puddle,
                            float grain, int aa_scale) {
-  const float e = warp.sample_uv(0, u, v, false) - 0.5f;
+  const float w = warp.sample_uv(0, u, v, false);
   const float p = puddle.sample_uv(0, u, v, false);
-  return ground_shade(float(scene.width), float(scene.height), u, v, e, p, grain, aa_scale);
+  return ground_shade(float(scene.width), float(scene.height), u, v, w, p, grain, aa_scale);
 }
 
 }  // namespace reference
@@ -188,9 +189,9 @@ void paint_ground(const ImagePlanes& scene, const SceneDepth& depths, int aa_sca
     for (int x = 0; x < width; ++x) {
       const float u = float(x) / u_scale;
       const SampleTap column = columns[std::size_t(x)];
-      const float e = sample_taps(noise.warp.data(), width, column, row) - 0.5f;
+      const float w = sample_taps(noise.warp.data(), width, column, row);
       const float p = sample_taps(noise.puddle.data(), width, column, row);
-      const GroundSample s = ground_shade(wf, hf, u, v, e, p, grains[x], aa_scale);
+      const GroundSample s = ground_shade(wf, hf, u, v, w, p, grains[x], aa_scale);
       // Strictly nearer only: equal depths never overwrite.
       if (s.hit && (depth ? depth[x] : kSkyDepth) > s.depth) {
         red[x] = s.r;
