@@ -52,16 +52,16 @@ struct RowsBefore {
   std::vector<const float*> rows[4];  // per plane of kMirrored, per scene row
   const float* robot_plane = nullptr;
   const float* window[4] = {nullptr, nullptr, nullptr, nullptr};
-  int wx0 = 0, wy0 = 0, ww = 0, wh = 0;
+  Rect window_area;  // empty when there is no window
 
   float scene(int p, const PixelTaps& t) const {
     return sample_rows(rows[p][std::size_t(t.y.i0)], rows[p][std::size_t(t.y.i1)], t.x, t.y);
   }
   float robot(const PixelTaps& t) const { return sample_taps(robot_plane, width, t.x, t.y); }
   float backdrop_value(int p, int x, int y) const {
-    const int i = x - wx0;
-    const int j = y - wy0;
-    if (i >= 0 && i < ww && j >= 0 && j < wh) return window[p][std::size_t(j) * std::size_t(ww) + std::size_t(i)];
+    const Rect& w = window_area;
+    if (x >= w.x0 && x < w.x1 && y >= w.y0 && y < w.y1)
+      return window[p][std::size_t(y - w.y0) * std::size_t(w.width()) + std::size_t(x - w.x0)];
     return rows[p][std::size_t(y)][x];
   }
   float backdrop(int p, const PixelTaps& t) const {
@@ -124,13 +124,9 @@ RowsBefore rows_before(const ImagePlanes& scene, const Image& kept, const std::v
     for (std::size_t i = 0; i < kept_rows.size(); ++i)
       before.rows[p][std::size_t(kept_rows[i])] = kept.plane(p) + i * std::size_t(scene.width);
   }
-  const Image& window = backdrop.planes;
-  if (window.width > 0 && window.height > 0) {
-    for (int p = 0; p < 4; ++p) before.window[p] = window.plane(p);
-    before.wx0 = backdrop.x0;
-    before.wy0 = backdrop.y0;
-    before.ww = window.width;
-    before.wh = window.height;
+  if (!backdrop.area().empty()) {
+    for (int p = 0; p < 4; ++p) before.window[p] = backdrop.planes.plane(p);
+    before.window_area = backdrop.area();
   }
   return before;
 }

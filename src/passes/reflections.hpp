@@ -27,6 +27,8 @@ struct BackdropWindow {
   int x0 = 0;
   int y0 = 0;
   Image planes;
+  // The scene pixels the window holds.
+  Rect area() const { return {x0, y0, x0 + planes.width, y0 + planes.height}; }
 };
 
 // Every backdrop row that the reflections of a width x height scene can read,
