@@ -12,7 +12,8 @@
 //   backdrop(p, taps)  the same of the backdrop: the scene before the robot
 //   robot(taps)        the robot figure's coverage
 // The plain driver's sampler reads whole images; the in-place driver's reads
-// kept copies of the rows the pass writes before it reads them.
+// the scene itself, with copies of the rows it would otherwise read after
+// writing them.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -29,13 +30,15 @@ namespace neonvale {
 namespace mirror {
 // The ripples are laid out for a buffer this many samples wide.
 constexpr float kLayoutWidth = 1280.0f;
-// The live scene (with the robot) is mirrored below this share of the
-// height, about twice it (82.5 % of the height); its ripple fades in over the
-// rows from there to the bottom, a share kLiveFade of the height.
+// Below kLiveLine of the height the ground mirrors the live scene (with the
+// robot) about that line: row y shows row kLiveAxis h - y. The live ripple
+// fades in over the rows from the line to the bottom, kLiveFade of the
+// height.
 constexpr float kLiveLine = 0.825f;
 constexpr float kLiveAxis = 1.65f;
 constexpr float kLiveFade = 0.175f;
-// The backdrop is mirrored about the horizon, 59.5 % of the height.
+// Every reflective row mirrors the backdrop about the horizon, 59.5 % of the
+// height: row y shows row kBackdropAxis h - y.
 constexpr float kBackdropAxis = 1.19f;
 // Surfaces nearer than this depth ripple fully, farther ones less in
 // proportion to their depth.
@@ -57,7 +60,7 @@ inline float ripple_scale(float width) { return width / mirror::kLayoutWidth; }
 inline float ripple_share(float depth) {
   return mirror::kFullRippleDepth / std::max(depth, mirror::kFullRippleDepth);
 }
-// Whether row y of an `height`-row buffer mirrors the live scene.
+// Whether row y of a buffer `height` rows high mirrors the live scene.
 inline bool on_live_mirror(float y, float height) { return y > mirror::kLiveLine * height; }
 // The share of its ripple that the live mirror shows on row y.
 inline float live_fade(float y, float height) {
@@ -66,10 +69,10 @@ inline float live_fade(float y, float height) {
 // The rows row y mirrors, before the ripple: of the live scene, of the backdrop.
 inline float live_row(float y, float height) { return mirror::kLiveAxis * height - y; }
 inline float backdrop_row(float y, float height) { return mirror::kBackdropAxis * height - y; }
-// The most the ripple moves a read of a surface at `depth` up or down: the
-// waves' weights add to 1 at most and the noise lies within 0.5 of its centre;
-// 0.1 % more covers the roundings.
-inline float ripple_reach_down(float width, float depth) {
+// The most the ripple moves a read of a surface at `depth` up or down (its
+// reach): the waves' weights add to 1 at most and the noise lies within 0.5 of
+// its centre; 0.1 % more covers the roundings.
+inline float ripple_reach(float width, float depth) {
   return (mirror::kWaveDown + mirror::kNoiseDown * 0.5f) * ripple_scale(width) * ripple_share(depth) * 1.001f;
 }
 
@@ -156,12 +159,12 @@ std::array<float, 4> reflect(const Sampler& before, const ReflectInputs& in) {
 // it is the reader's own row at or right of the reader's column. A pixel
 // reads its own row at its column and the next, the row below through the
 // same taps (the first row of the next band: a "seam"), and the rows its
-// live and backdrop reads can reach, within ripple_reach_down of live_row
-// and backdrop_row. A test checks every read the kernel makes against the
+// live and backdrop reads can reach, within ripple_reach of live_row and
+// backdrop_row. A test checks every read the kernel makes against the
 // schedule.
 struct ReflectionSchedule {
-  Span rows;                // first to last reflective row
-  int mirror = 0;           // the first row of the bottom block
+  Span rows;                 // first to last reflective row
+  int mirror = 0;            // the first row of the bottom block
   std::vector<Span> bottom;  // bands of [mirror, rows.end)
   std::vector<Span> top;     // bands of [rows.begin, mirror)
   std::vector<char> kept;    // per row of the buffer

@@ -197,7 +197,7 @@ ReflectionSchedule schedule_reflections(const std::vector<char>& reflective, con
   for (int y = first; y < end; ++y) {
     if (!reflective[std::size_t(y)]) continue;
     const float fy = float(y);
-    const float reach = ripple_reach_down(float(width), ground_depth[std::size_t(y)]);
+    const float reach = ripple_reach(float(width), ground_depth[std::size_t(y)]);
     const Span written{y >= s.mirror ? s.mirror : first, end};
     keep(rows_sampled(backdrop_row(fy, hf), reach, height), written);
     if (y >= s.mirror) {
@@ -216,7 +216,7 @@ Span backdrop_rows(int width, int height, const std::vector<float>& ground_depth
   for (int y = 0; y < height; ++y) {
     const float d = ground_depth[std::size_t(y)];
     if (!holds_ground(d)) continue;
-    const Span rows = rows_sampled(backdrop_row(float(y), hf), ripple_reach_down(float(width), d), height);
+    const Span rows = rows_sampled(backdrop_row(float(y), hf), ripple_reach(float(width), d), height);
     span.begin = std::min(span.begin, rows.begin);
     span.end = std::max(span.end, rows.end);
   }
