@@ -4,8 +4,9 @@
 // generic expf, exp2f, logf, log2f, powf, sinf, cosf and sincosf"), in the
 // form glibc runs them on x86-64 processors with FMA and AVX2. They were
 // transcribed from that code, not derived here, and are checked against the
-// library this program runs with, Debian's glibc 2.36 (2.36-9+deb12u14, as
-// `ldd --version` reports it), by tools/maths_check on every float.
+// library this program runs with, Debian's glibc 2.36 (2.36-9+deb12u14 and
+// 2.36-9+deb12u15, as `ldd --version` reports them), by tools/maths_check on
+// every float.
 //
 // Licence: the GNU C Library is distributed under the GNU Lesser General
 // Public License, version 2.1 or later; Debian's copyright file for it
