@@ -1,7 +1,7 @@
 // Fuzzes the colour grading with arbitrary graders and images. The first
 // eight bytes choose the sizes and value kinds, the rest fill the planes.
 // apply_color_grader must throw std::invalid_argument with one of its three
-// messages or return an image of the input's size; a crash, another exception
+// messages or leave a graded image of the input's size; a crash, another exception
 // or a sanitizer report is a finding. With values in 0..1 the grading is a
 // convex blend of grader samples, so its output must stay in their range.
 #include <algorithm>
@@ -57,9 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Image image(image_width, image_height, image_channels);
   for (float& v : image.data) v = in.value(unit_image);
 
-  Image out;
+  Image out(image);
   try {
-    out = neonvale::apply_color_grader(image, grader);
+    neonvale::apply_color_grader(out, grader);
   } catch (const std::invalid_argument& e) {
     const std::string m = e.what();
     if (m != "invalid color grader dimensions" && m != "invalid grader channel count" &&

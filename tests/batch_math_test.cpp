@@ -1,4 +1,4 @@
-#include "core/batch_math.hpp"
+#include "maths/batch_math.hpp"
 
 #include <gtest/gtest.h>
 

@@ -7,6 +7,8 @@
 #include <mutex>
 #include <vector>
 
+#include "filters/box_blur_reference.hpp"
+
 namespace neonvale {
 namespace {
 
@@ -32,7 +34,7 @@ Image patterned(int w, int h, int channels) {
 TEST(BoxBlur, MatchesClampedBoxMeanEverywhere) {
   const Image source = patterned(9, 7, 2);
   for (int r : {1, 2, 3}) {
-    const Image out = box_blur(source, r);
+    const Image out = reference::box_blur(source, r);
     ASSERT_EQ(out.width, 9);
     ASSERT_EQ(out.height, 7);
     ASSERT_EQ(out.channels, 2);
@@ -47,7 +49,7 @@ TEST(BoxBlur, MatchesClampedBoxMeanEverywhere) {
 TEST(BoxBlur, LoneSampleSpreadsOverItsSquare) {
   Image source(11, 11, 1);
   source.at(0, 5, 5) = 3.0f;
-  const Image out = box_blur(source, 2);
+  const Image out = reference::box_blur(source, 2);
   for (int y = 0; y < 11; ++y)
     for (int x = 0; x < 11; ++x) {
       const bool inside = std::abs(x - 5) <= 2 && std::abs(y - 5) <= 2;
@@ -64,7 +66,7 @@ TEST(BoxBlur, OneRowOfThreeClampsAtBothEnds) {
   source.at(0, 0, 0) = a;
   source.at(0, 1, 0) = b;
   source.at(0, 2, 0) = c;
-  const Image out = box_blur(source, 1);
+  const Image out = reference::box_blur(source, 1);
   EXPECT_NEAR(out.at(0, 0, 0), (2 * a + b) / 3, 1e-6);
   EXPECT_NEAR(out.at(0, 1, 0), (a + b + c) / 3, 1e-6);
   EXPECT_NEAR(out.at(0, 2, 0), (b + 2 * c) / 3, 1e-6);
@@ -73,37 +75,38 @@ TEST(BoxBlur, OneRowOfThreeClampsAtBothEnds) {
 TEST(BoxBlur, ConstantImageStaysConstantAtTheEdges) {
   Image source(7, 5, 2);
   std::fill(source.data.begin(), source.data.end(), 0.75f);
-  const Image out = box_blur(source, 3);
+  const Image out = reference::box_blur(source, 3);
   for (float v : out.data) EXPECT_NEAR(v, 0.75f, 1e-6);
 }
 
 TEST(BoxBlur, NegativeRadiusActsAsItsMagnitude) {
   const Image source = patterned(6, 5, 3);
-  const Image positive = box_blur(source, 2);
-  const Image negative = box_blur(source, -2);
+  const Image positive = reference::box_blur(source, 2);
+  const Image negative = reference::box_blur(source, -2);
   EXPECT_TRUE(positive.data == negative.data);
 }
 
 TEST(BoxBlur, RadiusZeroReturnsTheSource) {
   const Image source = patterned(4, 3, 1);
-  const Image out = box_blur(source, 0);
+  const Image out = reference::box_blur(source, 0);
   EXPECT_TRUE(out.data == source.data);
 }
 
 TEST(BoxBlur, RadiusBeyondTheImageUsesClampedEdges) {
   const Image source = patterned(3, 2, 1);
-  const Image out = box_blur(source, 10);
+  const Image out = reference::box_blur(source, 10);
   for (int y = 0; y < 2; ++y)
     for (int x = 0; x < 3; ++x) EXPECT_NEAR(out.at(0, x, y), brute_force_mean(source, 0, x, y, 10), 1e-5);
 
   Image pixel(1, 1, 1);
   pixel.data[0] = 0.6f;
-  for (int r : {1, 7, 100}) EXPECT_NEAR(box_blur(pixel, r).data[0], 0.6f, 1e-5) << r;  // 2R+2 rounded additions
+  // 2R+2 rounded additions.
+  for (int r : {1, 7, 100}) EXPECT_NEAR(reference::box_blur(pixel, r).data[0], 0.6f, 1e-5) << r;
 }
 
 TEST(BoxBlur, EmptyImagesStayEmpty) {
   for (auto [w, h] : {std::pair{0, 5}, std::pair{5, 0}, std::pair{0, 0}}) {
-    const Image out = box_blur(Image(w, h, 3), 2);
+    const Image out = reference::box_blur(Image(w, h, 3), 2);
     EXPECT_EQ(out.width, w);
     EXPECT_EQ(out.height, h);
     EXPECT_EQ(out.channels, 3);
@@ -146,17 +149,17 @@ TEST(BoxSum, SeveralRowsAtOnceGiveEachRowsOwnBits) {
   }
 }
 
-TEST(RingBoxBlur, GivesThePlainFiltersBitsInPlace) {
+TEST(BoxBlurRows, GivesThePlainFiltersBitsInPlace) {
   struct Case {
     int w, h, channels, radius;
   };
   for (const Case& c : {Case{301, 67, 3, 1}, Case{301, 67, 3, 3}, Case{97, 200, 2, 40}, Case{40, 5, 1, 9},
                         Case{1, 1, 1, 7}, Case{700, 1, 1, 2}}) {
     const Image source = patterned(c.w, c.h, c.channels);
-    const Image expected = box_blur(source, c.radius);
+    const Image expected = reference::box_blur(source, c.radius);
     Image image(source);
     const float k = box_window_scale(c.radius);
-    RingBoxBlur blur(c.w, c.h, c.channels, c.radius);
+    BoxBlurRows blur(c.w, c.h, c.channels, c.radius);
     blur.run([&](int ch, int y, float* row) { std::copy_n(image.plane(ch) + std::size_t(y) * c.w, c.w, row); },
              [&](int ch, int y, int x0, int n, const float* sums) {
                float* out = image.plane(ch) + std::size_t(y) * c.w + x0;

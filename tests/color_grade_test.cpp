@@ -7,16 +7,23 @@
 
 #include "assets.hpp"
 #include "grader_assets.hpp"
-#include "png16.hpp"
 #include "io/png_io.hpp"
+#include "png16.hpp"
 #include "test_support.hpp"
 
 namespace neonvale {
 namespace {
 
+// The graded copy of an image.
+Image graded(const Image& image, const Image& grader) {
+  Image out(image);
+  apply_color_grader(out, grader);
+  return out;
+}
+
 std::string grading_error(const Image& image, const Image& grader) {
   try {
-    apply_color_grader(image, grader);
+    graded(image, grader);
   } catch (const std::invalid_argument& e) {
     return e.what();
   }
@@ -32,7 +39,7 @@ TEST(ColorGrader, IdentityCubeLeavesColoursUnchanged) {
       image.at(1, x, y) = float(y) / 4.0f;
       image.at(2, x, y) = float((x * 3 + y * 5) % 13) / 12.0f;
     }
-  const Image out = apply_color_grader(image, grader);
+  const Image out = graded(image, grader);
   ASSERT_EQ(out.width, 7);
   ASSERT_EQ(out.height, 5);
   ASSERT_EQ(out.channels, 3);
@@ -60,7 +67,7 @@ TEST(ColorGrader, RedEndsUseOneSliceAlone) {
 
 TEST(ColorGrader, RejectsMalformedInputInOrder) {
   const Image rgb(2, 2, 3);
-  EXPECT_NO_THROW(apply_color_grader(rgb, Image(16, 256, 3)));
+  EXPECT_NO_THROW(graded(rgb, Image(16, 256, 3)));
   EXPECT_EQ(grading_error(rgb, Image(16, 255, 3)), "invalid color grader dimensions");
   EXPECT_EQ(grading_error(rgb, Image(4, 16, 2)), "invalid grader channel count");
   EXPECT_EQ(grading_error(Image(2, 2, 4), Image(4, 16, 3)), "invalid image channel count");
@@ -70,7 +77,7 @@ TEST(ColorGrader, RejectsMalformedInputInOrder) {
   // An empty cube has nothing to look up.
   EXPECT_EQ(grading_error(rgb, Image(0, 0, 3)), "invalid color grader dimensions");
   // A four-channel grader is fine: the fourth channel is ignored.
-  EXPECT_NO_THROW(apply_color_grader(rgb, Image(4, 16, 4)));
+  EXPECT_NO_THROW(graded(rgb, Image(4, 16, 4)));
 }
 
 TEST(ColorGrader, OneByOneCubeMapsEverythingToItsSample) {

@@ -1,5 +1,7 @@
 #include "post/downsample.hpp"
+#include "post/downsample_reference.hpp"
 #include "post/tone_map.hpp"
+#include "post/tone_map_reference.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +14,7 @@ namespace {
 
 void expect_power_of_two_error(const Image& image, int factor) {
   try {
-    downsample(image, factor);
+    reference::downsample(image, factor);
     ADD_FAILURE() << "factor " << factor << " was accepted";
   } catch (const std::runtime_error& e) {
     EXPECT_EQ(std::string(e.what()), "Antialiased image not a power of 2");
@@ -22,7 +24,7 @@ void expect_power_of_two_error(const Image& image, int factor) {
 TEST(Downsample, FactorOneReturnsAnEqualCopy) {
   Image image(3, 2, 2);
   for (std::size_t i = 0; i < image.data.size(); ++i) image.data[i] = float(i) * 0.1f;
-  const Image out = downsample(image, 1);
+  const Image out = reference::downsample(image, 1);
   EXPECT_EQ(out.width, 3);
   EXPECT_EQ(out.height, 2);
   EXPECT_TRUE(out.data == image.data);
@@ -31,7 +33,7 @@ TEST(Downsample, FactorOneReturnsAnEqualCopy) {
 TEST(Downsample, AveragesTwoByTwoBlocks) {
   Image image(4, 2, 1);
   for (int i = 0; i < 8; ++i) image.data[std::size_t(i)] = float(i + 1);
-  const Image out = downsample(image, 2);
+  const Image out = reference::downsample(image, 2);
   ASSERT_EQ(out.width, 2);
   ASSERT_EQ(out.height, 1);
   EXPECT_EQ(out.data[0], 3.5f);
@@ -42,7 +44,7 @@ TEST(Downsample, FactorFourAveragesSixteenPerChannel) {
   Image image(8, 4, 2);
   std::fill(image.data.begin(), image.data.begin() + 32, 0.5f);
   std::fill(image.data.begin() + 32, image.data.end(), 1.0f);
-  const Image out = downsample(image, 4);
+  const Image out = reference::downsample(image, 4);
   ASSERT_EQ(out.width, 2);
   ASSERT_EQ(out.height, 1);
   ASSERT_EQ(out.channels, 2);
@@ -64,9 +66,9 @@ TEST(Downsample, FactorsThatAreNotPowersOfTwoAreRejected) {
 }
 
 TEST(Downsample, FactorsBelowOneAreRejected) {
-  EXPECT_THROW(downsample(Image(4, 4, 1), 0), std::invalid_argument);
-  EXPECT_THROW(downsample(Image(0, 0, 3), 0), std::invalid_argument);
-  EXPECT_THROW(downsample(Image(4, 4, 1), -2), std::invalid_argument);
+  EXPECT_THROW(reference::downsample(Image(4, 4, 1), 0), std::invalid_argument);
+  EXPECT_THROW(reference::downsample(Image(0, 0, 3), 0), std::invalid_argument);
+  EXPECT_THROW(reference::downsample(Image(4, 4, 1), -2), std::invalid_argument);
 }
 
 // The renderer maps and halves a band of rows at a time; the picture must be
@@ -75,7 +77,7 @@ TEST(ToneMapAndDownsample, EqualsToneMapThenDownsample) {
   for (int factor : {1, 2, 4, 8}) {
     Image colour(24 * factor + (factor == 1 ? 3 : 0), 5 * factor, 3);
     for (std::size_t i = 0; i < colour.data.size(); ++i) colour.data[i] = float((i * 7919) % 1013) * 0.011f - 0.7f;
-    const Image expected = downsample(tone_map(colour), factor);
+    const Image expected = reference::downsample(reference::tone_map(colour), factor);
     EXPECT_TRUE(tone_map_and_downsample(colour, factor).data == expected.data) << factor;
   }
 }

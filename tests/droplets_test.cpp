@@ -7,8 +7,9 @@
 #include <cstring>
 #include <vector>
 
-#include "core/channels.hpp"
 #include "core/random.hpp"
+#include "passes/channels.hpp"
+#include "passes/droplets_reference.hpp"
 
 namespace neonvale {
 namespace {
@@ -22,16 +23,16 @@ TEST(DropletLayout, BoxesForSeed5489AtFullSize) {
   Random rng(5489);
   const std::vector<RainStreak> streaks = make_streaks(rng, 1000, 7680, 4320);
   ASSERT_EQ(streaks.size(), 1000u);
-  EXPECT_EQ(streaks[0].x0, 6252);
-  EXPECT_EQ(streaks[0].y0, 585);
-  EXPECT_EQ(streaks[0].x1, 6320);
-  EXPECT_EQ(streaks[0].y1, 852);
+  EXPECT_EQ(streaks[0].box.x0, 6252);
+  EXPECT_EQ(streaks[0].box.y0, 585);
+  EXPECT_EQ(streaks[0].box.x1, 6320);
+  EXPECT_EQ(streaks[0].box.y1, 852);
   EXPECT_NEAR(streaks[0].width, 7.0575f, 1e-4f);
   // The second streak runs into the bottom edge and is cut there.
-  EXPECT_EQ(streaks[1].x0, 970);
-  EXPECT_EQ(streaks[1].y0, 4185);
-  EXPECT_EQ(streaks[1].x1, 1039);
-  EXPECT_EQ(streaks[1].y1, 4320);
+  EXPECT_EQ(streaks[1].box.x0, 970);
+  EXPECT_EQ(streaks[1].box.y0, 4185);
+  EXPECT_EQ(streaks[1].box.x1, 1039);
+  EXPECT_EQ(streaks[1].box.y1, 4320);
 
   // The drops draw after all 4000 streak draws.
   const std::vector<RainDrop> drops = make_drops(rng, 84, 7680, 4320);
@@ -49,10 +50,10 @@ TEST(DropletLayout, BoxesForSeed5489AtFullSize) {
 TEST(DropletLayout, StreakBoxesStayInsideTheBuffer) {
   Random rng(77);
   for (const RainStreak& s : make_streaks(rng, 1000, 200, 120)) {
-    EXPECT_GE(s.x0, 0);
-    EXPECT_GE(s.y0, 0);
-    EXPECT_LE(s.x1, 200);
-    EXPECT_LE(s.y1, 120);
+    EXPECT_GE(s.box.x0, 0);
+    EXPECT_GE(s.box.y0, 0);
+    EXPECT_LE(s.box.x1, 200);
+    EXPECT_LE(s.box.y1, 120);
   }
 }
 
@@ -60,7 +61,7 @@ TEST(DropletStreak, OneRowStreakChangesNothing) {
   Image scene(16, 16, kSceneChannels);
   scene.at(kWater, 5, 3) = 0.5f;
   const Image before(scene);
-  paint_streak(scene, {2, 3, 12, 4, 1.0f});
+  reference::paint_streak(scene, {2, 3, 12, 4, 1.0f});
   EXPECT_TRUE(same_bits(scene, before));
 }
 
@@ -68,7 +69,7 @@ TEST(DropletStreak, CentreOfStreakHasFullStrength) {
   // Span 100 rows: row 50 is t = 0.5; the centre line there is at
   // 50 * 0.18 + (0 + 5) = 14.
   Image scene(32, 101, kSceneChannels);
-  paint_streak(scene, {0, 0, 30, 101, 2.0f});
+  reference::paint_streak(scene, {0, 0, 30, 101, 2.0f});
   EXPECT_FLOAT_EQ(scene.at(kWater, 14, 50), 1.0f);
   EXPECT_FLOAT_EQ(scene.at(kOffsetX, 14, 50), 0.0f);
   EXPECT_FLOAT_EQ(scene.at(kOffsetY, 14, 50), 2.5f);
@@ -87,7 +88,7 @@ TEST(DropletDrop, CentrePixelIsFullyCoveredWithoutOffset) {
       scene.at(kOffsetX, x, y) = 3.0f;
       scene.at(kOffsetY, x, y) = -2.0f;
     }
-  paint_drop(scene, {10, 10, 20, 30});  // centre (15, 20)
+  reference::paint_drop(scene, {10, 10, 20, 30});  // centre (15, 20)
   EXPECT_EQ(scene.at(kOffsetX, 15, 20), 0.0f);
   EXPECT_EQ(scene.at(kOffsetY, 15, 20), 0.0f);
   EXPECT_EQ(scene.at(kWater, 15, 20), 1.0f);
@@ -99,7 +100,7 @@ TEST(DropletDrop, CentrePixelIsFullyCoveredWithoutOffset) {
 
 TEST(DropletDrop, PartlyOutsideDropIsClippedAroundItsOwnCentre) {
   Image scene(16, 16, kSceneChannels);
-  paint_drop(scene, {-10, -12, 10, 12});  // centre (0, 0), mostly outside
+  reference::paint_drop(scene, {-10, -12, 10, 12});  // centre (0, 0), mostly outside
   EXPECT_EQ(scene.at(kDrop, 0, 0), 1.0f);
   EXPECT_EQ(scene.at(kOffsetX, 0, 0), 0.0f);
   EXPECT_GT(scene.at(kOffsetX, 5, 0), 0.0f);  // pointing outward
@@ -109,7 +110,7 @@ TEST(DropletDrop, PartlyOutsideDropIsClippedAroundItsOwnCentre) {
 
 TEST(DropletPass, LayerStaysInRange) {
   Image scene(160, 90, kSceneChannels);
-  paint_droplets(scene, 2, 1286516326u);
+  reference::paint_droplets(scene, 2, 1286516326u);
 
   bool any_drop = false;
   for (int y = 0; y < 90; ++y)
@@ -167,7 +168,7 @@ TEST(DropletBands, AnySplitOfRowsPaintsWhatTheWholePassPaints) {
   };
   for (const Case& c : {Case{320, 180, 1286516326u}, Case{203, 97, 5489u}, Case{128, 360, 77u}, Case{400, 64, 3u}}) {
     Image whole(c.w, c.h, kSceneChannels);
-    paint_droplets(whole, 1, c.seed);
+    reference::paint_droplets(whole, 1, c.seed);
     const RainLayer rain = make_rain(c.w, c.h, c.seed);
     ASSERT_EQ(rain.streaks.size(), 1000u);
     ASSERT_EQ(rain.drops.size(), 84u);
@@ -184,7 +185,7 @@ TEST(DropletBands, AnySplitOfRowsPaintsWhatTheWholePassPaints) {
 TEST(DropletPass, CoverageIsNeverNegativeZero) {
   for (std::uint32_t seed : {1u, 2u, 1286516326u}) {
     Image scene(320, 180, kSceneChannels);
-    paint_droplets(scene, 2, seed);
+    reference::paint_droplets(scene, 2, seed);
     std::size_t dry = 0;
     for (int c : {kWater, kDrop}) {
       const float* p = scene.plane(c);

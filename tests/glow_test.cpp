@@ -4,7 +4,9 @@
 
 #include <cstdlib>
 
-#include "core/channels.hpp"
+#include "core/image_reference.hpp"
+#include "passes/channels.hpp"
+#include "post/glow_reference.hpp"
 
 namespace neonvale {
 namespace {
@@ -36,25 +38,25 @@ void expect_square(const Image& glow, int cx, int cy, int r, float weight) {
 TEST(Glow, NoEmissionNoGlow) {
   Image scene(12, 10, kSceneChannels);
   scene.at(kRed, 3, 3) = 9.0f;
-  const Image glow = make_glow(scene, 0.8f);
+  const Image glow = reference::make_glow(scene, 0.8f);
   ASSERT_EQ(glow.channels, 3);
   for (float v : glow.data) EXPECT_EQ(v, 0.0f);
 }
 
 TEST(Glow, LoneEmitterFillsItsSquare) {
   // 90 rows give radius 2.
-  const Image glow = make_glow(lone_emitter(20, 90, 10, 40, 3.0f), 0.8f);
+  const Image glow = reference::make_glow(lone_emitter(20, 90, 10, 40, 3.0f), 0.8f);
   expect_square(glow, 10, 40, 2, 3.0f);
 }
 
 TEST(Glow, LowSceneUsesRadiusOne) {
-  const Image glow = make_glow(lone_emitter(20, 89, 10, 40, 2.0f), 0.8f);
+  const Image glow = reference::make_glow(lone_emitter(20, 89, 10, 40, 2.0f), 0.8f);
   expect_square(glow, 10, 40, 1, 2.0f);
 }
 
 TEST(Glow, EmissionIsClampedToZeroToFive) {
-  expect_square(make_glow(lone_emitter(12, 12, 6, 6, 40.0f), 0.8f), 6, 6, 1, 5.0f);
-  const Image dark = make_glow(lone_emitter(12, 12, 6, 6, -2.0f), 0.8f);
+  expect_square(reference::make_glow(lone_emitter(12, 12, 6, 6, 40.0f), 0.8f), 6, 6, 1, 5.0f);
+  const Image dark = reference::make_glow(lone_emitter(12, 12, 6, 6, -2.0f), 0.8f);
   for (float v : dark.data) EXPECT_EQ(v, 0.0f);
 }
 
@@ -64,7 +66,7 @@ TEST(WeightChannels, OneWeightPlaneWeighsEveryPlane) {
   Image weights(2, 1, 1);
   weights.at(0, 0, 0) = 0.5f;
   weights.at(0, 1, 0) = 9.0f;
-  weight_channels(target, weights);
+  reference::weight_channels(target, weights);
   for (int c = 0; c < 3; ++c) {
     EXPECT_EQ(target.at(c, 0, 0), 1.0f);
     EXPECT_EQ(target.at(c, 1, 0), 10.0f);
@@ -76,7 +78,7 @@ TEST(WeightChannels, SizeMismatchClearsTarget) {
   for (float& v : target.data) v = 1.0f;
   Image weights(2, 3, 1);
   for (float& v : weights.data) v = 1.0f;
-  weight_channels(target, weights);
+  reference::weight_channels(target, weights);
   for (float v : target.data) EXPECT_EQ(v, 0.0f);
 }
 
@@ -90,8 +92,8 @@ TEST(Glow, AddedInPlaceEqualsTheGlowImageAdded) {
       for (std::size_t i = 0; i < scene.plane_size(); ++i)
         scene.plane(c)[i] = float((i * 31 + std::size_t(c) * 7) % 97) * 0.07f - 0.5f;
     Image expected(scene.width, scene.height, 3);
-    expected.copy_channels(scene);
-    expected.add(make_glow(scene, 0.8f));
+    reference::copy_channels(expected, scene);
+    reference::add(expected, reference::make_glow(scene, 0.8f));
     add_glow(planes_of(scene), 0.8f);
     for (int c = 0; c < 3; ++c)
       for (std::size_t i = 0; i < scene.plane_size(); ++i)

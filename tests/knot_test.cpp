@@ -6,7 +6,8 @@
 #include <string>
 #include <utility>
 
-#include "core/channels.hpp"
+#include "passes/channels.hpp"
+#include "passes/knot_reference.hpp"
 
 namespace neonvale {
 namespace {
@@ -61,7 +62,7 @@ TEST(KnotBeads, PositionsOnFullSizeBuffer) {
 
 TEST(PaintBead, CentrePixelOfFlatBead) {
   Image scene = sky_scene(21, 21);
-  paint_bead(scene, {10.0f, 10.0f, 0.0f, 0.0f}, 5.0f);
+  reference::paint_bead(scene, {10.0f, 10.0f, 0.0f, 0.0f}, 5.0f);
   // t = 0: k = sin(0.5) / 2 + 1/2, base colour about (0.360, 0.386, 1.0).
   const float k = std::sin(0.5f) * 0.5f + 0.5f;
   EXPECT_NEAR(k, 0.7397f, 1e-4f);
@@ -79,7 +80,7 @@ TEST(PaintBead, CentrePixelOfFlatBead) {
 
 TEST(PaintBead, RimIsDimAndFarther) {
   Image scene = sky_scene(21, 21);
-  paint_bead(scene, {10.0f, 10.0f, 0.0f, 0.0f}, 5.0f);
+  reference::paint_bead(scene, {10.0f, 10.0f, 0.0f, 0.0f}, 5.0f);
   // d = 16/25 at (14, 10): h = 0.6.
   const float h = std::sqrt(1.0f - 16.0f / 25.0f);
   EXPECT_FLOAT_EQ(scene.at(kDepth, 14, 10), 14.0f - h);
@@ -94,7 +95,7 @@ TEST(PaintBead, EqualOrNearerDepthIsKept) {
   scene.at(kRed, 10, 10) = 0.125f;
   scene.at(kDepth, 11, 10) = 5.0f;   // something nearer
   scene.at(kDepth, 9, 10) = 13.5f;   // something farther
-  paint_bead(scene, {10.0f, 10.0f, 0.0f, 0.0f}, 5.0f);
+  reference::paint_bead(scene, {10.0f, 10.0f, 0.0f, 0.0f}, 5.0f);
   EXPECT_EQ(scene.at(kDepth, 10, 10), 13.0f);
   EXPECT_EQ(scene.at(kRed, 10, 10), 0.125f);
   EXPECT_EQ(scene.at(kEmission, 10, 10), 0.0f);
@@ -109,7 +110,7 @@ TEST(PaintBead, ClippedToBuffer) {
   const KnotBead beads[] = {{-1.5f, 3.0f, 0.0f, 1.0f}, {8.6f, -0.4f, 0.0f, 2.0f}, {4.0f, 8.0f, 0.0f, 3.0f},
                             {9.5f, 7.5f, 0.0f, 4.0f}, {-40.0f, -40.0f, 0.0f, 5.0f}, {60.0f, 3.0f, 0.0f, 0.5f}};
   const float r = 3.0f;
-  for (const KnotBead& b : beads) paint_bead(scene, b, r);
+  for (const KnotBead& b : beads) reference::paint_bead(scene, b, r);
   for (int y = 0; y < 7; ++y)
     for (int x = 0; x < 9; ++x) {
       bool inside = false;
@@ -123,7 +124,7 @@ TEST(PaintBead, ClippedToBuffer) {
 
 TEST(PaintKnot, SmallBufferStaysInItsDepthRange) {
   Image scene = sky_scene(160, 90);
-  paint_knot(scene);
+  reference::paint_knot(scene);
   int covered = 0;
   for (int y = 0; y < 90; ++y)
     for (int x = 0; x < 160; ++x) {
@@ -149,12 +150,12 @@ TEST(KnotCover, RunsHoldExactlyThePixelsTheKnotPaintsOverTheSky) {
   for (auto [w, h] : {std::pair{160, 90}, std::pair{203, 97}, std::pair{64, 180}, std::pair{40, 12}}) {
     SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
     Image scene = sky_scene(w, h);
-    paint_knot(scene);
+    reference::paint_knot(scene);
     const int rows = h * 2 / 3;
     const RowRuns cover = knot_cover(w, h, rows);
     ASSERT_EQ(cover.size(), std::size_t(rows));
     for (int y = 0; y < rows; ++y) {
-      const std::vector<PixelRun>& runs = cover[std::size_t(y)];
+      const std::vector<Span>& runs = cover[std::size_t(y)];
       for (std::size_t i = 0; i < runs.size(); ++i) {
         EXPECT_LT(runs[i].begin, runs[i].end);
         if (i > 0) {

@@ -1,4 +1,4 @@
-#include "scene/rain.hpp"
+#include "passes/rain.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,13 +6,18 @@
 #include <ostream>
 #include <string>
 
-#include "core/channels.hpp"
 #include "core/image.hpp"
+#include "passes/channels.hpp"
 #include "passes/droplets.hpp"
+#include "passes/droplets_reference.hpp"
 #include "passes/ground.hpp"
+#include "passes/ground_reference.hpp"
 #include "passes/knot.hpp"
+#include "passes/knot_reference.hpp"
+#include "passes/refraction.hpp"
+#include "passes/refraction_reference.hpp"
 #include "passes/sky.hpp"
-#include "post/refraction.hpp"
+#include "passes/sky_reference.hpp"
 #include "test_support.hpp"
 
 namespace neonvale {
@@ -26,9 +31,9 @@ bool same_plane(const Image& a, const Image& b, int c) {
 // the supersampled size of a width x height picture.
 Image backdrop(int width, int height, int aa_scale) {
   Image scene(width * aa_scale, height * aa_scale, kSceneChannels);
-  paint_sky(scene, aa_scale, 2357136044u);
-  paint_ground(scene, aa_scale, 2546248239u);
-  paint_knot(scene);
+  reference::paint_sky(scene, aa_scale, 2357136044u);
+  reference::paint_ground(scene, aa_scale, 2546248239u);
+  reference::paint_knot(scene);
   return scene;
 }
 
@@ -55,14 +60,14 @@ TEST_P(RainOnLens, LeavesWhatDropletsThenRefractionLeaveAtEveryThreadCount) {
   const Image start = backdrop(size.width, size.height, size.aa_scale);
   for (std::uint32_t seed : {1286516326u, 955601140u}) {
     Image expected(start);
-    paint_droplets(expected, size.aa_scale, seed);
-    apply_droplets(expected);
+    reference::paint_droplets(expected, size.aa_scale, seed);
+    reference::refract(expected);
     for (int threads : {1, 2, 3, 7}) {
       SCOPED_TRACE(testing::Message() << "seed " << seed << ", " << threads << " threads");
       const test::Threads use(threads);
       Image fused(start);
       StepProgress progress;
-      rain_on_lens(colour_and_emission(fused), seed, &progress);
+      paint_droplets_and_refract(colour_and_emission(fused), seed, &progress);
       for (int c : {kRed, kGreen, kBlue, kEmission}) EXPECT_TRUE(same_plane(fused, expected, c)) << "plane " << c;
       // The rest of the scene is neither read nor written.
       for (int c : {kDepth, kUnused, kOffsetX, kOffsetY, kWater, kRobot, kReflectivity, kDrop})

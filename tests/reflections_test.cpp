@@ -1,4 +1,4 @@
-#include "post/reflections.hpp"
+#include "passes/reflections_reference.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,10 @@
 #include <cstring>
 #include <vector>
 
+#include "core/image_reference.hpp"
 #include "filters/value_noise.hpp"
-#include "core/channels.hpp"
+#include "filters/value_noise_reference.hpp"
+#include "passes/channels.hpp"
 
 namespace neonvale {
 namespace {
@@ -43,7 +45,7 @@ TEST(ReflectPixel, BottomRowUnderRobotShowsLiveMirrorOnly) {
   const Image copy = row_scene(w, h, 0.0f, 1.0f);
   // A backdrop this bright would show at once if any of it leaked in.
   const Image snapshot = flat_snapshot(w, h, 1000.0f, 1000.0f);
-  const auto out = reflect_pixel(copy, snapshot, 20.0f, float(h - 1), 1.0f, 0.5f);
+  const auto out = reference::reflect_pixel(copy, snapshot, 20.0f, float(h - 1), 1.0f, 0.5f);
   const float mirrored_row = 1.65f * float(h) - float(h - 1);  // 27
   EXPECT_NEAR(out[0], 0.72f * mirrored_row + 0.52f * float(h - 1), 1e-3f);
   EXPECT_NEAR(out[1], 0.72f * 2.0f * mirrored_row + 0.52f * 2.0f * float(h - 1), 1e-3f);
@@ -58,13 +60,13 @@ TEST(ReflectPixel, AboveLiveLineMirrorsBackdropAboutHorizon) {
   const Image snapshot = row_scene(w, h, 0.0f, 0.0f);
   const float y = 28.0f;  // below the horizon, above 0.825 * h = 33
   const float backdrop_row = 1.19f * float(h) - y;  // 19.6
-  const auto out = reflect_pixel(copy, snapshot, 10.0f, y, 1.0f, 0.5f);
+  const auto out = reference::reflect_pixel(copy, snapshot, 10.0f, y, 1.0f, 0.5f);
   EXPECT_NEAR(out[0], 0.72f * backdrop_row + 0.52f * (500.0f + y), 1e-3f);
   EXPECT_NEAR(out[1], 0.72f * 2.0f * backdrop_row + 0.52f * (500.0f + 2.0f * y), 1e-3f);
   EXPECT_NEAR(out[3], 3.0f + 3.0f * 0.32f, 1e-4f);
 
   // Reflectivity above 1 weights the blend unclamped.
-  const auto strong = reflect_pixel(copy, snapshot, 10.0f, y, 1.5f, 0.5f);
+  const auto strong = reference::reflect_pixel(copy, snapshot, 10.0f, y, 1.5f, 0.5f);
   EXPECT_NEAR(strong[0], 1.5f * 0.72f * backdrop_row + (1.0f - 0.72f) * (500.0f + y), 1e-3f);
   EXPECT_NEAR(strong[3], 3.0f + 3.0f * 1.5f * 0.32f, 1e-4f);
 }
@@ -83,10 +85,10 @@ TEST(ReflectPixel, MirroredPointsOutsideTakeEdgeSamples) {
   }
   // Row 0 mirrors to 1.19 * h, below the bottom row; noise 0 pushes the point
   // left of column 0, noise near 1 right of the last column.
-  const auto left = reflect_pixel(copy, snapshot, 0.0f, 0.0f, 1.0f, 0.0f);
+  const auto left = reference::reflect_pixel(copy, snapshot, 0.0f, 0.0f, 1.0f, 0.0f);
   EXPECT_FLOAT_EQ(left[0], 0.72f * float(h - 1) + 0.52f * copy.at(kRed, 0, 0));
   EXPECT_FLOAT_EQ(left[1], 0.52f * copy.at(kGreen, 0, 0));
-  const auto right = reflect_pixel(copy, snapshot, float(w - 1), 0.0f, 1.0f, 0.999f);
+  const auto right = reference::reflect_pixel(copy, snapshot, float(w - 1), 0.0f, 1.0f, 0.999f);
   EXPECT_FLOAT_EQ(right[0], 0.72f * float(h - 1) + 0.52f * copy.at(kRed, w - 1, 0));
   EXPECT_FLOAT_EQ(right[1], 0.72f * float(w - 1) + 0.52f * copy.at(kGreen, w - 1, 0));
 }
@@ -114,7 +116,7 @@ TEST(AddReflections, NonReflectiveSceneIsUnchanged) {
   }
   const Image before(scene);
   const Image snapshot = flat_snapshot(w, h, 2.0f, 2.0f);
-  add_reflections(scene, snapshot, 42u);
+  reference::add_reflections(scene, snapshot, 42u);
   EXPECT_EQ(std::memcmp(scene.data.data(), before.data.data(), scene.data.size() * sizeof(float)), 0);
 }
 
@@ -126,11 +128,11 @@ TEST(AddReflections, EveryPixelReadsTheUnchangedScene) {
     for (int x = 0; x < w; ++x) scene.at(kReflectivity, x, y) = (x % 5 == 0) ? 0.0f : 0.3f * float(x % 5);
   }
   Image snapshot(w, h, 5);
-  snapshot.copy_channels(scene);
+  reference::copy_channels(snapshot, scene);
   const Image original(scene);
-  add_reflections(scene, snapshot, seed);
+  reference::add_reflections(scene, snapshot, seed);
 
-  const Image noise = value_noise(w, h, seed, 1.0f);
+  const Image noise = reference::value_noise(w, h, seed, 1.0f);
   int reflected = 0;
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
@@ -139,7 +141,7 @@ TEST(AddReflections, EveryPixelReadsTheUnchangedScene) {
         for (int c = 0; c < kSceneChannels; ++c) ASSERT_EQ(scene.at(c, x, y), original.at(c, x, y));
         continue;
       }
-      const auto out = reflect_pixel(original, snapshot, float(x), float(y), rho, noise.at(0, x, y));
+      const auto out = reference::reflect_pixel(original, snapshot, float(x), float(y), rho, noise.at(0, x, y));
       ASSERT_EQ(scene.at(kRed, x, y), out[0]) << x << "," << y;
       ASSERT_EQ(scene.at(kGreen, x, y), out[1]);
       ASSERT_EQ(scene.at(kBlue, x, y), out[2]);

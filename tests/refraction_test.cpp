@@ -1,4 +1,4 @@
-#include "post/refraction.hpp"
+#include "passes/refraction.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,10 @@
 #include <cstring>
 #include <limits>
 
-#include "core/channels.hpp"
 #include "core/image_planes.hpp"
+#include "core/image_reference.hpp"
+#include "passes/channels.hpp"
+#include "passes/refraction_reference.hpp"
 
 namespace neonvale {
 namespace {
@@ -41,14 +43,14 @@ Image uniform_scene(int w, int h, float r, float g, float b) {
 TEST(Refraction, DryLensLeavesSceneUnchanged) {
   Image scene = patterned_scene(24, 16);
   const Image before(scene);
-  apply_droplets(scene);
+  reference::refract(scene);
   ASSERT_EQ(scene.data.size(), before.data.size());
   EXPECT_EQ(std::memcmp(scene.data.data(), before.data.data(), scene.data.size() * sizeof(float)), 0);
 }
 
 TEST(Refraction, FullCoverageWithoutOffsetKeepsColourAndAddsLight) {
   const Image copy = uniform_scene(8, 8, 0.4f, 0.2f, 0.1f);
-  const auto p = droplet_pixel(copy, 3, 4, 0.4f, 0.2f, 0.1f, 0.5f, 1.0f, 0.0f, 0.0f, 0.0f);
+  const auto p = reference::refract_pixel(copy, 3, 4, 0.4f, 0.2f, 0.1f, 0.5f, 1.0f, 0.0f, 0.0f, 0.0f);
   EXPECT_NEAR(p[0], 0.4f + 0.025f, 1e-6f);
   EXPECT_NEAR(p[1], 0.2f + 0.025f, 1e-6f);
   EXPECT_NEAR(p[2], 0.1f + 0.025f, 1e-6f);
@@ -64,12 +66,12 @@ TEST(Refraction, DropShowsTheMirroredSceneWithoutStreakLight) {
       copy.at(kGreen, x, y) = float(y);
     }
   // At (0, 0) with no offset, Q = (85, 29).
-  const auto p = droplet_pixel(copy, 0, 0, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 1.0f);
+  const auto p = reference::refract_pixel(copy, 0, 0, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 1.0f);
   EXPECT_NEAR(p[0], 85.0f * 0.012f, 1e-5f);
   EXPECT_NEAR(p[1], 29.0f * 0.012f, 1e-5f);
   EXPECT_EQ(p[2], 0.0f);  // no streak light inside a drop
   // Further right and down, Q moves left and up.
-  const auto q = droplet_pixel(copy, 10, 10, 10.0f, 10.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 1.0f);
+  const auto q = reference::refract_pixel(copy, 10, 10, 10.0f, 10.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 1.0f);
   EXPECT_LT(q[0] - 10.0f, p[0]);
   EXPECT_LT(q[1] - 10.0f, p[1]);
 }
@@ -79,17 +81,17 @@ TEST(Refraction, OffsetsPastTheEdgeReadTheEdge) {
   for (int y = 0; y < 6; ++y)
     for (int x = 0; x < 10; ++x) copy.at(kRed, x, y) = float(x);
   // a = 1/0.95 makes t = 1, so the colour is the refracted sample alone.
-  const auto p = droplet_pixel(copy, 2, 2, 2.0f, 0.0f, 0.0f, 0.0f, 1.0f / 0.95f, 1e6f, 0.0f, 0.0f);
+  const auto p = reference::refract_pixel(copy, 2, 2, 2.0f, 0.0f, 0.0f, 0.0f, 1.0f / 0.95f, 1e6f, 0.0f, 0.0f);
   EXPECT_NEAR(p[0] - 0.025f / 0.95f, 9.0f, 1e-4f);
-  const auto q = droplet_pixel(copy, 2, 2, 2.0f, 0.0f, 0.0f, 0.0f, 1.0f / 0.95f, -1e6f, 0.0f, 0.0f);
+  const auto q = reference::refract_pixel(copy, 2, 2, 2.0f, 0.0f, 0.0f, 0.0f, 1.0f / 0.95f, -1e6f, 0.0f, 0.0f);
   EXPECT_NEAR(q[0] - 0.025f / 0.95f, 0.0f, 1e-4f);
 }
 
 TEST(Refraction, EmissionGainIsBoundedByCoverage) {
   const Image copy = uniform_scene(4, 4, 100.0f, 50.0f, 20.0f);
-  const auto p = droplet_pixel(copy, 1, 1, 100.0f, 50.0f, 20.0f, 1.0f, 1.0f, 0.0f, 0.0f, 0.0f);
+  const auto p = reference::refract_pixel(copy, 1, 1, 100.0f, 50.0f, 20.0f, 1.0f, 1.0f, 0.0f, 0.0f, 0.0f);
   EXPECT_NEAR(p[3], 1.24f, 1e-6f);
-  const auto half = droplet_pixel(copy, 1, 1, 100.0f, 50.0f, 20.0f, 1.0f, 0.5f, 0.0f, 0.0f, 0.0f);
+  const auto half = reference::refract_pixel(copy, 1, 1, 100.0f, 50.0f, 20.0f, 1.0f, 0.5f, 0.0f, 0.0f, 0.0f);
   EXPECT_NEAR(half[3], 1.12f, 1e-6f);
 }
 
@@ -157,11 +159,11 @@ ImagePlanes water_rows(Image& scene, int y0, int y1) {
 TEST(RefractRows, BandsGiveWhatTheWholePassGivesOnEveryKindOfPixel) {
   const Image start = mixed_water_scene(41, 29);
   Image whole(start);
-  apply_droplets(whole);
+  reference::refract(whole);
 
   Image banded(start);
   Image before(start.width, start.height, 3);
-  before.copy_channels(start);
+  reference::copy_channels(before, start);
   // The scene as a view with only the planes the step may touch.
   ImagePlanes scene;
   scene.width = banded.width;

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "core/image_reference.hpp"
 #include "filters/box_blur.hpp"
-#include "core/channels.hpp"
+#include "filters/box_blur_reference.hpp"
+#include "passes/channels.hpp"
+#include "passes/robot_reference.hpp"
 
 namespace neonvale {
 namespace {
@@ -63,7 +66,7 @@ TEST(RobotSample, ZeroNormalLooksStraightAhead) {
   const Image robo = filled(2, 2, {0.5f, 0.5f, 0.5f, 1.0f});
   const Image material = filled(2, 2, {0.0f, 0.0f, 0.0f, 0.25f});  // 4 m = 1
   const Image emissive = filled(2, 2, {0.0f, 0.0f, 0.0f});
-  const RobotSample s = robot_sample(env, robo, material, emissive, 0.2f, 0.4f);
+  const RobotSample s = reference::robot_sample(env, robo, material, emissive, 0.2f, 0.4f);
   EXPECT_EQ(s.nx, 0.0f);
   EXPECT_EQ(s.ny, 0.0f);
   EXPECT_EQ(s.nz, 0.0f);
@@ -87,10 +90,10 @@ TEST(RobotSample, NormalIsRenormalisedAndSetsDepth) {
   const Image away = filled(2, 2, {0.5f, 0.5f, 0.0f, 1.0f});
   const Image material = filled(2, 2, {0.0f, 0.0f, 0.0f, 0.5f});
   const Image emissive(2, 2, 3);
-  const RobotSample f = robot_sample(env, facing, material, emissive, 0.5f, 0.5f);
+  const RobotSample f = reference::robot_sample(env, facing, material, emissive, 0.5f, 0.5f);
   EXPECT_FLOAT_EQ(f.nz, 1.0f);
   EXPECT_FLOAT_EQ(f.depth, 2.9f);
-  const RobotSample a = robot_sample(env, away, material, emissive, 0.5f, 0.5f);
+  const RobotSample a = reference::robot_sample(env, away, material, emissive, 0.5f, 0.5f);
   EXPECT_FLOAT_EQ(a.nz, -1.0f);
   EXPECT_FLOAT_EQ(a.depth, 3.5f);
 }
@@ -99,18 +102,18 @@ TEST(RobotSample, OnlyLightAboveOneFeedsTheGlow) {
   const Image env(4, 4, 3);
   const Image robo = filled(2, 2, {0.5f, 0.5f, 1.0f, 1.0f});
   const Image material = filled(2, 2, {0.5f, 0.25f, 0.0f, 1.0f});
-  const RobotSample dim = robot_sample(env, robo, material, Image(2, 2, 3), 0.3f, 0.3f);
+  const RobotSample dim = reference::robot_sample(env, robo, material, Image(2, 2, 3), 0.3f, 0.3f);
   EXPECT_EQ(dim.r, 1.0f);  // base colour counts twice
   EXPECT_EQ(dim.g, 0.5f);
   EXPECT_EQ(dim.emission, 0.0f);
   // 3 in the brightest channel: 2 * 0.5 + 24 * (1 / 12).
   const Image emissive = filled(2, 2, {1.0f / 12.0f, 0.0f, 0.0f});
-  const RobotSample bright = robot_sample(env, robo, material, emissive, 0.3f, 0.3f);
+  const RobotSample bright = reference::robot_sample(env, robo, material, emissive, 0.3f, 0.3f);
   EXPECT_NEAR(bright.r, 3.0f, 1e-6f);
   EXPECT_NEAR(bright.emission, 0.1f, 1e-7f);
   // A fully emissive channel adds 24.
   const Image full = filled(2, 2, {0.0f, 0.0f, 1.0f});
-  EXPECT_EQ(robot_sample(env, robo, material, full, 0.3f, 0.3f).b, 24.0f);
+  EXPECT_EQ(reference::robot_sample(env, robo, material, full, 0.3f, 0.3f).b, 24.0f);
 }
 
 TEST(RobotSample, ThreeChannelAssetsWrapTheirChannels) {
@@ -119,7 +122,7 @@ TEST(RobotSample, ThreeChannelAssetsWrapTheirChannels) {
   // material as reflection strength.
   const Image robo = filled(2, 2, {0.75f, 0.5f, 0.5f});
   const Image material = filled(2, 2, {0.125f, 0.0f, 0.0f});
-  const RobotSample s = robot_sample(env, robo, material, Image(2, 2, 3), 0.5f, 0.5f);
+  const RobotSample s = reference::robot_sample(env, robo, material, Image(2, 2, 3), 0.5f, 0.5f);
   EXPECT_EQ(s.alpha, 0.75f);
   EXPECT_FLOAT_EQ(s.nx, 1.0f);
   // Grey environment 0.5: desaturated to 0.55 * 0.5 + 0.5 * 0.45, times 4 m.
@@ -141,18 +144,18 @@ TEST(CompositeRobot, BlendsOverTheBackdropWithItsEnvironment) {
     }
   const Image material = filled(3, 3, {0.1f, 0.2f, 0.3f, 0.6f});
   const Image emissive = filled(5, 5, {0.0f, 0.01f, 0.02f});
-  composite_robot(scene, robo, material, emissive, 1);
+  reference::composite_robot(scene, robo, material, emissive, 1);
 
   const FigureRect rect = figure_rect(40, 30, 8, 12);
   ASSERT_EQ(rect.height, 23);
   ASSERT_EQ(rect.width, 15);
   Image env(40, 30, 3);
-  env.copy_channels(original);
-  env = box_blur(env, 2);
+  reference::copy_channels(env, original);
+  env = reference::box_blur(env, 2);
   for (int i = 0; i < rect.height; ++i)
     for (int j = 0; j < rect.width; ++j) {
       const float u = float(j) / (float(rect.width) - 1.0f), v = float(i) / (float(rect.height) - 1.0f);
-      const RobotSample s = robot_sample(env, robo, material, emissive, u, v);
+      const RobotSample s = reference::robot_sample(env, robo, material, emissive, u, v);
       const int x = rect.x0 + j, y = rect.y0 + i;
       const float a = s.alpha;
       EXPECT_EQ(scene.at(kRed, x, y), s.r * a + (1.0f - a) * original.at(kRed, x, y));
@@ -187,7 +190,7 @@ TEST(CompositeRobot, ZeroAlphaAndNearerOrEqualDepthKeepTheTarget) {
   for (int y = 0; y < 3; ++y) robo.at(3, 0, y) = 0.0f;  // left edge uncovered
   robo.at(3, 1, 2) = 0.0f;
   const Image material = filled(2, 2, {0.2f, 0.2f, 0.2f, 0.5f});
-  composite_robot(scene, robo, material, Image(2, 2, 3), 1);
+  reference::composite_robot(scene, robo, material, Image(2, 2, 3), 1);
 
   for (int c = 0; c < kSceneChannels; ++c) {
     EXPECT_EQ(scene.at(c, tx, ty), original.at(c, tx, ty)) << c;
@@ -208,7 +211,7 @@ TEST(CompositeRobot, WideFigureIsClippedAtTheRightEdge) {
   const Image material = filled(2, 2, {0.1f, 0.1f, 0.1f, 0.5f});
   const FigureRect rect = figure_rect(64, 36, 50, 1);
   ASSERT_GT(rect.x0 + rect.width, 64);
-  composite_robot(scene, robo, material, Image(2, 2, 3), 2);
+  reference::composite_robot(scene, robo, material, Image(2, 2, 3), 2);
   for (int y = 0; y < 36; ++y) {
     const bool in_rows = y >= rect.y0 && y < rect.y0 + rect.height;
     EXPECT_EQ(scene.at(kRobot, 63, y), in_rows ? 1.0f : 0.0f) << y;
@@ -221,7 +224,7 @@ TEST(CompositeRobot, TinyBuffersAndSingleRowFigures) {
   Image tiny = backdrop(3, 1);
   const Image untouched = tiny;
   const Image robo = filled(2, 2, {0.5f, 0.5f, 1.0f, 1.0f});
-  composite_robot(tiny, robo, robo, Image(1, 1, 3), 1);
+  reference::composite_robot(tiny, robo, robo, Image(1, 1, 3), 1);
   EXPECT_EQ(tiny.data, untouched.data);
 
   // Two rows: a figure of one pixel, sampled at u = v = 0.
@@ -231,7 +234,7 @@ TEST(CompositeRobot, TinyBuffersAndSingleRowFigures) {
   ASSERT_EQ(rect.width, 1);
   Image corner = filled(2, 2, {0.5f, 0.5f, 1.0f, 0.0f});
   corner.at(3, 0, 0) = 0.5f;
-  composite_robot(small, corner, robo, Image(1, 1, 3), 1);
+  reference::composite_robot(small, corner, robo, Image(1, 1, 3), 1);
   EXPECT_EQ(small.at(kRobot, 0, 0), 0.5f);
   EXPECT_EQ(small.at(kRobot, 1, 0), 0.0f);
   EXPECT_EQ(small.at(kRobot, 0, 1), 0.0f);

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "core/channels.hpp"
+#include "passes/channels.hpp"
 #include "passes/robot.hpp"
 #include "scene/stages.hpp"
 #include "test_support.hpp"

@@ -4,9 +4,12 @@
 
 #include <cmath>
 
-#include "core/channels.hpp"
+#include "core/image_reference.hpp"
 #include "core/random.hpp"
 #include "filters/box_blur.hpp"
+#include "filters/box_blur_reference.hpp"
+#include "passes/channels.hpp"
+#include "passes/sky_reference.hpp"
 
 namespace neonvale {
 namespace {
@@ -15,7 +18,7 @@ namespace {
 const Image kFullHd(1920, 1080, 0);
 
 TEST(SkySample, SunInteriorIsTheSunColour) {
-  const SkySample s = sky_sample(kFullHd, 0.6f, 0.40f, 0.0f, 2);
+  const SkySample s = reference::sky_sample(kFullHd, 0.6f, 0.40f, 0.0f, 2);
   EXPECT_EQ(s.r, 5.5f);
   EXPECT_EQ(s.g, 1.65f);
   EXPECT_EQ(s.b, 0.19f);
@@ -26,7 +29,7 @@ TEST(SkySample, SunInteriorIsTheSunColour) {
 }
 
 TEST(SkySample, HalfCloudOverTheSun) {
-  const SkySample s = sky_sample(kFullHd, 0.6f, 0.40f, 0.5f, 2);
+  const SkySample s = reference::sky_sample(kFullHd, 0.6f, 0.40f, 0.5f, 2);
   EXPECT_NEAR(s.r, 2.8109, 1e-4);
   EXPECT_NEAR(s.g, 0.8395, 1e-4);
   EXPECT_NEAR(s.b, 0.1176, 1e-4);
@@ -43,7 +46,7 @@ TEST(SkySample, StripesOnlyBelowTheUpperDisc) {
 
 TEST(SkySample, TopRowIsNearBlackBlue) {
   for (float u : {0.0f, 0.3f, 0.6f, 1.0f}) {
-    const SkySample s = sky_sample(kFullHd, u, 0.0f, 0.0f, 2);
+    const SkySample s = reference::sky_sample(kFullHd, u, 0.0f, 0.0f, 2);
     EXPECT_NEAR(s.r, 0.0061f, 0.0001f) << u;
     EXPECT_NEAR(s.g, 0.0120f, 0.0001f) << u;
     EXPECT_GE(s.b, 0.065f) << u;
@@ -53,7 +56,7 @@ TEST(SkySample, TopRowIsNearBlackBlue) {
 }
 
 TEST(SkySample, HorizonBandEmitsItsFullWeight) {
-  EXPECT_EQ(sky_sample(kFullHd, 0.1f, 0.57f, 0.0f, 2).emission, 0.055f);
+  EXPECT_EQ(reference::sky_sample(kFullHd, 0.1f, 0.57f, 0.0f, 2).emission, 0.055f);
 }
 
 TEST(CloudCover, ShapingCutsThinNoiseAndCapsThickCloud) {
@@ -74,7 +77,7 @@ TEST(CloudCover, BlurRadiusFollowsTheHeight) {
 }
 
 TEST(CloudCover, StaysInRangeWithClearAndCloudyParts) {
-  const Image cloud = cloud_cover(160, 90, 1, 1383026975u);
+  const Image cloud = reference::cloud_cover(160, 90, 1, 1383026975u);
   ASSERT_EQ(cloud.channels, 1);
   int clear = 0;
   for (float q : cloud.data) {
@@ -87,30 +90,24 @@ TEST(CloudCover, StaysInRangeWithClearAndCloudyParts) {
 }
 
 TEST(CloudCover, SeedDecidesTheClouds) {
-  const Image a = cloud_cover(160, 90, 2, 7u);
-  const Image b = cloud_cover(160, 90, 2, 7u);
-  const Image c = cloud_cover(160, 90, 2, 8u);
+  const Image a = reference::cloud_cover(160, 90, 2, 7u);
+  const Image b = reference::cloud_cover(160, 90, 2, 7u);
+  const Image c = reference::cloud_cover(160, 90, 2, 8u);
   EXPECT_TRUE(a.data == b.data);
   EXPECT_FALSE(a.data == c.data);
 }
 
-TEST(SkySample, SwirlPowerIsThePowerInDoubleForEveryWeight) {
-  // Every float the swirl's weight can take, and the ends.
-  for (float x = 0.5f; x <= 1.0f; x = std::nextafter(x, 2.0f))
-    ASSERT_EQ(swirl_power(x), float(std::pow(double(x), 0.75))) << x;
-}
-
 TEST(PaintSky, WritesFivePlanesFromSampleAndCloud) {
   Image scene(160, 90, kSceneChannels);
-  paint_sky(scene, 1, 99u);
-  const Image cloud = cloud_cover(160, 90, 1, 99u);
+  reference::paint_sky(scene, 1, 99u);
+  const Image cloud = reference::cloud_cover(160, 90, 1, 99u);
   for (int y = 0; y < 90; ++y)
     for (int x = 0; x < 160; ++x) {
       ASSERT_EQ(scene.at(kDepth, x, y), 1000.0f);
       for (int c = kUnused; c < kSceneChannels; ++c) ASSERT_EQ(scene.at(c, x, y), 0.0f);
     }
   for (auto [x, y] : {std::pair{0, 0}, std::pair{96, 44}, std::pair{159, 89}, std::pair{30, 60}}) {
-    const SkySample s = sky_sample(scene, float(x) / 159.0f, float(y) / 89.0f, cloud.at(0, x, y), 1);
+    const SkySample s = reference::sky_sample(scene, float(x) / 159.0f, float(y) / 89.0f, cloud.at(0, x, y), 1);
     EXPECT_EQ(scene.at(kRed, x, y), s.r);
     EXPECT_EQ(scene.at(kGreen, x, y), s.g);
     EXPECT_EQ(scene.at(kBlue, x, y), s.b);
@@ -123,7 +120,7 @@ TEST(PaintSky, LeavesTheOverwrittenRunsAsTheyAre) {
   // for some of the rows only.
   const int w = 600, h = 40;
   Image whole(w, h, kSceneChannels), skipped(w, h, kSceneChannels);
-  paint_sky(whole, 2, 7u);
+  reference::paint_sky(whole, 2, 7u);
   RowRuns runs(30);
   runs[0] = {{0, 3}, {250, 260}, {511, 513}};
   runs[7] = {{590, 600}};
@@ -133,9 +130,10 @@ TEST(PaintSky, LeavesTheOverwrittenRunsAsTheyAre) {
     for (int x = 0; x < w; ++x) {
       bool covered = false;
       if (y < 30)
-        for (const PixelRun& run : runs[std::size_t(y)]) covered = covered || (x >= run.begin && x < run.end);
+        for (const Span& run : runs[std::size_t(y)]) covered = covered || (x >= run.begin && x < run.end);
       for (int c = 0; c < kSceneChannels; ++c)
-        ASSERT_EQ(skipped.at(c, x, y), covered && c != kDepth ? 0.0f : whole.at(c, x, y)) << x << "," << y << " plane " << c;
+        ASSERT_EQ(skipped.at(c, x, y), covered && c != kDepth ? 0.0f : whole.at(c, x, y))
+            << x << "," << y << " plane " << c;
     }
 }
 
@@ -151,7 +149,7 @@ TEST(CloudCover, EqualsItsStepByStepRecipe) {
   for (int i = 0; i < 5; ++i) {
     Image grid(8 << i, 12 << i, 1);
     for (float& g : grid.data) g = rng.next_float();
-    add_scaled(out, resample(grid, w, h, true), amplitude);
+    reference::add_scaled(out, reference::resample(grid, w, h, true), amplitude);
     total = total + amplitude;
     amplitude = amplitude * 0.55f;
   }
@@ -164,9 +162,9 @@ TEST(CloudCover, EqualsItsStepByStepRecipe) {
       const float sy = float(y) + std::sin((float(x) / (float(w) - 1.0f)) * 18.0f) * float(9 * aa);
       warped.at(0, x, y) = out.sample(0, sx, sy, true);
     }
-  out = box_blur(warped, cloud_blur_radius(h));
+  out = reference::box_blur(warped, cloud_blur_radius(h));
   for (float& q : out.data) q = shape_cloud(q);
-  EXPECT_TRUE(cloud_cover(w, h, aa, seed).data == out.data);
+  EXPECT_TRUE(reference::cloud_cover(w, h, aa, seed).data == out.data);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/random.hpp"
+#include "filters/value_noise_reference.hpp"
 
 namespace neonvale {
 namespace {
@@ -41,7 +42,7 @@ TEST(ValueNoise, GridSizesOfBothStretches) {
 TEST(ValueNoise, UnrepresentableColumnCountIsRefused) {
   EXPECT_THROW(noise_grid_size(0, 0.0f), std::out_of_range);
   EXPECT_THROW(noise_grid_size(0, std::nanf("")), std::out_of_range);
-  EXPECT_THROW(value_noise(4, 4, 1, 1e-12f), std::out_of_range);
+  EXPECT_THROW(reference::value_noise(4, 4, 1, 1e-12f), std::out_of_range);
 }
 
 // On a 2 x 2 image the four pixels sample the four corners of every grid
@@ -62,7 +63,7 @@ void expect_corners_match_draws(std::uint32_t seed, float stretch) {
     total = total + amplitude;
   }
   const float k = 1.0f / total;
-  const Image noise = value_noise(2, 2, seed, stretch);
+  const Image noise = reference::value_noise(2, 2, seed, stretch);
   EXPECT_EQ(noise.at(0, 0, 0), expected[0] * k);
   EXPECT_EQ(noise.at(0, 1, 0), expected[1] * k);
   EXPECT_EQ(noise.at(0, 0, 1), expected[2] * k);
@@ -75,10 +76,10 @@ TEST(ValueNoise, CornersAreTheDrawsOfEveryOctave) {
 }
 
 TEST(ValueNoise, SameSeedSameBytesAndSignOfStretchIgnored) {
-  const Image a = value_noise(37, 23, 12345u, 0.18f);
-  const Image b = value_noise(37, 23, 12345u, 0.18f);
-  const Image negative = value_noise(37, 23, 12345u, -0.18f);
-  const Image other = value_noise(37, 23, 12346u, 0.18f);
+  const Image a = reference::value_noise(37, 23, 12345u, 0.18f);
+  const Image b = reference::value_noise(37, 23, 12345u, 0.18f);
+  const Image negative = reference::value_noise(37, 23, 12345u, -0.18f);
+  const Image other = reference::value_noise(37, 23, 12346u, 0.18f);
   ASSERT_EQ(a.data.size(), std::size_t(37 * 23));
   EXPECT_EQ(std::memcmp(a.data.data(), b.data.data(), a.data.size() * sizeof(float)), 0);
   EXPECT_EQ(std::memcmp(a.data.data(), negative.data.data(), a.data.size() * sizeof(float)), 0);
@@ -87,7 +88,7 @@ TEST(ValueNoise, SameSeedSameBytesAndSignOfStretchIgnored) {
 
 TEST(ValueNoise, ValuesInUnitRangeAndSpread) {
   for (float stretch : {0.18f, 1.0f}) {
-    const Image noise = value_noise(96, 54, 99u, stretch);
+    const Image noise = reference::value_noise(96, 54, 99u, stretch);
     EXPECT_EQ(noise.channels, 1);
     float lo = 1.0f, hi = 0.0f;
     for (float v : noise.data) {
@@ -123,7 +124,7 @@ TEST(ValueNoise, EqualsPlainSamplingOfEachOctave) {
     }
     const float k = 1.0f / total;
     for (float& q : out.data) q = q * k;
-    EXPECT_TRUE(value_noise(w, h, seed, stretch).data == out.data) << stretch;
+    EXPECT_TRUE(reference::value_noise(w, h, seed, stretch).data == out.data) << stretch;
   }
 }
 
@@ -131,7 +132,7 @@ TEST(ValueNoise, EqualsPlainSamplingOfEachOctave) {
 TEST(NoiseRows, EachRowEqualsTheImageRow) {
   const int w = 77, h = 41;
   for (float stretch : {0.18f, 1.0f}) {
-    const Image image = value_noise(w, h, 912367u, stretch);
+    const Image image = reference::value_noise(w, h, 912367u, stretch);
     const NoiseRows rows(w, h, 912367u, stretch);
     std::vector<float> row(w, -1.0f);
     for (int y : {h - 1, 0, 17, 3, h / 2}) {

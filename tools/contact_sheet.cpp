@@ -22,10 +22,10 @@
 
 #include "app/catalogue.hpp"
 #include "app/options.hpp"
-#include "io/png_io.hpp"
-#include "core/channels.hpp"
 #include "core/random.hpp"
-#include "passes/droplets.hpp"
+#include "io/png_io.hpp"
+#include "passes/channels.hpp"
+#include "passes/droplets_reference.hpp"
 #include "scene/scene.hpp"
 
 namespace {
@@ -145,7 +145,7 @@ class Sheet {
     neonvale::Random rng(seed_);
     for (int i = 0; i < 3; ++i) rng.draw_seed();
     Image water(width, height, neonvale::kSceneChannels);
-    neonvale::paint_droplets(water, aa_, rng.draw_seed());
+    neonvale::reference::paint_droplets(water, aa_, rng.draw_seed());
     const ImagePlanes planes = planes_of(water);
     write("rain", "water", grey(planes, aa_, neonvale::kWater));
     write("rain", "drops", grey(planes, aa_, neonvale::kDrop));

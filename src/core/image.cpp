@@ -1,13 +1,10 @@
 #include "core/image.hpp"
 
-#include <algorithm>
 #include <climits>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 
 #include "core/image_planes.hpp"
-#include "core/parallel.hpp"
 
 namespace neonvale {
 
@@ -61,42 +58,6 @@ std::vector<float*> Image::channel_pointers() {
   return pointers;
 }
 
-void Image::copy_channels(const Image& source) {
-  if (width != source.width || height != source.height || source.channels <= 0) {
-    std::fill(data.begin(), data.end(), 0.0f);
-    return;
-  }
-  for (int i = 0; i < channels; ++i) copy_plane(*this, i, source, i % source.channels);
-}
-
-void Image::add(const Image& other) {
-  if (width != other.width || height != other.height || other.channels <= 0) {
-    std::fill(data.begin(), data.end(), 0.0f);
-    return;
-  }
-  const std::size_t stride = std::size_t(width);
-  for (int i = 0; i < channels; ++i) {
-    float* dst = plane(i);
-    const float* src = other.plane(i % other.channels);
-    parallel_rows(height, width, [&](int begin, int end) {
-      for (std::size_t j = std::size_t(begin) * stride; j < std::size_t(end) * stride; ++j) dst[j] += src[j];
-    });
-  }
-}
-
-void add_scaled(Image& destination, const Image& source, float factor) {
-  if (destination.width != source.width || destination.height != source.height || source.channels <= 0) {
-    std::fill(destination.data.begin(), destination.data.end(), 0.0f);
-    return;
-  }
-  const std::size_t n = destination.plane_size();
-  for (int i = 0; i < destination.channels; ++i) {
-    float* dst = destination.plane(i);
-    const float* src = source.plane(i % source.channels);
-    for (std::size_t j = 0; j < n; ++j) dst[j] += src[j] * factor;
-  }
-}
-
 ImagePlanes planes_of(Image& image) {
   if (image.channels > kMaxPlanes) throw std::invalid_argument("too many planes for a plane view");
   ImagePlanes view;
@@ -108,37 +69,5 @@ ImagePlanes planes_of(Image& image) {
 }
 
 ImagePlanes planes_of(const Image& image) { return planes_of(const_cast<Image&>(image)); }
-
-Image resample(const Image& source, int new_width, int new_height, bool smooth) {
-  Image out(new_width, new_height, source.channels);
-  const float wden = float(new_width) - 1.0f;
-  const float hden = float(new_height) - 1.0f;
-  const float sw = float(source.width - 1);
-  const float sh = float(source.height - 1);
-  for (int c = 0; c < source.channels; ++c) {
-    float* dst = out.plane(c);
-    for (int j = 0; j < new_height; ++j) {
-      const float y = sh * (float(j) / hden);
-      for (int k = 0; k < new_width; ++k) {
-        const float x = (float(k) / wden) * sw;
-        dst[std::size_t(j) * std::size_t(new_width) + std::size_t(k)] = source.sample(c, x, y, smooth);
-      }
-    }
-  }
-  return out;
-}
-
-void copy_plane(Image& target, int target_plane, const Image& source, int source_plane) {
-  if (target.width != source.width || target.height != source.height || target_plane >= target.channels ||
-      source_plane >= source.channels)
-    throw std::invalid_argument("plane copy between images of different sizes");
-  const std::size_t stride = std::size_t(target.width);
-  float* to = target.plane(target_plane);
-  const float* from = source.plane(source_plane);
-  parallel_rows(target.height, target.width, [&](int begin, int end) {
-    std::memcpy(to + std::size_t(begin) * stride, from + std::size_t(begin) * stride,
-                std::size_t(end - begin) * stride * sizeof(float));
-  });
-}
 
 }  // namespace neonvale

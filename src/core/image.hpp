@@ -58,28 +58,11 @@ struct Image {
   float sample_uv(int channel, float u, float v, bool smooth) const {
     return sample(channel, u * float(width - 1), v * float(height - 1), smooth);
   }
-
-  // Plane i takes plane (i mod source.channels); a size mismatch zero-fills.
-  void copy_channels(const Image& source);
-  // Like copy_channels, but adds.
-  void add(const Image& other);
 };
 
 // The number of elements an image of this size would hold, or throws as the
 // constructor does; lets callers refuse a size before allocating anything.
 std::size_t checked_element_count(long long width, long long height, long long channels);
-
-// Corner-aligned resampling to a new size, every value taken with `sample`.
-Image resample(const Image& source, int new_width, int new_height, bool smooth);
-
-// destination += factor * source, sample by sample (the product first),
-// channels paired and sizes checked as by `add`.
-void add_scaled(Image& destination, const Image& source, float factor);
-
-// Plane target_plane of target becomes plane source_plane of source, split
-// across threads so fresh pages are first touched in parallel. Throws
-// std::invalid_argument unless both images have the same width and height.
-void copy_plane(Image& target, int target_plane, const Image& source, int source_plane);
 
 inline float Image::sample(int channel, float x, float y, bool smooth) const {
   return sample(channel, taps(x, y, smooth));

@@ -5,6 +5,8 @@
 // column can derive the taps once and get the very same values.
 #include <cstddef>
 
+#include "maths/clamp.hpp"
+
 namespace neonvale {
 
 struct SampleTap {
@@ -12,11 +14,9 @@ struct SampleTap {
   float f;     // weight of i1 (smoothstep-bent when smooth)
 };
 
-// Clamps to [0, size - 1]: the upper clamp first, so NaN lands on the upper edge.
+// Clamps to [0, size - 1], NaN to the upper edge.
 inline SampleTap sample_tap(float coord, int size, bool smooth) {
-  const float max = float(size) - 1.0f;
-  float c = coord < max ? coord : max;
-  c = c > 0.0f ? c : 0.0f;
+  const float c = clamp<NanGoes::kHigh>(coord, 0.0f, float(size) - 1.0f);
   const int i0 = int(c);
   const int i1 = i0 + 1 < size - 1 ? i0 + 1 : size - 1;
   float f = c - float(i0);
@@ -34,12 +34,20 @@ inline PixelTaps pixel_taps(float x, float y, int width, int height, bool smooth
   return {sample_tap(x, width, smooth), sample_tap(y, height, smooth)};
 }
 
+// The weighted mean of a and b with weight f on b, as every sampler here
+// forms it.
+inline float lerp(float a, float b, float f) { return (1.0f - f) * a + f * b; }
+
+// The bilinear value of the four samples around a position, a and b on the
+// upper row, c and d on the lower one, with the taps' weights fx and fy.
+inline float bilinear(float a, float b, float c, float d, float fx, float fy) {
+  return lerp(lerp(a, b, fx), lerp(c, d, fx), fy);
+}
+
 // The bilinear value between the taps, rows y.i0 and y.i1 given as row0 and
 // row1 (wherever they are held).
 inline float sample_rows(const float* row0, const float* row1, SampleTap x, SampleTap y) {
-  const float top = (1.0f - x.f) * row0[x.i0] + x.f * row0[x.i1];
-  const float bottom = (1.0f - x.f) * row1[x.i0] + x.f * row1[x.i1];
-  return top * (1.0f - y.f) + bottom * y.f;
+  return bilinear(row0[x.i0], row0[x.i1], row1[x.i0], row1[x.i1], x.f, y.f);
 }
 
 // The bilinear value of one plane between the taps.

@@ -11,6 +11,7 @@
 #endif
 
 #include "core/parallel.hpp"
+#include "filters/box_blur_reference.hpp"
 
 namespace neonvale {
 
@@ -23,6 +24,25 @@ inline long long clamp_index(long long i, long long last) { return std::min(std:
 // The magnitude of INT_MIN does not fit an int; one less is the same window
 // for every image that can exist.
 int radius_magnitude(int radius) { return radius == INT_MIN ? INT_MAX : std::abs(radius); }
+
+// The vertical box sums of n columns, rows of horizontal sums given by
+// row(y) for y in [0, last]. Result row 0: R times row 0, then rows 0 to R
+// in order (clamped).
+template <class Row>
+void first_column_sums(const Row& row, long long last, long long r, int n, float* sums) {
+  const float* row0 = row(0);
+  const float fr = float(r);
+  for (int x = 0; x < n; ++x) sums[x] = fr * row0[x];
+  for (long long i = 0; i <= r; ++i) add_row(row(std::min(i, last)), sums, n);
+}
+
+// Result row y from result row y - 1 in `sums`: the row leaving the window
+// first, then the one entering.
+template <class Row>
+void next_column_sums(const Row& row, long long last, long long r, long long y, int n, float* sums) {
+  subtract_row(row(clamp_index(y - r - 1, last)), sums, n);
+  add_row(row(clamp_index(y + r, last)), sums, n);
+}
 
 }  // namespace
 
@@ -117,23 +137,15 @@ void box_sum_rows(const float* const* in, float* const* out, int count, int n, i
 
 void box_sum_columns(const float* in, float* out, int w, int h, int radius) {
   // An empty plane has no first row to build.
-  const int n = w;
+  if (w < 1 || h < 1) return;
   const std::size_t stride = std::size_t(w);
-  if (n < 1 || h < 1) return;
-  const long long r = radius;
-  const long long e = h - 1;
-  auto in_row = [&](long long y) { return in + std::size_t(y) * stride; };
-  auto out_row = [&](long long y) { return out + std::size_t(y) * stride; };
-
-  const float fr = float(radius);
-  for (int x = 0; x < n; ++x) out[x] = fr * in[x];
-  for (long long i = 0; i <= r; ++i) add_row(in_row(std::min(i, e)), out, n);
-  if (h < 2) return;
+  const long long last = h - 1;
+  const auto in_row = [&](long long y) { return in + std::size_t(y) * stride; };
+  first_column_sums(in_row, last, radius, w, out);
   for (long long y = 1; y < h; ++y) {
-    float* row = out_row(y);
-    std::memcpy(row, out_row(y - 1), std::size_t(n) * sizeof(float));
-    subtract_row(in_row(clamp_index(y - r - 1, e)), row, n);
-    add_row(in_row(clamp_index(y + r, e)), row, n);
+    float* row = out + std::size_t(y) * stride;
+    std::memcpy(row, row - stride, stride * sizeof(float));
+    next_column_sums(in_row, last, radius, y, w, row);
   }
 }
 
@@ -151,7 +163,7 @@ float box_window_scale(int radius) {
   return 1.0f / float(side * side);
 }
 
-RingBoxBlur::RingBoxBlur(int width, int height, int channels, int radius)
+BoxBlurRows::BoxBlurRows(int width, int height, int channels, int radius)
     : w_(width),
       h_(height),
       channels_(channels),
@@ -163,27 +175,21 @@ RingBoxBlur::RingBoxBlur(int width, int height, int channels, int radius)
       input_(std::size_t(channels) * std::size_t(std::min<long long>(2LL * r_ + 1 + kBlock, std::max(height, 1))) *
              std::size_t(std::max(width, 0))) {}
 
-double RingBoxBlur::scratch_rows(int height, int channels, int radius) {
+double BoxBlurRows::scratch_rows(int height, int channels, int radius) {
   const long long r = radius_magnitude(radius);
   const long long h = std::max(height, 1);
   return double(channels) * double(std::min(2 * r + 2 + kBlock, h) + std::min(2 * r + 1 + kBlock, h) + 1);
 }
 
-// Row 0: R times input row 0, then input rows 0 to R in order (clamped).
-void RingBoxBlur::first_row(int c, int x0, int n, float* sums) {
-  const long long last = h_ - 1;
-  const float* row0 = ring_row(c, 0) + x0;
-  const float fr = float(r_);
-  for (int x = 0; x < n; ++x) sums[x] = fr * row0[x];
-  for (long long i = 0; i <= r_; ++i) add_row(ring_row(c, std::min(i, last)) + x0, sums, n);
+void BoxBlurRows::first_row(int c, int x0, int n, float* sums) {
+  first_column_sums([&](long long y) { return ring_row(c, y) + x0; }, h_ - 1, r_, n, sums);
 }
 
-// Row y from row y - 1: the row leaving the window first, then the one entering.
-void RingBoxBlur::next_row(int c, long long y, int x0, int n, float* sums) {
-  const long long last = h_ - 1;
-  subtract_row(ring_row(c, clamp_index(y - r_ - 1, last)) + x0, sums, n);
-  add_row(ring_row(c, clamp_index(y + r_, last)) + x0, sums, n);
+void BoxBlurRows::next_row(int c, long long y, int x0, int n, float* sums) {
+  next_column_sums([&](long long row) { return ring_row(c, row) + x0; }, h_ - 1, r_, y, n, sums);
 }
+
+namespace reference {
 
 Image box_blur(const Image& source, int radius) {
   const int w = source.width;
@@ -204,5 +210,7 @@ Image box_blur(const Image& source, int radius) {
   for (float& v : out.data) v *= k;
   return out;
 }
+
+}  // namespace reference
 
 }  // namespace neonvale

@@ -1,7 +1,9 @@
 #pragma once
-// box_blur: the one filter the passes share. Each sample becomes the mean of
-// the (2R+1) x (2R+1) samples of its channel centred on it, edges clamped,
-// computed separably with running sums so the cost does not grow with R.
+// The box blur, the one filter the passes share. Each sample becomes the mean
+// of the (2R+1) x (2R+1) samples of its channel centred on it, edges clamped,
+// computed separably with running sums so the cost does not grow with R. The
+// plain filter that the passes' blurs are held to is reference::box_blur
+// (box_blur_reference.hpp).
 #include <cstddef>
 
 #include <algorithm>
@@ -11,18 +13,14 @@
 
 namespace neonvale {
 
-// The plain serial filter: horizontal sums into a temporary, vertical sums
-// into the result, one scaling at the end.
-Image box_blur(const Image& source, int radius);
-
 // The area of the box window as the filter scales by it: 1 / (2R+1)^2, the
 // square formed in 64-bit integers and converted once.
 float box_window_scale(int radius);
 
-// The same sums as box_blur, rows of the input asked for and rows of the
-// result handed over one at a time, so a blur needs a ring of 2R + 2 + kBlock
-// rows of sums instead of two whole images, and can read its input and write
-// its result in the same planes.
+// The same sums as reference::box_blur, rows of the input asked for and rows
+// of the result handed over one at a time, so a blur needs a ring of 2R + 2 +
+// kBlock rows of sums instead of two whole images, and can read its input and
+// write its result in the same planes.
 //
 // For `channels` planes of w x h samples:
 //   source(c, y, row) fills `row` (w floats) with row y of input plane c;
@@ -34,9 +32,9 @@ float box_window_scale(int radius);
 // blocks; within a block the input rows, and the column strips of the
 // result, are split across threads. Every sum has the operations and order of
 // box_sum_row and box_sum_columns.
-class RingBoxBlur {
+class BoxBlurRows {
  public:
-  RingBoxBlur(int width, int height, int channels, int radius);
+  BoxBlurRows(int width, int height, int channels, int radius);
 
   // Hands over result rows [0, rows) (all by default); input rows beyond
   // what those need are never asked for.
@@ -75,7 +73,7 @@ void add_row(const float* in, float* out, int n);
 void subtract_row(const float* in, float* out, int n);
 
 template <class Source, class Sink>
-void RingBoxBlur::run(Source&& source, Sink&& sink, int rows) {
+void BoxBlurRows::run(Source&& source, Sink&& sink, int rows) {
   if (w_ < 1 || h_ < 1 || channels_ < 1) return;
   const int result_rows = rows < 0 || rows > h_ ? h_ : rows;
   const long long last = h_ - 1;

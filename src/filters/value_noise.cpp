@@ -5,9 +5,10 @@
 
 #include <vector>
 
-#include "core/sampling.hpp"
-#include "core/random.hpp"
 #include "core/parallel.hpp"
+#include "core/random.hpp"
+#include "core/sampling.hpp"
+#include "filters/value_noise_reference.hpp"
 
 namespace neonvale {
 
@@ -69,19 +70,16 @@ void NoiseRows::fill_row(int y, float* o) const {
     const float* bottom = grid.plane(0) + std::size_t(row.i1) * std::size_t(grid.width);
     const float* weight = weights_[std::size_t(i)].data();
     const float amplitude = amplitudes_[std::size_t(i)];
-    // sample_rows' arithmetic, with the run's grid values read once.
+    // The run's grid values are read once.
     for (const ColumnRun& run : runs_[std::size_t(i)]) {
       const float a = top[run.i0], b = top[run.i1], c = bottom[run.i0], d = bottom[run.i1];
-      for (int x = run.begin; x < run.end; ++x) {
-        const float f = weight[x];
-        const float upper = (1.0f - f) * a + f * b;
-        const float lower = (1.0f - f) * c + f * d;
-        o[x] = (upper * (1.0f - row.f) + lower * row.f) * amplitude + o[x];
-      }
+      for (int x = run.begin; x < run.end; ++x) o[x] = bilinear(a, b, c, d, weight[x], row.f) * amplitude + o[x];
     }
   }
   for (int x = 0; x < width_; ++x) o[x] = o[x] * scale_;
 }
+
+namespace reference {
 
 Image value_noise(int width, int height, std::uint32_t seed, float stretch) {
   Image out(width, height, 1);
@@ -92,5 +90,7 @@ Image value_noise(int width, int height, std::uint32_t seed, float stretch) {
   });
   return out;
 }
+
+}  // namespace reference
 
 }  // namespace neonvale

@@ -20,12 +20,12 @@ struct NoiseGridSize {
 };
 NoiseGridSize noise_grid_size(int octave, float stretch);
 
-// The noise of a width x height image one row at a time, for passes that read
-// only some rows and need not hold the whole image. All random grids are
-// drawn when it is made, in the same order as value_noise draws them, and a
-// row is summed with the same operations in the same order, so fill_row(y)
-// gives row y of value_noise(width, height, seed, stretch) bit for bit.
-// fill_row only reads the generator, so threads may share one.
+// The noise of a width x height image one row at a time, so that passes that
+// read only some rows need not hold the whole image. All random grids are
+// drawn when it is made, in octave order, so a row's values do not depend on
+// which rows are asked for, or in what order. fill_row only reads the
+// generator, so threads may share one. reference::value_noise is the whole
+// image.
 class NoiseRows {
  public:
   NoiseRows(int width, int height, std::uint32_t seed, float stretch);
@@ -48,9 +48,5 @@ class NoiseRows {
   std::vector<std::vector<ColumnRun>> runs_;
   std::vector<std::vector<float>> weights_;
 };
-
-// A one-channel width x height image; the same seed and stretch give the same
-// image bit for bit, and the sign of `stretch` does not matter.
-Image value_noise(int width, int height, std::uint32_t seed, float stretch);
 
 }  // namespace neonvale

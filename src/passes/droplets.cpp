@@ -4,8 +4,10 @@
 #include <cmath>
 #include <cstddef>
 
-#include "core/channels.hpp"
 #include "core/parallel.hpp"
+#include "maths/clamp.hpp"
+#include "passes/channels.hpp"
+#include "passes/droplets_reference.hpp"
 
 namespace neonvale {
 
@@ -19,13 +21,22 @@ constexpr int kDropCount = 84;
 struct Draws {
   float r0, r1, r2, r3;
 };
-Draws draw_four(Random& rng) {
-  Draws d;
-  d.r0 = rng.next_float();
-  d.r1 = rng.next_float();
-  d.r2 = rng.next_float();
-  d.r3 = rng.next_float();
-  return d;
+
+// `count` streaks or drops, each made by make(draws, cx, cy) from its four
+// draws and the centre they give, (r0 width, r1 height).
+template <class Item, class Make>
+std::vector<Item> draw_items(Random& rng, int count, int width, int height, Make make) {
+  std::vector<Item> items;
+  items.reserve(std::size_t(std::max(count, 0)));
+  for (int i = 0; i < count; ++i) {
+    Draws d;
+    d.r0 = rng.next_float();
+    d.r1 = rng.next_float();
+    d.r2 = rng.next_float();
+    d.r3 = rng.next_float();
+    items.push_back(make(d, d.r0 * float(width), d.r1 * float(height)));
+  }
+  return items;
 }
 
 }  // namespace
@@ -33,43 +44,30 @@ Draws draw_four(Random& rng) {
 std::vector<RainStreak> make_streaks(Random& rng, int count, int width, int height) {
   const float wf = float(width);
   const float hf = float(height);
-  std::vector<RainStreak> streaks;
-  streaks.reserve(std::size_t(std::max(count, 0)));
-  for (int i = 0; i < count; ++i) {
-    const auto [r0, r1, r2, r3] = draw_four(rng);
-    const float cx = r0 * wf;
-    const float cy = r1 * hf;
+  return draw_items<RainStreak>(rng, count, width, height, [&](const Draws& d, float cx, float cy) {
     // Lengths follow the height, widths the width, so the rain keeps its look
     // at every resolution.
-    const float length = (((1.0f - r2) * 10.0f + r2 * 48.0f) * hf) / 720.0f;
-    const float across = (((1.0f - r3) * 0.55f + r3 * 1.3f) * wf) / 1280.0f;
+    const float length = (((1.0f - d.r2) * 10.0f + d.r2 * 48.0f) * hf) / 720.0f;
+    const float across = (((1.0f - d.r3) * 0.55f + d.r3 * 1.3f) * wf) / 1280.0f;
     RainStreak s;
-    s.x0 = std::max(0, int(cx - 5.0f));
-    s.y0 = std::max(0, int(cy));
+    s.box.x0 = std::max(0, int(cx - 5.0f));
+    s.box.y0 = std::max(0, int(cy));
     // The box reaches 0.22 L to the right to hold the lean of 0.18 px per row.
-    s.x1 = std::min(width, int((length * 0.22f + cx) + 5.0f));
-    s.y1 = std::min(height, int((length + cy) + 1.0f));
+    s.box.x1 = std::min(width, int((length * 0.22f + cx) + 5.0f));
+    s.box.y1 = std::min(height, int((length + cy) + 1.0f));
     s.width = across;
-    streaks.push_back(s);
-  }
-  return streaks;
+    return s;
+  });
 }
 
 std::vector<RainDrop> make_drops(Random& rng, int count, int width, int height) {
-  const float wf = float(width);
   const float hf = float(height);
-  std::vector<RainDrop> drops;
-  drops.reserve(std::size_t(std::max(count, 0)));
-  for (int i = 0; i < count; ++i) {
-    const auto [r0, r1, r2, r3] = draw_four(rng);
-    const float cx = r0 * wf;
-    const float cy = r1 * hf;
-    const float rx = (((1.0f - r2) * 9.0f + r2 * 38.0f) * hf) / 720.0f;
-    const float ry = ((1.0f - r3) * 1.1f + r3 * 1.9f) * rx;  // 1.1 to 1.9 times taller than wide
+  return draw_items<RainDrop>(rng, count, width, height, [&](const Draws& d, float cx, float cy) {
+    const float rx = (((1.0f - d.r2) * 9.0f + d.r2 * 38.0f) * hf) / 720.0f;
+    const float ry = ((1.0f - d.r3) * 1.1f + d.r3 * 1.9f) * rx;  // 1.1 to 1.9 times taller than wide
     // Not clipped: the painter derives centre and half-axes from the full box.
-    drops.push_back({int(cx - rx), int(cy - ry), int(rx + cx), int(ry + cy)});
-  }
-  return drops;
+    return RainDrop{int(cx - rx), int(cy - ry), int(rx + cx), int(ry + cy)};
+  });
 }
 
 namespace {
@@ -78,12 +76,12 @@ namespace {
 // whose row r is row origin + r of the buffer; indices follow the buffer's
 // own rows, so a strip of rows sees exactly the values the whole buffer does.
 void streak_rows(const ImagePlanes& planes, int origin, const RainStreak& streak, int row_begin, int row_end) {
-  const float span = float(streak.y1 - streak.y0) - 1.0f;
+  const float span = float(streak.box.y1 - streak.box.y0) - 1.0f;
   const float w = streak.width;
-  const int first = std::max({streak.y0, row_begin, origin});
-  const int last = std::min({streak.y1, row_end, origin + planes.height});
+  const int first = std::max({streak.box.y0, row_begin, origin});
+  const int last = std::min({streak.box.y1, row_end, origin + planes.height});
   for (int y = first; y < last; ++y) {
-    const float along = float(y) - float(streak.y0);
+    const float along = float(y) - float(streak.box.y0);
     const float t = along / span;
     // A one-row (or clipped-away) streak, or a degenerate width, adds nothing;
     // the writes still happen so every box pixel goes through the same steps.
@@ -92,12 +90,12 @@ void streak_rows(const ImagePlanes& planes, int origin, const RainStreak& streak
     float centre = 0.0f;
     if (active) {
       profile = std::pow(std::max(std::sin(t * kPi), 0.0f), 0.7f);
-      centre = along * 0.18f + (float(streak.x0) + 5.0f);
+      centre = along * 0.18f + (float(streak.box.x0) + 5.0f);
     }
     float* const off_x = planes.row(kOffsetX, y - origin);
     float* const off_y = planes.row(kOffsetY, y - origin);
     float* const water = planes.row(kWater, y - origin);
-    for (int x = streak.x0; x < streak.x1; ++x) {
+    for (int x = streak.box.x0; x < streak.box.x1; ++x) {
       float g = 0.0f, dx = 0.0f, dy = 0.0f;
       if (active) {
         const float m = (float(x) - centre) / w;
@@ -107,7 +105,7 @@ void streak_rows(const ImagePlanes& planes, int origin, const RainStreak& streak
       }
       off_x[x] += dx;
       off_y[x] += dy;
-      water[x] = std::max(std::min(water[x] + g, 1.0f), 0.0f);
+      water[x] = clamp<NanGoes::kThrough>(water[x] + g, 0.0f, 1.0f);
     }
   }
 }
@@ -140,7 +138,7 @@ void drop_rows(const ImagePlanes& planes, int origin, const RainDrop& drop, int 
         u = u / taper;
         // The sine wobbles the rim a little.
         const float g = 1.0f - ((u * u + v * v) + std::sin(u * 8.0f + v * 5.0f) * 0.05f);
-        mask = std::min(std::max(g * 9.0f, 0.0f), 1.0f);
+        mask = clamp<NanGoes::kThrough>(g * 9.0f, 0.0f, 1.0f);
         // Lens-like: the offset grows away from the centre and falls to 0 at the rim.
         const float root = std::sqrt(std::max(g, 0.0f));
         ox = u * a * 0.9f * root;
@@ -163,18 +161,6 @@ void rain_rows(const RainLayer& rain, const ImagePlanes& planes, int origin, int
 
 }  // namespace
 
-void paint_streak(Image& scene, const RainStreak& streak) { paint_streak_rows(scene, streak, 0, scene.height); }
-
-void paint_streak_rows(Image& scene, const RainStreak& streak, int row_begin, int row_end) {
-  streak_rows(planes_of(scene), 0, streak, row_begin, row_end);
-}
-
-void paint_drop(Image& scene, const RainDrop& drop) { paint_drop_rows(scene, drop, 0, scene.height); }
-
-void paint_drop_rows(Image& scene, const RainDrop& drop, int row_begin, int row_end) {
-  drop_rows(planes_of(scene), 0, drop, row_begin, row_end);
-}
-
 RainLayer make_rain(int width, int height, std::uint32_t seed) {
   Random rng(seed);
   // All streaks are drawn before any is painted, and the drops only after, so
@@ -191,6 +177,8 @@ void paint_rain_rows(const RainLayer& rain, const ImagePlanes& band, int y0) {
   rain_rows(rain, band, y0, y0, y0 + band.height);
 }
 
+namespace reference {
+
 void paint_droplets(Image& scene, int /*aa_scale*/, std::uint32_t seed, StepProgress* progress) {
   if (progress) progress->set_total(scene.height);
   // The AA scale does not enter: every size follows the buffer's own size.
@@ -202,5 +190,11 @@ void paint_droplets(Image& scene, int /*aa_scale*/, std::uint32_t seed, StepProg
     advance(progress, end - begin);
   });
 }
+
+void paint_streak(Image& scene, const RainStreak& streak) { streak_rows(planes_of(scene), 0, streak, 0, scene.height); }
+
+void paint_drop(Image& scene, const RainDrop& drop) { drop_rows(planes_of(scene), 0, drop, 0, scene.height); }
+
+}  // namespace reference
 
 }  // namespace neonvale

@@ -1,34 +1,30 @@
 #pragma once
-// Pass D: rain streaks and drops on the lens, laid into the water channels
-// (refraction offset, water coverage, drop coverage). Colour is not touched.
+// The droplets, the first half of the rain step: rain streaks and drops on
+// the lens, laid into the water channels (refraction offset, water coverage,
+// drop coverage). Colour is not touched.
 #include <cstdint>
 #include <vector>
 
 #include "core/image.hpp"
 #include "core/image_planes.hpp"
 #include "core/random.hpp"
+#include "core/rect.hpp"
 #include "core/step_progress.hpp"
 
 namespace neonvale {
 
 struct RainStreak {
-  int x0, y0, x1, y1;  // half-open pixel box, clipped to the buffer
-  float width;         // across-streak scale in pixels
+  Rect box;     // clipped to the buffer
+  float width;  // across-streak scale in pixels
 };
 
-struct RainDrop {
-  int x0, y0, x1, y1;  // bounding box, not clipped
-};
+// A drop is its bounding box, not clipped: the painter derives its centre and
+// half-axes from the whole box.
+using RainDrop = Rect;
 
 // The streaks and drops as drawn from rng (four draws each), in order.
 std::vector<RainStreak> make_streaks(Random& rng, int count, int width, int height);
 std::vector<RainDrop> make_drops(Random& rng, int count, int width, int height);
-void paint_streak(Image& scene, const RainStreak& streak);
-void paint_drop(Image& scene, const RainDrop& drop);
-// The same, restricted to the rows [row_begin, row_end).
-void paint_streak_rows(Image& scene, const RainStreak& streak, int row_begin, int row_end);
-void paint_drop_rows(Image& scene, const RainDrop& drop, int row_begin, int row_end);
-void paint_droplets(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* progress = nullptr);
 
 // The rain of one buffer: every streak, then every drop, drawn once.
 struct RainLayer {
@@ -37,15 +33,14 @@ struct RainLayer {
   std::vector<RainStreak> streaks;
   std::vector<RainDrop> drops;
 };
-// The rain paint_droplets paints on a width x height buffer with this seed:
-// the same draws in the same order.
+// The rain of a width x height buffer with this seed.
 RainLayer make_rain(int width, int height, std::uint32_t seed);
 // Paints the rows [y0, y0 + band.height) of the rain into `band`, a strip of
 // rain.width columns whose row r holds row y0 + r of the buffer; only its
 // planes kOffsetX, kOffsetY, kWater and kDrop are used. Every streak, then
 // every drop, makes exactly the writes it makes to these rows in
-// paint_droplets, so a band that starts at zero ends with the rows
-// paint_droplets leaves in a zeroed buffer.
+// reference::paint_droplets, so a band that starts at zero ends with the
+// rows that pass leaves in a zeroed buffer.
 void paint_rain_rows(const RainLayer& rain, const ImagePlanes& band, int y0);
 
 }  // namespace neonvale

@@ -4,11 +4,14 @@
 #include <cmath>
 #include <vector>
 
-#include "filters/value_noise.hpp"
-#include "core/channels.hpp"
-#include "core/sampling.hpp"
-#include "core/random.hpp"
 #include "core/parallel.hpp"
+#include "core/random.hpp"
+#include "core/sampling.hpp"
+#include "filters/value_noise.hpp"
+#include "maths/clamp.hpp"
+#include "maths/scalar_math.hpp"
+#include "passes/channels.hpp"
+#include "passes/ground_reference.hpp"
 
 namespace neonvale {
 
@@ -17,11 +20,6 @@ namespace {
 constexpr float kHorizon = 0.595f;  // v of the horizon row
 constexpr float kGridSpacing = 3.0f;
 
-float clamp01(float x) {
-  const float lo = x > 0.0f ? x : 0.0f;
-  return lo < 1.0f ? lo : 1.0f;
-}
-
 // Distance from `coordinate` to the nearest multiple of the grid spacing; the
 // double remainder keeps it in [0, 3) for negative coordinates too.
 float distance_to_line(float coordinate) {
@@ -29,37 +27,11 @@ float distance_to_line(float coordinate) {
   return std::min(kGridSpacing - rem, rem);
 }
 
-}  // namespace
-
-float remainder_of_3(float x) {
-  // The remainder of a float by 3 is itself a float, so any exact way to it
-  // gives the library's bits. Below 2^24 a float lies at least 2^-24 of
-  // itself from every multiple of 3 it is not, far more than the error of
-  // the quotient x * (1/3) in double, so that quotient's whole part is the
-  // true one; it and its product with 3 are exact in double, and so is the
-  // difference. The sign is x's, a zero's too.
-  if (!(std::fabs(x) < 16777216.0f)) return fmodf(x, 3.0f);
-  const double d = double(x);
-  const double whole = double(static_cast<long long>(d * (1.0 / 3.0)));
-  return std::copysign(float(d - whole * 3.0), x);
-}
-
-float exp_of_negative(float x) {
-  // expf(-x) is +0 from x = 103.98 up (below half the smallest float); the
-  // library reaches that 0 by a slow path, and most ground pixels lie far
-  // from every line.
-  return x > 104.0f ? 0.0f : expf(-x);
-}
-
-GroundSample ground_sample(const Image& scene, float u, float v, const Image& warp, const Image& puddle,
-                           float grain, int aa_scale) {
-  const float e = warp.sample_uv(0, u, v, false) - 0.5f;
-  const float p = puddle.sample_uv(0, u, v, false);
-  return ground_shade(float(scene.width), float(scene.height), u, v, e, p, grain, aa_scale);
-}
-
-GroundSample ground_shade(float w, float h, float u, float v, float e, float p, float grain, int aa_scale) {
+// One ground pixel after its two noise lookups, `warp` and the puddle noise
+// p; w and h are the scene's size.
+GroundSample ground_shade(float w, float h, float u, float v, float warp, float p, float grain, int aa_scale) {
   GroundSample s{0, 0, 0, 0, 0, 0, false};
+  const float e = warp - 0.5f;
   const float a = float(aa_scale);
   const float below = v - kHorizon;
   if (!(below > 0.0f)) return s;
@@ -85,18 +57,32 @@ GroundSample ground_shade(float w, float h, float u, float v, float e, float p, 
   const float line = std::max(d, c);
 
   // Lines switch off where the warp noise is low and fade in below the horizon.
-  const float strength = clamp01((e + 0.5f - 0.16f) * 1.5f) * clamp01(below * 10.0f) * line;
+  const float strength = clamp<NanGoes::kLow>((e + 0.5f - 0.16f) * 1.5f, 0.0f, 1.0f) *
+                         clamp<NanGoes::kLow>(below * 10.0f, 0.0f, 1.0f) * line;
   const float base = p * 0.027f + 0.009f + grain * 0.01f;
 
   s.r = strength * 0.65f + base;
   s.g = base * 0.75f + strength * 0.055f;
   s.b = base * 1.8f + strength * 0.65f;
   s.depth = depth;
-  s.reflectivity = std::max(std::min((p - 0.36f) * 5.0f, 1.0f), 0.1f);
+  s.reflectivity = clamp<NanGoes::kThrough>((p - 0.36f) * 5.0f, 0.1f, 1.0f);
   s.emission = strength * 0.5f;
   s.hit = true;
   return s;
 }
+
+}  // namespace
+
+namespace reference {
+
+GroundSample ground_sample(const Image& scene, float u, float v, const Image& warp, const Image& puddle,
+                           float grain, int aa_scale) {
+  const float w = warp.sample_uv(0, u, v, false);
+  const float p = puddle.sample_uv(0, u, v, false);
+  return ground_shade(float(scene.width), float(scene.height), u, v, w, p, grain, aa_scale);
+}
+
+}  // namespace reference
 
 float ground_row_depth(int y, int height) {
   const float v = float(y) / (float(height) - 1.0f);
@@ -118,9 +104,13 @@ int first_ground_row(int height) {
   return y;
 }
 
+namespace reference {
+
 void paint_ground(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* progress) {
-  paint_ground(planes_of(scene), whole_depth(scene), aa_scale, seed, progress);
+  neonvale::paint_ground(planes_of(scene), whole_depth(scene), aa_scale, seed, progress);
 }
+
+}  // namespace reference
 
 void paint_ground(const ImagePlanes& scene, const SceneDepth& depths, int aa_scale, std::uint32_t seed,
                   StepProgress* progress) {
@@ -199,9 +189,9 @@ void paint_ground(const ImagePlanes& scene, const SceneDepth& depths, int aa_sca
     for (int x = 0; x < width; ++x) {
       const float u = float(x) / u_scale;
       const SampleTap column = columns[std::size_t(x)];
-      const float e = sample_taps(noise.warp.data(), width, column, row) - 0.5f;
+      const float w = sample_taps(noise.warp.data(), width, column, row);
       const float p = sample_taps(noise.puddle.data(), width, column, row);
-      const GroundSample s = ground_shade(wf, hf, u, v, e, p, grains[x], aa_scale);
+      const GroundSample s = ground_shade(wf, hf, u, v, w, p, grains[x], aa_scale);
       // Strictly nearer only: equal depths never overwrite.
       if (s.hit && (depth ? depth[x] : kSkyDepth) > s.depth) {
         red[x] = s.r;

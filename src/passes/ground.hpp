@@ -1,14 +1,12 @@
 #pragma once
-// Pass B: the wet perspective ground with its magenta grid.
+// The ground step: the wet perspective ground with its magenta grid.
 #include <cstdint>
-#include <vector>
-
 #include <vector>
 
 #include "core/image.hpp"
 #include "core/image_planes.hpp"
-#include "core/scene_depth.hpp"
 #include "core/step_progress.hpp"
+#include "passes/scene_depth.hpp"
 
 namespace neonvale {
 
@@ -20,15 +18,9 @@ struct GroundSample {
   bool hit;  // false above the horizon; then no other field is meaningful
 };
 
-GroundSample ground_sample(const Image& scene, float u, float v, const Image& warp, const Image& puddle,
-                           float grain, int aa_scale);
-// ground_sample after its two noise lookups: e is the warp noise minus 0.5,
-// p the puddle noise, w and h the scene's size.
-GroundSample ground_shade(float w, float h, float u, float v, float e, float p, float grain, int aa_scale);
-void paint_ground(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* progress = nullptr);
-// The same on planes held anywhere (colour, emission, reflectivity), with the
-// depth in either of its forms; in the renderer's form nothing is written to
-// it (the ground's depth is the row's, see ground_row_depth).
+// The ground on planes held anywhere (colour, emission, reflectivity), with
+// the depth in either of its forms; in the renderer's form nothing is written
+// to it (the ground's depth is the row's, see ground_row_depth).
 void paint_ground(const ImagePlanes& scene, const SceneDepth& depth, int aa_scale, std::uint32_t seed,
                   StepProgress* progress = nullptr);
 
@@ -39,11 +31,5 @@ float ground_row_depth(int y, int height);
 std::vector<float> ground_row_depths(int height);
 // The first row the ground covers; the sky is never seen from there down.
 int first_ground_row(int height);
-// fmodf(x, 3.0f), bit for bit, without the library's general loop (the
-// grid lines are 3 apart).
-float remainder_of_3(float x);
-// expf(-x) for the lines' falloff, bit for bit, without the library's slow
-// way to the 0 that most pixels get.
-float exp_of_negative(float x);
 
 }  // namespace neonvale

@@ -4,27 +4,23 @@
 #include <cmath>
 #include <cstddef>
 
-#include "core/batch_math.hpp"
-#include "core/channels.hpp"
 #include "core/parallel.hpp"
+#include "maths/batch_math.hpp"
+#include "passes/channels.hpp"
+#include "passes/knot_reference.hpp"
 
 namespace neonvale {
 
 namespace {
 
 // The bounding box of a bead's disk, clipped to the buffer and to the rows
-// [row_begin, row_end); empty when x_begin >= x_end or y_begin >= y_end.
-struct BeadBox {
-  int x_begin, x_end, y_begin, y_end;
-  bool empty() const { return x_begin >= x_end || y_begin >= y_end; }
-};
-
-BeadBox bead_box(const KnotBead& bead, float r, int width, int height, int row_begin, int row_end) {
+// [row_begin, row_end).
+Rect bead_box(const KnotBead& bead, float r, int width, int height, int row_begin, int row_end) {
   const int left = int(std::floor(bead.x - r));
   const int right = int(std::ceil(bead.x + r)) + 1;
   const int top = int(std::floor(bead.y - r));
   const int bottom = int(std::ceil(bead.y + r)) + 1;
-  return {std::max(left, 0), std::min(right, width), std::max({top, 0, row_begin}),
+  return {std::max(left, 0), std::max({top, 0, row_begin}), std::min(right, width),
           std::min({bottom, height, row_end})};
 }
 
@@ -38,7 +34,7 @@ void paint_bead_rows(const ImagePlanes& planes, const SceneDepth& depths, const 
   const int height = planes.height;
   const float cx = bead.x;
   const float cy = bead.y;
-  const BeadBox box = bead_box(bead, r, width, height, row_begin, row_end);
+  const Rect box = bead_box(bead, r, width, height, row_begin, row_end);
   if (box.empty()) return;
 
   // The hue is the same for the whole bead.
@@ -53,12 +49,12 @@ void paint_bead_rows(const ImagePlanes& planes, const SceneDepth& depths, const 
   constexpr int kRun = 256;
   int column[kRun];
   float height_above[kRun], depth[kRun], h7[kRun], h4[kRun];
-  for (int py = box.y_begin; py < box.y_end; ++py) {
+  for (int py = box.y0; py < box.y1; ++py) {
     const float dy = float(py) - cy;
     const std::size_t row = std::size_t(py) * std::size_t(width);
-    for (int run = box.x_begin; run < box.x_end; run += kRun) {
+    for (int run = box.x0; run < box.x1; run += kRun) {
       int count = 0;
-      for (int px = run; px < std::min(box.x_end, run + kRun); ++px) {
+      for (int px = run; px < std::min(box.x1, run + kRun); ++px) {
         const float dx = float(px) - cx;
         const float d = disk_distance(dx, dy, rr);
         if (d >= 1.0f) continue;
@@ -91,19 +87,19 @@ void paint_bead_rows(const ImagePlanes& planes, const SceneDepth& depths, const 
 // lets through: one run, since the distance only grows with
 // |float(px) - cx| and rounding keeps that order. Found by bisection on each
 // side of the column nearest the centre.
-PixelRun bead_run(const KnotBead& bead, float rr, const BeadBox& box, int py) {
+Span bead_run(const KnotBead& bead, float rr, const Rect& box, int py) {
   const float dy = float(py) - bead.y;
   auto inside = [&](int px) { return disk_distance(float(px) - bead.x, dy, rr) < 1.0f; };
-  int mid = std::min(std::max(int(std::floor(bead.x)), box.x_begin), box.x_end - 1);
-  if (!inside(mid) && mid + 1 < box.x_end && inside(mid + 1)) ++mid;
+  int mid = std::min(std::max(int(std::floor(bead.x)), box.x0), box.x1 - 1);
+  if (!inside(mid) && mid + 1 < box.x1 && inside(mid + 1)) ++mid;
   if (!inside(mid)) return {};
-  int lo = box.x_begin, hi = mid;  // first inside column in [lo, hi]
+  int lo = box.x0, hi = mid;  // first inside column in [lo, hi]
   while (lo < hi) {
     const int m = lo + (hi - lo) / 2;
     if (inside(m)) hi = m; else lo = m + 1;
   }
   const int begin = lo;
-  lo = mid + 1, hi = box.x_end;  // first outside column in [lo, hi]
+  lo = mid + 1, hi = box.x1;  // first outside column in [lo, hi]
   while (lo < hi) {
     const int m = lo + (hi - lo) / 2;
     if (inside(m)) lo = m + 1; else hi = m;
@@ -146,13 +142,17 @@ std::vector<KnotBead> knot_beads(int count, int scene_width, int scene_height) {
   return beads;
 }
 
+namespace reference {
+
 void paint_bead(Image& scene, const KnotBead& bead, float r) {
   paint_bead_rows(planes_of(scene), whole_depth(scene), bead, r, 0, scene.height);
 }
 
 void paint_knot(Image& scene, StepProgress* progress) {
-  paint_knot(planes_of(scene), whole_depth(scene), progress);
+  neonvale::paint_knot(planes_of(scene), whole_depth(scene), progress);
 }
+
+}  // namespace reference
 
 void paint_knot(const ImagePlanes& scene, const SceneDepth& depth, StepProgress* progress) {
   if (progress) progress->set_total(scene.height);
@@ -171,23 +171,23 @@ RowRuns knot_cover(int width, int height, int rows) {
   const float r = knot_radius(height);
   const float rr = r * r;
   const std::vector<KnotBead> beads = knot_beads(2400, width, height);
-  std::vector<BeadBox> boxes;
+  std::vector<Rect> boxes;
   boxes.reserve(beads.size());
   for (const KnotBead& bead : beads) boxes.push_back(bead_box(bead, r, width, height, 0, rows));
   RowRuns cover(static_cast<std::size_t>(rows));
   parallel_rows(rows, width, [&](int begin, int end) {
-    std::vector<PixelRun> runs;
+    std::vector<Span> runs;
     for (int py = begin; py < end; ++py) {
       runs.clear();
       for (std::size_t i = 0; i < beads.size(); ++i) {
-        const BeadBox& box = boxes[i];
-        if (box.empty() || py < box.y_begin || py >= box.y_end) continue;
-        const PixelRun run = bead_run(beads[i], rr, box, py);
+        const Rect& box = boxes[i];
+        if (box.empty() || py < box.y0 || py >= box.y1) continue;
+        const Span run = bead_run(beads[i], rr, box, py);
         if (run.begin < run.end) runs.push_back(run);
       }
-      std::sort(runs.begin(), runs.end(), [](const PixelRun& a, const PixelRun& b) { return a.begin < b.begin; });
-      std::vector<PixelRun>& merged = cover[std::size_t(py)];
-      for (const PixelRun& run : runs) {
+      std::sort(runs.begin(), runs.end(), [](const Span& a, const Span& b) { return a.begin < b.begin; });
+      std::vector<Span>& merged = cover[std::size_t(py)];
+      for (const Span& run : runs) {
         if (!merged.empty() && run.begin <= merged.back().end)
           merged.back().end = std::max(merged.back().end, run.end);
         else

@@ -1,13 +1,13 @@
 #pragma once
-// Pass C: a trefoil knot of 2400 neon beads, each shaded as a small sphere
+// The knot step: a trefoil knot of 2400 neon beads, each shaded as a small sphere
 // and written with a depth test.
 #include <vector>
 
 #include "core/image.hpp"
 #include "core/image_planes.hpp"
-#include "core/pixel_runs.hpp"
-#include "core/scene_depth.hpp"
+#include "core/rect.hpp"
 #include "core/step_progress.hpp"
+#include "passes/scene_depth.hpp"
 
 namespace neonvale {
 
@@ -21,9 +21,7 @@ struct KnotBead {
 // never below 2 pixels.
 float knot_radius(int height);
 std::vector<KnotBead> knot_beads(int count, int scene_width, int scene_height);
-void paint_bead(Image& scene, const KnotBead& bead, float r);
-void paint_knot(Image& scene, StepProgress* progress = nullptr);
-// The same on planes held anywhere (colour, emission, reflectivity), with the
+// The knot on planes held anywhere (colour, emission, reflectivity), with the
 // depth in either of its forms; a reflectivity that is 0 is left unwritten.
 void paint_knot(const ImagePlanes& scene, const SceneDepth& depth, StepProgress* progress = nullptr);
 

@@ -6,9 +6,10 @@
 #include <cstddef>
 #include <vector>
 
-#include "core/channels.hpp"
 #include "core/parallel.hpp"
 #include "filters/box_blur.hpp"
+#include "passes/channels.hpp"
+#include "passes/robot_reference.hpp"
 
 namespace neonvale {
 
@@ -17,6 +18,14 @@ namespace {
 // Normalised position of step `i` of `count` along one side of the figure; a
 // side of a single pixel samples the first row or column of the assets.
 float figure_coordinate(int i, int count) { return count > 1 ? float(i) / (float(count) - 1.0f) : 0.0f; }
+
+// A pixel of the figure before its shading: the surface normal, depth and
+// coverage, from `robo` alone.
+struct RobotSurface {
+  float nx, ny, nz;
+  float depth;
+  float alpha;
+};
 
 // The surface from the taps of its position in `robo`.
 RobotSurface surface_at(const Image& robo, const PixelTaps& t) {
@@ -86,23 +95,8 @@ void look_up(const Image& environment, const Looks& at, float near[3], float far
   }
 }
 
-}  // namespace
-
-RobotSurface robot_surface(const Image& robo, float u, float v) { return surface_at(robo, robo.taps_uv(u, v, false)); }
-
-RobotSample robot_shade(const Image& environment, const Image& robo_material, const Image& robo_emissive,
-                        const RobotSurface& surface, float u, float v) {
-  float near[3], far[3];
-  look_up(environment, looks(surface, u, v), near, far);
-  return shade(near, far, robo_material, robo_material.taps_uv(u, v, false), robo_emissive,
-               robo_emissive.taps_uv(u, v, false), surface);
-}
-
-RobotSample robot_sample(const Image& environment, const Image& robo, const Image& robo_material,
-                         const Image& robo_emissive, float u, float v) {
-  return robot_shade(environment, robo_material, robo_emissive, robot_surface(robo, u, v), u, v);
-}
-
+// The environment the figure mirrors: the scene's colour planes blurred
+// with radius 2 x aa_scale through a ring of rows.
 Image robot_environment(const ImagePlanes& scene, int aa_scale) {
   const int width = scene.width;
   const int height = scene.height;
@@ -110,7 +104,7 @@ Image robot_environment(const ImagePlanes& scene, int aa_scale) {
   const int radius = 2 * aa_scale;
   const float k = box_window_scale(radius);
   const std::size_t stride = std::size_t(width);
-  RingBoxBlur blur(width, height, 3, radius);
+  BoxBlurRows blur(width, height, 3, radius);
   blur.run(
       [&](int c, int y, float* row) {
         const float* from = scene.row(kRed + c, y);
@@ -121,6 +115,26 @@ Image robot_environment(const ImagePlanes& scene, int aa_scale) {
         for (int x = 0; x < n; ++x) out[x] = sums[x] * k;
       });
   return environment;
+}
+
+}  // namespace
+
+namespace reference {
+
+RobotSample robot_sample(const Image& environment, const Image& robo, const Image& robo_material,
+                         const Image& robo_emissive, float u, float v) {
+  const RobotSurface surface = surface_at(robo, robo.taps_uv(u, v, false));
+  float near[3], far[3];
+  look_up(environment, looks(surface, u, v), near, far);
+  return shade(near, far, robo_material, robo_material.taps_uv(u, v, false), robo_emissive,
+               robo_emissive.taps_uv(u, v, false), surface);
+}
+
+}  // namespace reference
+
+Rect FigureRect::within(int buffer_width, int buffer_height) const {
+  return {std::max(x0, 0), std::max(y0, 0), int(std::min((long long)x0 + width, (long long)buffer_width)),
+          int(std::min((long long)y0 + height, (long long)buffer_height))};
 }
 
 FigureRect figure_rect(int scene_width, int scene_height, int robo_width, int robo_height) {
@@ -135,10 +149,15 @@ FigureRect figure_rect(int scene_width, int scene_height, int robo_width, int ro
   return rect;
 }
 
+namespace reference {
+
 void composite_robot(Image& scene, const Image& robo, const Image& robo_material, const Image& robo_emissive,
                      int aa_scale, StepProgress* progress) {
-  composite_robot(planes_of(scene), whole_depth(scene), robo, robo_material, robo_emissive, aa_scale, progress);
+  neonvale::composite_robot(planes_of(scene), whole_depth(scene), robo, robo_material, robo_emissive, aa_scale,
+                            progress);
 }
+
+}  // namespace reference
 
 void composite_robot(const ImagePlanes& scene, const SceneDepth& depth, const Image& robo,
                      const Image& robo_material, const Image& robo_emissive, int aa_scale, StepProgress* progress) {

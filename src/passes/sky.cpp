@@ -4,12 +4,15 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "core/batch_math.hpp"
-#include "core/channels.hpp"
 #include "core/parallel.hpp"
 #include "core/random.hpp"
 #include "core/sampling.hpp"
 #include "filters/box_blur.hpp"
+#include "maths/batch_math.hpp"
+#include "maths/clamp.hpp"
+#include "maths/scalar_math.hpp"
+#include "passes/channels.hpp"
+#include "passes/sky_reference.hpp"
 
 namespace neonvale {
 
@@ -18,10 +21,8 @@ namespace {
 constexpr int kOctaves = 5;
 constexpr float kCloudPower = 1.2f;
 
-inline float clampf(float x, float lo, float hi) { return std::min(std::max(x, lo), hi); }
-
 // The cover before its power.
-inline float cloud_base(float q) { return clampf((q - 0.4f) * 5.0f, 0.0f, 0.88f); }
+inline float cloud_base(float q) { return clamp<NanGoes::kThrough>((q - 0.4f) * 5.0f, 0.0f, 0.88f); }
 
 }  // namespace
 
@@ -32,9 +33,9 @@ float shape_cloud(float q) { return std::pow(cloud_base(q), kCloudPower); }
 
 float sun_stripe(float v) {
   // The offset is taken in double and rounded once.
-  const float g = clampf(float(double(v) - 0.45), 0.0f, 1.0f);
+  const float g = clamp<NanGoes::kThrough>(float(double(v) - 0.45), 0.0f, 1.0f);
   const float k = std::cos(g * 120.0f);
-  return std::pow(clampf(2.0f * k * k, 0.0f, 1.0f), 2.7f);
+  return std::pow(clamp<NanGoes::kThrough>(2.0f * k * k, 0.0f, 1.0f), 2.7f);
 }
 
 namespace {
@@ -110,7 +111,7 @@ void shape_clouds(const Image& noise, int aa_scale, int rows, Sink&& sink) {
   // resolution.
   const int radius = cloud_blur_radius(height);
   const float k = box_window_scale(radius);
-  RingBoxBlur blur(width, height, 1, radius);
+  BoxBlurRows blur(width, height, 1, radius);
   blur.run(
       [&](int, int y, float* warped) {
         const float phase = (float(y) / hden) * 23.0f;
@@ -126,7 +127,7 @@ void shape_clouds(const Image& noise, int aa_scale, int rows, Sink&& sink) {
         }
       },
       [&](int, int y, int x0, int n, const float* sums) {
-        float cover[RingBoxBlur::kMaxSegment];
+        float cover[BoxBlurRows::kMaxSegment];
         // Thin noise is clear sky.
         for (int x = 0; x < n; ++x) cover[x] = cloud_base(sums[x] * k);
         powers(cover, cover, std::size_t(n), kCloudPower);
@@ -136,6 +137,8 @@ void shape_clouds(const Image& noise, int aa_scale, int rows, Sink&& sink) {
 }
 
 }  // namespace
+
+namespace reference {
 
 Image cloud_cover(int width, int height, int aa_scale, std::uint32_t seed, StepProgress* progress) {
   const Image noise = cloud_noise(width, height, height, seed, progress);
@@ -148,22 +151,26 @@ Image cloud_cover(int width, int height, int aa_scale, std::uint32_t seed, StepP
   return out;
 }
 
-float swirl_power(float x) {
-  // sqrt(x) * sqrt(sqrt(x)) in double is within 3.5 units in the last place
-  // of x^0.75 (three roundings), and pow within 1. When every double within
-  // 16 units of the product rounds to one float, that float is pow's too;
-  // only near a rounding boundary between two floats (about one call in
-  // 2^24) is pow itself asked.
-  const double xd = double(x);
-  if (xd >= 0.5 && xd <= 1.0) {
-    const double root = std::sqrt(xd);
-    const double y = root * std::sqrt(root);
-    const double margin = 0x1p-49;  // 16 units of the last place below 1
-    const float low = float(y - margin);
-    if (low == float(y + margin)) return low;
-  }
-  return float(std::pow(xd, 0.75));
-}
+}  // namespace reference
+
+namespace {
+
+// A sky pixel's terms by what they depend on, so that the pass works out
+// the row and column terms once.
+struct SkyRow {
+  float band;    // horizon band
+  float dv;      // height above the sun's centre
+  float stripe;  // the sun's stripe factor
+  float light;   // cloud light before the cloud cover
+};
+struct SkyColumn {
+  float sin13u;
+  float du;  // distance from the sun's centre across, in units of the height
+};
+// The three waves of the red-orange band, which depend on both u and v.
+struct SkyWaves {
+  float streak, wave, swirl;
+};
 
 SkyRow sky_row(float v) {
   SkyRow row;
@@ -183,17 +190,10 @@ SkyColumn sky_column(float u, float width, float height) {
   return column;
 }
 
-SkyWaves sky_waves(const SkyColumn& column, float u, float v) {
-  SkyWaves waves;
-  waves.streak = std::sin(2.0f * column.sin13u + 95.0f * v) * std::sin(37.0f * v - 9.0f * u);
-  waves.wave = std::sin(4.0f * u + 6.0f * v);
-  waves.swirl = std::sin(std::sin(41.0f * u - 14.0f * v) + (19.0f * u + 8.0f * v));
-  return waves;
-}
-
+// sky_waves for n pixels of one row, pixel i at u[i] under column[i]: the
+// arguments of its five sines gathered, so that the sines are taken a run at
+// a time.
 void sky_waves_run(const SkyColumn* column, const float* u, float v, int n, SkyWaves* out) {
-  // The arguments of sky_waves' five sines, gathered so the sines are taken
-  // a run at a time; the values are the same.
   constexpr int kRun = 256;
   float args[4][kRun];
   float turn[kRun];
@@ -221,14 +221,14 @@ SkySample sky_shade(const SkyRow& row, const SkyColumn& column, const SkyWaves& 
   const float wave = waves.wave;
   const float swirl = waves.swirl;
 
-  const float p = swirl_power(0.25f * swirl + 0.75f);
+  const float p = three_quarter_power(0.25f * swirl + 0.75f);
   const float sky_r = p * ((streak * 0.12f + 1.15f) * band) + 0.006f;
   const float sky_g = (streak * 0.018f + 0.17f) * band + 0.012f;
   const float sky_b = wave * wave * 0.025f + (band * 0.028f + 0.065f);
 
   // Sun disc, its edge softened over one output pixel.
   const float dist = std::sqrt(row.dv * row.dv + column.du * column.du);
-  const float cover = clampf(((0.143f - dist) * height) / float(aa_scale), 0.0f, 1.0f);
+  const float cover = clamp<NanGoes::kThrough>(((0.143f - dist) * height) / float(aa_scale), 0.0f, 1.0f);
 
   // Dark horizontal gaps open below v = 0.45.
   const float sun = row.stripe * cover;
@@ -247,17 +247,25 @@ SkySample sky_shade(const SkyRow& row, const SkyColumn& column, const SkyWaves& 
   return s;
 }
 
+}  // namespace
+
+namespace reference {
+
 SkySample sky_sample(const Image& scene, float u, float v, float c, int aa_scale) {
   const float w = float(scene.width);
   const float h = float(scene.height);
   const SkyColumn column = sky_column(u, w, h);
-  return sky_shade(sky_row(v), column, sky_waves(column, u, v), c, h, aa_scale);
+  SkyWaves waves;
+  sky_waves_run(&column, &u, v, 1, &waves);
+  return sky_shade(sky_row(v), column, waves, c, h, aa_scale);
 }
 
 void paint_sky(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* progress) {
   if (scene.channels <= kEmission) throw std::invalid_argument("sky needs a scene buffer with an emission plane");
   paint_sky_rows(planes_of(scene), aa_scale, seed, scene.height, progress);
 }
+
+}  // namespace reference
 
 void paint_sky_rows(const ImagePlanes& scene, int aa_scale, std::uint32_t seed, int rows, StepProgress* progress,
                     const RowRuns* overwritten) {
@@ -293,8 +301,8 @@ void paint_sky_rows(const ImagePlanes& scene, int aa_scale, std::uint32_t seed, 
     float* depth = scene[kDepth] ? scene[kDepth] + offset : nullptr;
     auto shade = [&](int begin, int end) {
       if (end <= begin) return;
-      float u[RingBoxBlur::kMaxSegment];
-      SkyWaves waves[RingBoxBlur::kMaxSegment];
+      float u[BoxBlurRows::kMaxSegment];
+      SkyWaves waves[BoxBlurRows::kMaxSegment];
       for (int i = begin; i < end; ++i) u[i] = float(x0 + i) / wden;
       sky_waves_run(&columns[std::size_t(x0 + begin)], u + begin, v, end - begin, waves + begin);
       for (int i = begin; i < end; ++i) {
@@ -309,7 +317,7 @@ void paint_sky_rows(const ImagePlanes& scene, int aa_scale, std::uint32_t seed, 
     };
     int i = 0;
     if (overwritten && std::size_t(y) < overwritten->size()) {
-      for (const PixelRun& run : (*overwritten)[std::size_t(y)]) {
+      for (const Span& run : (*overwritten)[std::size_t(y)]) {
         if (run.begin - x0 >= n) break;
         const int skip_begin = std::max(run.begin - x0, i);
         const int skip_end = std::min(run.end - x0, n);

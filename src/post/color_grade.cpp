@@ -1,6 +1,8 @@
 #include "post/color_grade.hpp"
 
 #include "core/parallel.hpp"
+#include "core/sampling.hpp"
+#include "maths/clamp.hpp"
 
 #include <algorithm>
 #include <cstddef>
@@ -9,12 +11,6 @@
 namespace neonvale {
 
 namespace {
-
-// x clamped to [0, 1], the upper bound first so that NaN lands on 1.
-inline float clamp_unit(float x) {
-  const float c = x < 1.0f ? x : 1.0f;
-  return c > 0.0f ? c : 0.0f;
-}
 
 // int(e) truncated toward zero, then clamped to [0, top]. Clamping the float
 // first gives the same index for every finite e and keeps the conversion
@@ -37,8 +33,8 @@ std::array<float, 3> sample_color_grader(float r, float g, float b, const Image&
   const float f = e - float(ri);
   // Green and blue stay within one slice, so the bilinear sample never mixes
   // rows of two slices.
-  const float yg = clamp_unit(g) * m;
-  const float xb = clamp_unit(b) * m;
+  const float yg = clamp<NanGoes::kHigh>(g, 0.0f, 1.0f) * m;
+  const float xb = clamp<NanGoes::kHigh>(b, 0.0f, 1.0f) * m;
   const float y0 = float(s * ri) + yg;
   const float y1 = float(s * std::min(ri + 1, s - 1)) + yg;
   const PixelTaps lower_taps = grader.taps(xb, y0, false);
@@ -47,18 +43,12 @@ std::array<float, 3> sample_color_grader(float r, float g, float b, const Image&
   for (int k = 0; k < 3; ++k) {
     const float lower = grader.sample(k, lower_taps);
     const float upper = grader.sample(k, upper_taps);
-    out[std::size_t(k)] = (1.0f - f) * lower + f * upper;
+    out[std::size_t(k)] = lerp(lower, upper, f);
   }
   return out;
 }
 
-Image apply_color_grader(const Image& image, const Image& grader, StepProgress* progress) {
-  Image out(image);
-  apply_color_grader_in_place(out, grader, progress);
-  return out;
-}
-
-void apply_color_grader_in_place(Image& out, const Image& grader, StepProgress* progress) {
+void apply_color_grader(Image& out, const Image& grader, StepProgress* progress) {
   // An empty grader would leave the lookup nothing to read, so it is refused
   // with the malformed-cube message as well.
   if (grader.width <= 0 || (long long)grader.width * grader.width != (long long)grader.height)

@@ -8,9 +8,14 @@
 
 namespace neonvale {
 
+// The graded colour of (r, g, b): the cube's trilinear value there, each
+// component clamped into the cube, NaN to its top.
 std::array<float, 3> sample_color_grader(float r, float g, float b, const Image& grader);
-Image apply_color_grader(const Image& image, const Image& grader, StepProgress* progress = nullptr);
-// The same over the image itself, which the renderer no longer needs as it was.
-void apply_color_grader_in_place(Image& image, const Image& grader, StepProgress* progress = nullptr);
+// Grades every pixel of a 3-channel image in place. Throws
+// std::invalid_argument, before anything is written, for a cube that is not
+// s x (s * s) with s > 0 ("invalid color grader dimensions"), one with fewer
+// than three channels ("invalid grader channel count") or an image without
+// exactly three ("invalid image channel count").
+void apply_color_grader(Image& image, const Image& grader, StepProgress* progress = nullptr);
 
 }  // namespace neonvale

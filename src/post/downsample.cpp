@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/parallel.hpp"
+#include "post/downsample_reference.hpp"
 #include "post/tone_map.hpp"
 
 namespace neonvale {
@@ -38,6 +39,8 @@ Image halve(const Image& in) {
 
 }  // namespace
 
+namespace reference {
+
 Image downsample(const Image& image, int factor) {
   if (factor < 1) throw std::invalid_argument("Antialias factor must be positive");
   // Halving with a truncated factor would silently give the wrong size.
@@ -54,6 +57,8 @@ Image downsample(const Image& image, int factor) {
   }
   return current;
 }
+
+}  // namespace reference
 
 Image tone_map_and_downsample(const Image& colour, int factor, StepProgress* progress) {
   if (factor < 1) throw std::invalid_argument("Antialias factor must be positive");

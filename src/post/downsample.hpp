@@ -5,10 +5,10 @@
 
 namespace neonvale {
 
-Image downsample(const Image& image, int factor);
-// tone_map then downsample, the mapping done a band of input rows at a time
-// into a small buffer that is halved there, so the mapped full-size picture
-// is never stored. The same values as downsample(tone_map(colour), factor).
+// The tone map, then the antialias reduction: the mapping done a band of
+// input rows at a time into a small buffer that is halved there, so the
+// mapped full-size picture is never stored. The same values as
+// reference::downsample(reference::tone_map(colour), factor).
 Image tone_map_and_downsample(const Image& colour, int factor, StepProgress* progress = nullptr);
 
 }  // namespace neonvale

@@ -3,34 +3,21 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/channels.hpp"
+#include "core/image_reference.hpp"
 #include "filters/box_blur.hpp"
+#include "filters/box_blur_reference.hpp"
+#include "maths/clamp.hpp"
+#include "passes/channels.hpp"
+#include "post/glow_reference.hpp"
 
 namespace neonvale {
 
 namespace {
 
-// The emission weight of the glow: clamped to [0, 5], the upper clamp first,
-// as in Image::sample, so NaN becomes 5.
-inline float glow_weight(float emission) {
-  const float w = emission < 5.0f ? emission : 5.0f;
-  return w > 0.0f ? w : 0.0f;
-}
+// The emission weight of the glow: clamped to [0, 5], NaN to 5.
+inline float glow_weight(float emission) { return clamp<NanGoes::kHigh>(emission, 0.0f, 5.0f); }
 
 }  // namespace
-
-void weight_channels(Image& target, const Image& weights) {
-  if (target.width != weights.width || target.height != weights.height || weights.channels <= 0) {
-    std::fill(target.data.begin(), target.data.end(), 0.0f);
-    return;
-  }
-  const std::size_t n = target.plane_size();
-  for (int i = 0; i < target.channels; ++i) {
-    float* t = target.plane(i);
-    const float* w = weights.plane(i % weights.channels);
-    for (std::size_t j = 0; j < n; ++j) t[j] = glow_weight(w[j]) * t[j];
-  }
-}
 
 int glow_radius(int height) {
   // About a 45th of the height, and at least 1.
@@ -39,20 +26,6 @@ int glow_radius(int height) {
   return radius;
 }
 
-Image make_glow(const Image& scene, float strength) {
-  Image glow(scene.width, scene.height, 3);
-  glow.copy_channels(scene);
-  if (scene.channels > kEmission) {
-    Image emission(scene.width, scene.height, 1);
-    copy_plane(emission, 0, scene, kEmission);
-    weight_channels(glow, emission);
-  } else {
-    std::fill(glow.data.begin(), glow.data.end(), 0.0f);
-  }
-  glow = box_blur(glow, glow_radius(glow.height));
-  for (float& v : glow.data) v *= strength;
-  return glow;
-}
 
 void add_glow(const ImagePlanes& scene, float strength, StepProgress* progress) {
   const int width = scene.width;
@@ -61,7 +34,7 @@ void add_glow(const ImagePlanes& scene, float strength, StepProgress* progress) 
   const std::size_t stride = std::size_t(width);
   const int radius = glow_radius(height);
   const float k = box_window_scale(radius);
-  RingBoxBlur blur(width, height, 3, radius);
+  BoxBlurRows blur(width, height, 3, radius);
   // Every colour row is weighted and summed before any glow lands on it: the
   // ring asks for input rows ahead of the result rows it hands back.
   blur.run(
@@ -76,5 +49,33 @@ void add_glow(const ImagePlanes& scene, float strength, StepProgress* progress) 
         if (c == 2 && x0 + n == width) advance(progress, 1);
       });
 }
+
+namespace reference {
+
+void weight_channels(Image& target, const Image& weights) {
+  const std::size_t n = target.plane_size();
+  pair_planes(target, weights, [&](int i, int j) {
+    float* t = target.plane(i);
+    const float* w = weights.plane(j);
+    for (std::size_t k = 0; k < n; ++k) t[k] = glow_weight(w[k]) * t[k];
+  });
+}
+
+Image make_glow(const Image& scene, float strength) {
+  Image glow(scene.width, scene.height, 3);
+  copy_channels(glow, scene);
+  if (scene.channels > kEmission) {
+    Image emission(scene.width, scene.height, 1);
+    copy_plane(emission, 0, scene, kEmission);
+    weight_channels(glow, emission);
+  } else {
+    std::fill(glow.data.begin(), glow.data.end(), 0.0f);
+  }
+  glow = box_blur(glow, glow_radius(glow.height));
+  for (float& v : glow.data) v *= strength;
+  return glow;
+}
+
+}  // namespace reference
 
 }  // namespace neonvale

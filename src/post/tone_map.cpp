@@ -5,8 +5,10 @@
 #include <stdexcept>
 #include <vector>
 
-#include "core/batch_math.hpp"
 #include "core/parallel.hpp"
+#include "maths/batch_math.hpp"
+#include "maths/clamp.hpp"
+#include "post/tone_map_reference.hpp"
 
 namespace neonvale {
 
@@ -19,10 +21,7 @@ inline float luminance(float r, float g, float b) { return (g * 0.7152f + r * 0.
 
 // The tone curve: scale and clip (below), gamma, then the S-shaped contrast
 // 3v^2 - 2v^3, which keeps 0 and 1 fixed.
-inline float scale_and_clip(float scale, float c) {
-  const float v = scale * c;
-  return std::max(v < 1.0f ? v : 1.0f, 0.0f);
-}
+inline float scale_and_clip(float scale, float c) { return clamp<NanGoes::kHigh>(scale * c, 0.0f, 1.0f); }
 
 inline float contrast(float v) { return (3.0f - (v + v)) * (v * v); }
 
@@ -111,29 +110,18 @@ void tone_map_run(float exposure, const float* rin, const float* gin, const floa
   }
 }
 
+namespace reference {
+
 Image tone_map(const Image& colour) {
   Image out(colour.width, colour.height, 3);
-  tone_map_into(colour, out);
+  if (out.plane_size() == 0) return out;
+  const float exposure = tone_map_exposure(colour);
+  const std::size_t n = out.plane_size();
+  tone_map_run(exposure, colour.plane(0), colour.plane(1), colour.plane(2), out.plane(0), out.plane(1), out.plane(2),
+               n);
   return out;
 }
 
-void tone_map_in_place(Image& colour, StepProgress* progress) { tone_map_into(colour, colour, progress); }
-
-void tone_map_into(const Image& colour, Image& out, StepProgress* progress) {
-  const int w = colour.width;
-  const int h = colour.height;
-  if (out.plane_size() == 0) return;
-  // The logarithms and the mapping each take one pass over the rows.
-  if (progress) progress->set_total(2LL * h);
-  const float exposure = tone_map_exposure(colour, progress);
-  const std::size_t stride = std::size_t(w);
-  parallel_rows(h, w, [&](int begin, int end) {
-    const std::size_t at = std::size_t(begin) * stride;
-    const std::size_t n = std::size_t(end - begin) * stride;
-    tone_map_run(exposure, colour.plane(0) + at, colour.plane(1) + at, colour.plane(2) + at, out.plane(0) + at,
-                 out.plane(1) + at, out.plane(2) + at, n);
-    advance(progress, end - begin);
-  });
-}
+}  // namespace reference
 
 }  // namespace neonvale

@@ -8,16 +8,10 @@
 
 namespace neonvale {
 
-Image tone_map(const Image& colour);
-// The same written over the colour image's first three planes.
-void tone_map_in_place(Image& colour, StepProgress* progress = nullptr);
-// The same into `out` (3 channels, the colour image's size), which may be the
-// colour image itself: every pixel is read before it is written.
-void tone_map_into(const Image& colour, Image& out, StepProgress* progress = nullptr);
-
-// The two halves of tone_map, for a caller that maps rows as it goes: the
+// The tone map in two halves, for a caller that maps rows as it goes: the
 // exposure of the whole image (counting one unit of progress per row), and
 // the mapping of n samples of the three planes with it. Output may be input.
+// reference::tone_map maps a whole image.
 float tone_map_exposure(const Image& colour, StepProgress* progress = nullptr);
 void tone_map_run(float exposure, const float* r, const float* g, const float* b, float* out_r, float* out_g,
                   float* out_b, std::size_t n);

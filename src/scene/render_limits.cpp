@@ -6,9 +6,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "core/channels.hpp"
 #include "core/parallel.hpp"
 #include "core/system_memory.hpp"
+#include "passes/channels.hpp"
 #include "scene/stages.hpp"
 
 namespace neonvale {

@@ -1,6 +1,6 @@
 #include "scene/scene_buffer.hpp"
 
-#include "core/channels.hpp"
+#include "passes/channels.hpp"
 
 namespace neonvale {
 

@@ -17,7 +17,7 @@
 
 #include "core/image.hpp"
 #include "core/image_planes.hpp"
-#include "core/scene_depth.hpp"
+#include "passes/scene_depth.hpp"
 
 namespace neonvale {
 
@@ -40,7 +40,7 @@ struct SceneBuffer {
   Image sparse_plane() const { return Image::sparse(width, height, 1); }
   // The planes the buffer holds now, by channel; the others are null.
   ImagePlanes planes();
-  // The depth in the renderer's form (see core/scene_depth.hpp).
+  // The depth in the renderer's form (see passes/scene_depth.hpp).
   SceneDepth depth();
 };
 

@@ -1,19 +1,16 @@
 #include "scene/stages.hpp"
 
-#include "core/channels.hpp"
 #include "filters/box_blur.hpp"
-#include "passes/droplets.hpp"
+#include "passes/channels.hpp"
 #include "passes/ground.hpp"
 #include "passes/knot.hpp"
+#include "passes/rain.hpp"
+#include "passes/reflections.hpp"
 #include "passes/robot.hpp"
 #include "passes/sky.hpp"
 #include "post/color_grade.hpp"
 #include "post/downsample.hpp"
 #include "post/glow.hpp"
-#include "post/reflections.hpp"
-#include "post/refraction.hpp"
-#include "post/tone_map.hpp"
-#include "scene/rain.hpp"
 
 namespace neonvale {
 
@@ -54,19 +51,20 @@ ImagePlanes knot(RenderState& s, StepProgress& progress) {
 // robot changes colour and emission only inside its figure's rectangle, and
 // the reflections read the backdrop only in some rows: the window keeps the
 // backdrop where the two meet; everywhere else the scene itself still holds it.
-// These are the window's rows, empty when there are none.
-RowSpan backdrop_window_rows(int width, int height, const std::vector<float>& row_depth, const FigureRect& figure) {
-  const RowSpan rows = backdrop_rows(width, height, row_depth);
-  if (rows.empty()) return RowSpan{};
-  return RowSpan{std::max(figure.y0, rows.first), std::min(figure.y0 + figure.height - 1, rows.last)};
+// This is the window's area, empty when the two do not meet.
+Rect backdrop_window(int width, int height, const std::vector<float>& row_depth, const FigureRect& figure) {
+  const Span rows = backdrop_rows(width, height, row_depth);
+  Rect area = figure.within(width, height);
+  area.y0 = std::max(area.y0, rows.begin);
+  area.y1 = std::min(area.y1, rows.end);
+  return area;
 }
 
 ImagePlanes snapshot(RenderState& s, StepProgress&) {
   SceneBuffer& b = s.scene;
   const FigureRect figure = figure_rect(b.width, b.height, s.assets.robo.width, s.assets.robo.height);
-  const RowSpan rows = backdrop_window_rows(b.width, b.height, b.row_depth, figure);
-  s.backdrop = rows.empty() ? BackdropWindow{}
-                            : capture_backdrop(b.planes(), figure.x0, rows.first, figure.width, rows.last - rows.first + 1);
+  const Rect area = backdrop_window(b.width, b.height, b.row_depth, figure);
+  s.backdrop = area.empty() ? BackdropWindow{} : capture_backdrop(b.planes(), area);
   return planes_of(s.backdrop.planes);
 }
 
@@ -82,7 +80,7 @@ ImagePlanes robot(RenderState& s, StepProgress& progress) {
 ImagePlanes reflections(RenderState& s, StepProgress& progress) {
   SceneBuffer& b = s.scene;
   const std::uint32_t seed = s.rng.draw_seed();
-  add_reflections_in_place(b.planes(), s.backdrop, b.row_depth, seed, &progress);
+  add_reflections(b.planes(), s.backdrop, b.row_depth, seed, &progress);
   s.backdrop = BackdropWindow{};
   b.reflectivity = Image();
   b.robot = Image();
@@ -92,7 +90,7 @@ ImagePlanes reflections(RenderState& s, StepProgress& progress) {
 // The droplets and their refraction, a band of rows at a time.
 ImagePlanes rain(RenderState& s, StepProgress& progress) {
   const std::uint32_t seed = s.rng.draw_seed();
-  rain_on_lens(s.scene.planes(), seed, &progress);
+  paint_droplets_and_refract(s.scene.planes(), seed, &progress);
   return s.scene.planes();
 }
 
@@ -111,7 +109,7 @@ ImagePlanes tone_map(RenderState& s, StepProgress& progress) {
 }
 
 ImagePlanes grade(RenderState& s, StepProgress& progress) {
-  apply_color_grader_in_place(s.colour, s.assets.color_grader, &progress);
+  apply_color_grader(s.colour, s.assets.color_grader, &progress);
   return planes_of(s.colour);
 }
 
@@ -121,23 +119,21 @@ ImagePlanes grade(RenderState& s, StepProgress& progress) {
 double backdrop_window_planes(const RenderSettings& settings) {
   const int w = settings.width * settings.aa_scale;
   const int h = settings.height * settings.aa_scale;
-  const FigureRect figure = figure_rect(w, h, 1024, 1536);
-  const RowSpan rows = backdrop_window_rows(w, h, ground_row_depths(h), figure);
-  const long long cols = std::min<long long>(figure.width, (long long)w - figure.x0);
-  if (rows.empty() || cols <= 0) return 0.0;
-  return 4.0 * double(rows.last - rows.first + 1) * double(cols) / (double(w) * double(h));
+  const Rect area = backdrop_window(w, h, ground_row_depths(h), figure_rect(w, h, 1024, 1536));
+  if (area.empty()) return 0.0;
+  return 4.0 * double(area.height()) * double(area.width()) / (double(w) * double(h));
 }
 
 // The robot's environment (three planes) and the scratch of its blur.
 double environment_planes(const RenderSettings& settings) {
   const int h = settings.height * settings.aa_scale;
-  return 3.0 + RingBoxBlur::scratch_rows(h, 3, 2 * settings.aa_scale) / double(h);
+  return 3.0 + BoxBlurRows::scratch_rows(h, 3, 2 * settings.aa_scale) / double(h);
 }
 
 // The scratch of the glow's blur.
 double glow_scratch_planes(const RenderSettings& settings) {
   const int h = settings.height * settings.aa_scale;
-  return RingBoxBlur::scratch_rows(h, 3, glow_radius(h)) / double(h);
+  return BoxBlurRows::scratch_rows(h, 3, glow_radius(h)) / double(h);
 }
 
 }  // namespace

@@ -9,8 +9,8 @@
 #include "core/image_planes.hpp"
 #include "core/random.hpp"
 #include "core/step_progress.hpp"
+#include "passes/reflections.hpp"
 #include "scene/scene.hpp"
-#include "post/reflections.hpp"
 #include "scene/scene_buffer.hpp"
 
 namespace neonvale {

@@ -11,20 +11,20 @@
 
 namespace neonvale {
 
-// Rows in one band of rain_on_lens.
+// Rows in one band of paint_droplets_and_refract.
 constexpr int kRainBandRows = 8;
 
 // Floats of the rain of one band: four planes of kRainBandRows rows of
-// `width` samples. rain_on_lens holds one per thread at work.
+// `width` samples. paint_droplets_and_refract holds one per thread at work.
 constexpr std::size_t rain_band_floats(int width) { return std::size_t(4) * kRainBandRows * std::size_t(width); }
 
-// paint_droplets followed by apply_droplets, on planes kRed, kGreen, kBlue
-// and kEmission of `scene`: these planes end bit for bit as the two passes
-// leave them on a 12-plane buffer, at every thread count. No other plane is
+// reference::paint_droplets followed by reference::refract, on planes kRed,
+// kGreen, kBlue and kEmission of `scene`: these planes end bit for bit as
+// the two passes leave them on a 12-plane buffer, at every thread count. No other plane is
 // read or written, so the others may be null. Besides the rain's streaks and
 // drops (a few kB), it holds an unchanged copy of the colour planes, one
 // block of 3 x width x height floats, and rain_band_floats(width) per thread.
 // Counts the scene's rows in `progress`.
-void rain_on_lens(const ImagePlanes& scene, std::uint32_t seed, StepProgress* progress = nullptr);
+void paint_droplets_and_refract(const ImagePlanes& scene, std::uint32_t seed, StepProgress* progress = nullptr);
 
 }  // namespace neonvale

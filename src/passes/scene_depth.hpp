@@ -11,8 +11,8 @@
 // them in that form.
 #include <cstddef>
 
-#include "core/channels.hpp"
 #include "core/image.hpp"
+#include "passes/channels.hpp"
 
 namespace neonvale {
 

@@ -8,7 +8,10 @@
 // tables and polynomials, fused where it fuses, one rounding to float), and
 // the rest through the library's functions themselves. A check at first use
 // compares the two on a spread of arguments and keeps to the library alone
-// if they ever differ, so another C library costs speed, never a bit.
+// if they ever differ, so another C library costs speed, never a bit. Where
+// the steps come from, and under which licence, is said at the top of
+// batch_math.cpp; tools/maths_check compares them with the library on every
+// float.
 #include <cstddef>
 
 namespace neonvale {

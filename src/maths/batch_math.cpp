@@ -1,4 +1,21 @@
-#include "core/batch_math.hpp"
+// Where the numbers below come from. The reductions, polynomial coefficients
+// and tables are those of the GNU C Library's single-precision sinf, logf and
+// powf (its generic code for them, which glibc 2.27 introduced as "optimized
+// generic expf, exp2f, logf, log2f, powf, sinf, cosf and sincosf"), in the
+// form glibc runs them on x86-64 processors with FMA and AVX2. They were
+// transcribed from that code, not derived here, and are checked against the
+// library this program runs with, Debian's glibc 2.36 (2.36-9+deb12u14 and
+// 2.36-9+deb12u15, as `ldd --version` reports them), by tools/maths_check on
+// every float.
+//
+// Licence: the GNU C Library is distributed under the GNU Lesser General
+// Public License, version 2.1 or later; Debian's copyright file for it
+// (/usr/share/doc/libc6/copyright) names no other licence for these
+// routines. To our knowledge they reached glibc from Arm's optimized-routines
+// project, which publishes them under a licence of its own; that was not
+// checked here.
+
+#include "maths/batch_math.hpp"
 
 #include <cmath>
 #include <cstdint>

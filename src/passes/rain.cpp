@@ -1,20 +1,20 @@
-#include "scene/rain.hpp"
+#include "passes/rain.hpp"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
-#include "core/channels.hpp"
 #include "core/image.hpp"
 #include "core/parallel.hpp"
+#include "passes/channels.hpp"
 #include "passes/droplets.hpp"
-#include "post/refraction.hpp"
+#include "passes/refraction.hpp"
 
 namespace neonvale {
 
-// Only the buffer's size enters, not the AA scale (paint_droplets takes it
-// and leaves it unused).
-void rain_on_lens(const ImagePlanes& scene, std::uint32_t seed, StepProgress* progress) {
+// Only the buffer's size enters, not the AA scale (reference::paint_droplets
+// takes it and leaves it unused).
+void paint_droplets_and_refract(const ImagePlanes& scene, std::uint32_t seed, StepProgress* progress) {
   if (progress) progress->set_total(scene.height);
   const int width = scene.width;
   const int height = scene.height;
