@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "core/image_reference.hpp"
 #include "test_support.hpp"
 #include <sys/mman.h>
@@ -60,10 +62,14 @@ TEST(Image, ZeroDimensionHasNoStorage) {
 TEST(Image, RefusesNegativeAndOversizedCountsBeforeAllocating) {
   EXPECT_THROW(Image(-1, 4, 3), std::invalid_argument);
   EXPECT_THROW(Image(4, 4, -3), std::invalid_argument);
-  EXPECT_THROW(Image(65536, 32768, 1), std::length_error);  // exactly 2^31
-  EXPECT_THROW(Image(46341, 46341, 1), std::length_error);  // the 32-bit product wraps
-  EXPECT_THROW(Image(7680 * 4, 4320 * 2, 12), std::length_error);  // 3.2e9 values
-  EXPECT_THROW(Image(100000, 100000, 0), std::length_error);
+  // Only counts whose bytes a pointer offset cannot reach: 2^61 floats are
+  // one byte beyond a signed 64-bit offset.
+  EXPECT_THROW(Image(1 << 30, 1 << 30, 4), std::length_error);
+  EXPECT_THROW(Image(INT_MAX, INT_MAX, INT_MAX), std::length_error);
+  EXPECT_EQ(checked_element_count(1 << 30, 1 << 30, 1), std::size_t(1) << 60);
+  EXPECT_THROW(checked_element_count(1 << 30, 1 << 30, 2), std::length_error);
+  EXPECT_EQ(checked_element_count(65536, 32768, 1), std::size_t(1) << 31);  // beyond 32 bits is fine
+  EXPECT_EQ(checked_element_count(100000, 100000, 0), 0u);
 }
 
 TEST(Image, LargeStorageIsZeroAndHugePageAligned) {

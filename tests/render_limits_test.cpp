@@ -1,6 +1,11 @@
 #include "scene/render_limits.hpp"
 
+#include "core/image_planes.hpp"
+
 #include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdint>
 
 #include <fstream>
 #include <stdexcept>
@@ -33,18 +38,28 @@ void write_text(const std::filesystem::path& path, const std::string& text) {
 constexpr std::uint64_t kMiB = std::uint64_t(1) << 20;
 constexpr std::uint64_t kGiB = std::uint64_t(1) << 30;
 
-TEST(RenderSize, RefusesProductsThatOverflow32Bits) {
-  EXPECT_THROW(check_render_size(sized(64, 64, 1 << 30)), std::length_error);     // width x scale
-  EXPECT_THROW(check_render_size(sized(20000, 20000, 4)), std::length_error);     // pixel count
-  EXPECT_THROW(check_render_size(sized(16384, 16384, 1)), std::length_error);     // 12 planes of it
-  EXPECT_THROW(check_render_size(sized(60000, 30000, 1)), std::length_error);
+// Posters far beyond 2^31 samples pass; only sides beyond an int and images
+// whose bytes a 64-bit offset cannot reach are refused. Nothing is allocated.
+TEST(RenderSize, RefusesOnlyWhatCannotBeIndexed) {
   EXPECT_NO_THROW(check_render_size(sized(64, 64, 1)));
+  EXPECT_NO_THROW(check_render_size(sized(16384, 16384, 1)));   // 12 planes of it passed 2^31
+  EXPECT_NO_THROW(check_render_size(sized(7200, 10800, 2)));    // 311 M samples
+  EXPECT_NO_THROW(check_render_size(sized(23170, 23170, 8)));   // 34 G samples
+  EXPECT_NO_THROW(check_render_size(sized(32767, 1, 65536)));  // a side just inside an int
+  EXPECT_THROW(check_render_size(sized(32768, 64, 65536)), std::length_error);  // a side of 2^31
+  EXPECT_THROW(check_render_size(sized(64, 64, 1 << 30)), std::length_error);
+  // 2^61 / 12 values is the most a plane may hold: a side of 2^31 - 1 and
+  // one of about 2^26 reach it.
+  const long long most = PTRDIFF_MAX / static_cast<long long>(sizeof(float) * kMaxPlanes);
+  const int tall = int(most / INT_MAX);
+  EXPECT_NO_THROW(check_render_size(sized(INT_MAX, tall, 1)));
+  EXPECT_THROW(check_render_size(sized(INT_MAX, tall + 1, 1)), std::length_error);
   EXPECT_THROW(check_render_size(sized(-2147483647 - 1, -2147483647 - 1, 1 << 30)), std::invalid_argument);
   try {
-    check_render_size(sized(20000, 20000, 4));
+    check_render_size(sized(64, 64, 1 << 30));
+    ADD_FAILURE() << "accepted";
   } catch (const std::length_error& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "render too large: 20000 x 20000 at AA scale 4 exceeds the 2^31 - 1 samples an image can hold");
+    EXPECT_EQ(std::string(e.what()), "render too large: 64 x 64 at AA scale 1073741824 cannot be indexed in 64 bits");
   }
 }
 

@@ -1,6 +1,6 @@
 #include "core/image.hpp"
 
-#include <climits>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -11,13 +11,15 @@ namespace neonvale {
 std::size_t checked_element_count(long long width, long long height, long long channels) {
   if (width < 0 || height < 0 || channels < 0)
     throw std::invalid_argument("image dimensions are negative");
-  // Each factor is below 2^31, so the product of the first two fits 64 bits;
-  // stop before the third can overflow.
-  const long long pixels = width * height;
-  if (pixels > INT_MAX || (channels != 0 && pixels * channels > INT_MAX))
+  // Every byte of the image must be reachable by a pointer offset. Each
+  // factor is below 2^63, so each test divides rather than multiplies.
+  const long long most_values = PTRDIFF_MAX / static_cast<long long>(sizeof(float));
+  const bool fits = width == 0 || height == 0 || channels == 0 ||
+                    (height <= most_values / width && channels <= most_values / (width * height));
+  if (!fits)
     throw std::length_error("image too large: " + std::to_string(width) + " x " + std::to_string(height) +
-                            " x " + std::to_string(channels) + " values exceed 2^31 - 1");
-  return std::size_t(pixels * channels);
+                            " x " + std::to_string(channels) + " values cannot be indexed");
+  return std::size_t(width * height * channels);
 }
 
 Image::Image(int w, int h, int c)

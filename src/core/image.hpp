@@ -18,7 +18,7 @@ struct Image {
 
   Image() = default;
   // All values 0. Throws std::invalid_argument for a negative dimension and
-  // std::length_error when the element count does not fit a signed 32-bit int.
+  // std::length_error when its bytes could not be indexed.
   Image(int width, int height, int channels);
 
   // All values 0, in storage for a plane written only here and there (see

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cmath>
 #include <stdexcept>
 #include <string>
 
+#include "core/image_planes.hpp"
 #include "core/parallel.hpp"
 #include "core/system_memory.hpp"
 #include "passes/channels.hpp"
@@ -80,14 +82,14 @@ void check_render_size(const RenderSettings& settings) {
   const long long scene_width = settings.width * aa;  // int times int: fits 64 bits
   const long long scene_height = settings.height * aa;
   if (scene_width < 0 || scene_height < 0) throw std::invalid_argument("Invalid render settings");
-  // The pixel count is formed only from sides within int range, and the
-  // element count only from a pixel count within int range.
+  // Sides are ints; every plane an image of the scene's size may hold must
+  // be reachable by a pointer offset. Tested by division, so nothing wraps.
+  const long long most_values = PTRDIFF_MAX / static_cast<long long>(sizeof(float) * kMaxPlanes);
   const bool sides_fit = scene_width <= INT_MAX && scene_height <= INT_MAX;
-  const long long pixels = sides_fit ? scene_width * scene_height : 0;
-  if (!sides_fit || pixels > INT_MAX || pixels * kSceneChannels > INT_MAX)
+  if (!sides_fit || (scene_width > 0 && scene_height > most_values / scene_width))
     throw std::length_error("render too large: " + std::to_string(settings.width) + " x " +
                             std::to_string(settings.height) + " at AA scale " + std::to_string(settings.aa_scale) +
-                            " exceeds the 2^31 - 1 samples an image can hold");
+                            " cannot be indexed in 64 bits");
 }
 
 }  // namespace neonvale

@@ -33,9 +33,10 @@ int affordable_threads(const RenderSettings& settings, std::optional<std::uint64
 // amount passes.
 void check_memory(const RenderSettings& settings, std::optional<std::uint64_t> available);
 
-// Throws std::length_error when width x aa_scale, height x aa_scale or the
-// element count of the 12-channel scene buffer does not fit a signed 32-bit
-// int. Negative sizes are "Invalid render settings". Allocates nothing.
+// Throws std::length_error when width x aa_scale or height x aa_scale does
+// not fit an int, or an image of the scene's size and up to kMaxPlanes planes
+// could not be indexed in 64 bits. Negative sizes are "Invalid render
+// settings". Allocates nothing.
 void check_render_size(const RenderSettings& settings);
 
 }  // namespace neonvale
