@@ -78,7 +78,8 @@ TEST(Scene, AssetsLoadInOrderAndTheFirstFailureNamesItsFile) {
 }
 
 TEST(Scene, OversizedRenderIsRefusedBeforeAnyStep) {
-  RenderSettings s = small(30000, 30000);
+  // Sides that fit an int until the AA scale doubles them.
+  RenderSettings s = small(1 << 30, 1 << 30);
   s.aa_scale = 2;
   bool any_stage = false;
   RenderObserver observer;
