@@ -1,8 +1,12 @@
 #pragma once
 // The robot figure: three asset images shaded as a glossy body that mirrors a
 // blurred copy of the scene, alpha-blended with a depth test.
+#include <cstdint>
+#include <vector>
+
 #include "core/image.hpp"
 #include "core/image_planes.hpp"
+#include "core/index_buffer.hpp"
 #include "core/scene_depth.hpp"
 #include "core/step_progress.hpp"
 
@@ -39,10 +43,46 @@ RobotSurface robot_surface(const Image& robo, float u, float v);
 RobotSample robot_shade(const Image& environment, const Image& robo_material, const Image& robo_emissive,
                         const RobotSurface& surface, float u, float v);
 
-// The environment the figure mirrors: the scene's colour planes blurred
-// with radius 2 x aa_scale, as box_blur gives it, through a ring of rows.
-Image robot_environment(const ImagePlanes& scene, int aa_scale);
+// The figure mirrors an environment: the scene's colour planes as they are
+// before the figure draws, blurred with radius 2 x aa_scale as box_blur
+// gives it. Each pixel it changes reads the environment at two points only,
+// so no image of it is made: the pixels are found first, grouped by the rows
+// at which their points become known, and the blur then runs through a ring
+// of rows, each point taken as its rows pass.
+//
+// The pixels the figure changes, those it covers where it lies in front of
+// the scene, in a compact form: pixel k (counted row by row from the top
+// left) lies in figure row i when row_start[i] <= k < row_start[i + 1], in
+// figure column columns[k]. by_block holds each pixel once for every block of
+// the blur's rows (RingBoxBlur::kRowsPerBlock) in which one of its two points
+// becomes known, block b's pixels from block_start[b] to block_start[b + 1].
+struct RobotPixels {
+  int width = 0, height = 0;  // of the scene buffer
+  FigureRect rect{0, 0, 0, 0};
+  int rows = 0, cols = 0;  // of the figure, clipped to the buffer
+  std::vector<std::uint64_t> row_start;
+  IndexBuffer columns;
+  std::vector<std::uint64_t> block_start;
+  IndexBuffer by_block;
 
+  std::uint64_t count() const { return row_start.empty() ? 0 : row_start.back(); }
+};
+
+// Finds the pixels of a width x height scene that the figure changes, with
+// the depth as it is before the figure draws. Sets the total of `progress`
+// for the figure's whole step and counts this part of it. Throws
+// std::length_error when they are more than 32-bit indices can count.
+RobotPixels find_robot_pixels(int width, int height, const SceneDepth& depth, const Image& robo,
+                              StepProgress* progress = nullptr);
+// Draws the figure on those pixels: works out the environment at their
+// points, then shades and blends them. Writes colour, emission, robot
+// coverage and a reflectivity of 0 (left unwritten where it is 0), and the
+// figure's depths into `depth_plane` unless it is null. The pixels must have
+// been found on a scene of this size, and no pixel changed since.
+void draw_robot(const ImagePlanes& scene, const RobotPixels& pixels, const Image& robo, const Image& robo_material,
+                const Image& robo_emissive, int aa_scale, float* depth_plane, StepProgress* progress = nullptr);
+
+// Both of the above.
 void composite_robot(Image& scene, const Image& robo, const Image& robo_material, const Image& robo_emissive,
                      int aa_scale, StepProgress* progress = nullptr);
 // The same on planes held anywhere (colour, emission, robot coverage and
