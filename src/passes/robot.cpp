@@ -47,8 +47,7 @@ RobotSurface surface_at(const Image& robo, const PixelTaps& t) {
 struct Looks {
   float near_u, near_v, far_u, far_v;
 };
-Looks looks(const RobotSurface& surface, float u, float v) {
-  const float nx = surface.nx, ny = surface.ny;
+Looks looks(float nx, float ny, float u, float v) {
   return {u + 0.15f * nx, v + 0.18f * ny, (0.5f * nx + 0.5f) * 0.5f + 0.5f * u + 0.29f,
           (0.5f - 0.5f * ny) * 0.5f + 0.5f * v + 0.05f};
 }
@@ -132,13 +131,13 @@ class Figure {
   std::vector<Taps> taps_;
 };
 
-// Where pixel (i, j) of the figure, whose surface is `surface`, reads the
-// environment of a width x height scene.
+// Where pixel (i, j) of the figure, whose normal has the components nx and
+// ny, reads the environment of a width x height scene.
 struct LookTaps {
   PixelTaps near, far;
 };
-LookTaps look_taps(const Figure& figure, int i, int j, const RobotSurface& surface, int width, int height) {
-  const Looks at = looks(surface, figure.u(j), figure.v(i));
+LookTaps look_taps(const Figure& figure, int i, int j, float nx, float ny, int width, int height) {
+  const Looks at = looks(nx, ny, figure.u(j), figure.v(i));
   return {pixel_taps_uv(at.near_u, at.near_v, width, height, false),
           pixel_taps_uv(at.far_u, at.far_v, width, height, false)};
 }
@@ -162,7 +161,7 @@ RobotSurface robot_surface(const Image& robo, float u, float v) { return surface
 RobotSample robot_shade(const Image& environment, const Image& robo_material, const Image& robo_emissive,
                         const RobotSurface& surface, float u, float v) {
   float near[3], far[3];
-  look_up(environment, looks(surface, u, v), near, far);
+  look_up(environment, looks(surface.nx, surface.ny, u, v), near, far);
   float mirrored[3];
   for (int c = 0; c < 3; ++c) mirrored[c] = far_share(far[c]) + near_share(near[c]);
   return shade_mirrored(mirrored, robo_material, robo_material.taps_uv(u, v, false), robo_emissive,
@@ -191,8 +190,12 @@ void composite_robot(Image& scene, const Image& robo, const Image& robo_material
   composite_robot(planes_of(scene), whole_depth(scene), robo, robo_material, robo_emissive, aa_scale, progress);
 }
 
-RobotPixels find_robot_pixels(int width, int height, const SceneDepth& depth, const Image& robo,
+RobotPixels find_robot_pixels(const ImagePlanes& scene, const SceneDepth& depth, const Image& robo,
                               StepProgress* progress) {
+  const int width = scene.width;
+  const int height = scene.height;
+  for (int c : {kEmission, kRobot})
+    if (c >= scene.channels || !scene[c]) throw std::invalid_argument("the robot needs emission and coverage planes");
   RobotPixels found;
   found.width = width;
   found.height = height;
@@ -201,23 +204,15 @@ RobotPixels find_robot_pixels(int width, int height, const SceneDepth& depth, co
   found.rows = figure.rows;
   found.cols = figure.cols;
   const int rows = figure.rows;
-  if (rows <= 0 || figure.cols <= 0) return found;
+  const int cols = figure.cols;
+  if (rows <= 0 || cols <= 0) return found;
   if (progress) progress->set_total(robot_work(rows));
 
-  // Calls changed(j, near, far) for every pixel of figure row i that the
-  // figure changes, from left to right, with the blocks in which its points
-  // become known. Where the figure does not cover the pixel or lies behind
-  // what is there, nothing is written, so nothing more is worked out.
-  const auto visit_row = [&](int i, auto&& changed) {
-    const int y = figure.rect.y0 + i;
-    for (int j = 0; j < figure.cols; ++j) {
-      const PixelTaps at = figure.taps(0, i, j);
-      if (!(robo.sample(3, at) > 0.0f)) continue;
-      const RobotSurface surface = surface_at(robo, at);
-      if (!(surface.depth < depth.at(figure.rect.x0 + j, y))) continue;
-      const LookTaps points = look_taps(figure, i, j, surface, width, height);
-      changed(j, known_in_block(points.near), known_in_block(points.far));
-    }
+  float* const normal_x = scene[kEmission];
+  float* const normal_y = scene[kRobot];
+  const std::size_t stride = std::size_t(width);
+  const auto at = [&](int i, int j) {
+    return std::size_t(figure.rect.y0 + i) * stride + std::size_t(figure.rect.x0 + j);
   };
   const int chunks = std::min(rows, kFindChunks);
   const auto chunk_rows = [&](int chunk) {
@@ -225,21 +220,52 @@ RobotPixels find_robot_pixels(int width, int height, const SceneDepth& depth, co
   };
   const std::size_t blocks =
       (std::size_t(height) + RingBoxBlur::kRowsPerBlock - 1) / std::size_t(RingBoxBlur::kRowsPerBlock);
+  // One bit per pixel of the rectangle: whether the figure changes it.
+  const std::size_t words = (std::size_t(cols) + 63) / 64;
+  std::vector<std::uint64_t> changed(std::size_t(rows) * words, 0);
+  // Calls visit(j, near, far) for each pixel of figure row i that the figure
+  // changes, from left to right, with the blocks in which its points become
+  // known.
+  const auto changed_in_row = [&](int i, auto&& visit) {
+    const std::uint64_t* bits = changed.data() + std::size_t(i) * words;
+    for (std::size_t w = 0; w < words; ++w)
+      for (std::uint64_t word = bits[w]; word != 0; word &= word - 1) {
+        const int j = int(w * 64 + std::size_t(__builtin_ctzll(word)));
+        const std::size_t p = at(i, j);
+        const LookTaps points = look_taps(figure, i, j, normal_x[p], normal_y[p], width, height);
+        visit(j, known_in_block(points.near), known_in_block(points.far));
+      }
+  };
 
-  // First the counts: pixels per figure row, and per chunk the pixels known
-  // in each block (a pixel whose points are known in one block counts once).
+  // First the pixels: where the figure does not cover the pixel or lies
+  // behind what is there, nothing is written. Each one found keeps its
+  // normal's first two components in its emission and coverage, which the
+  // figure overwrites when it draws. Then the counts: pixels per figure row,
+  // and per chunk the pixels known in each block (a pixel whose points are
+  // known in one block counts once).
   std::vector<std::uint64_t> row_count(std::size_t(rows), 0);
   std::vector<std::uint64_t> at_block(std::size_t(chunks) * blocks, 0);
   parallel_for(chunks, [&](int begin, int end) {
     for (int chunk = begin; chunk < end; ++chunk) {
       std::uint64_t* counts = at_block.data() + std::size_t(chunk) * blocks;
       const auto [first, last] = chunk_rows(chunk);
-      for (int i = first; i < last; ++i)
-        visit_row(i, [&](int, std::size_t near, std::size_t far) {
+      for (int i = first; i < last; ++i) {
+        std::uint64_t* bits = changed.data() + std::size_t(i) * words;
+        for (int j = 0; j < cols; ++j) {
+          const PixelTaps taps = figure.taps(0, i, j);
+          if (!(robo.sample(3, taps) > 0.0f)) continue;
+          const RobotSurface surface = surface_at(robo, taps);
+          if (!(surface.depth < depth.at(figure.rect.x0 + j, figure.rect.y0 + i))) continue;
+          bits[std::size_t(j) / 64] |= std::uint64_t(1) << (j % 64);
+          normal_x[at(i, j)] = surface.nx;
+          normal_y[at(i, j)] = surface.ny;
+        }
+        changed_in_row(i, [&](int, std::size_t near, std::size_t far) {
           ++row_count[std::size_t(i)];
           ++counts[near];
           if (far != near) ++counts[far];
         });
+      }
     }
   });
   found.row_start.assign(std::size_t(rows) + 1, 0);
@@ -269,7 +295,7 @@ RobotPixels find_robot_pixels(int width, int height, const SceneDepth& depth, co
       const auto [first, last] = chunk_rows(chunk);
       for (int i = first; i < last; ++i) {
         std::uint64_t k = found.row_start[std::size_t(i)];
-        visit_row(i, [&](int j, std::size_t near, std::size_t far) {
+        changed_in_row(i, [&](int j, std::size_t near, std::size_t far) {
           found.columns.set(k, std::uint32_t(j));
           found.by_block.set(next[near]++, std::uint32_t(k));
           if (far != near) found.by_block.set(next[far]++, std::uint32_t(k));
@@ -296,6 +322,16 @@ void draw_robot(const ImagePlanes& scene, const RobotPixels& pixels, const Image
     return;
   }
   const Figure figure(width, height, {&robo, &robo_material, &robo_emissive});
+  const std::size_t stride = std::size_t(width);
+  const auto at = [&](int i, int j) {
+    return std::size_t(figure.rect.y0 + i) * stride + std::size_t(figure.rect.x0 + j);
+  };
+  float* const red = scene[kRed];
+  float* const green = scene[kGreen];
+  float* const blue = scene[kBlue];
+  float* const emission = scene[kEmission];
+  float* const coverage = scene[kRobot];
+  float* const reflectivity = scene[kReflectivity];
 
   // The environment's part of each pixel's shading: the share of the first
   // of its points to become known, then the sum of both.
@@ -303,12 +339,19 @@ void draw_robot(const ImagePlanes& scene, const RobotPixels& pixels, const Image
 
   // Result rows of the blur, scaled as box_blur scales them: a block's rows
   // and the last row of the block before, where a point's upper row can lie.
+  // The three channels of a row lie side by side, so the values of one
+  // point share cache lines.
   constexpr int kBlock = RingBoxBlur::kRowsPerBlock;
   constexpr int kKept = kBlock + 1;
-  const std::size_t stride = std::size_t(width);
   PlaneBuffer kept(3 * std::size_t(kKept) * stride);
-  const auto environment_row = [&](int c, int y) {
-    return kept.data() + (std::size_t(c) * kKept + std::size_t(y % kKept)) * stride;
+  const auto environment_row = [&](int y) { return kept.data() + 3 * std::size_t(y % kKept) * stride; };
+
+  // The environment at one point, each channel between the same taps.
+  const auto look = [&](const PixelTaps& t, float values[3]) {
+    const float* const row0 = environment_row(t.y.i0);
+    const float* const row1 = environment_row(t.y.i1);
+    for (int c = 0; c < 3; ++c)
+      values[c] = sample_rows(row0, row1, SampleTap{3 * t.x.i0 + c, 3 * t.x.i1 + c, t.x.f}, t.y);
   };
 
   // Takes the points known in block b from the kept rows.
@@ -318,28 +361,35 @@ void draw_robot(const ImagePlanes& scene, const RobotPixels& pixels, const Image
     constexpr std::uint64_t kSlice = 4096;
     const int slices = int((entries + kSlice - 1) / kSlice);
     parallel_for(slices, [&](int begin, int end) {
+      const std::uint64_t from = std::uint64_t(begin) * kSlice;
       const std::uint64_t to = std::min(entries, std::uint64_t(end) * kSlice);
-      for (std::uint64_t e = std::uint64_t(begin) * kSlice; e < to; ++e) {
+      // A block's pixels come in increasing order, so their rows are found
+      // by walking down from the first one's.
+      const std::uint64_t* const row_start = pixels.row_start.data();
+      int i = int(std::upper_bound(row_start, row_start + rows + 1, pixels.by_block[first + from]) - row_start) - 1;
+      for (std::uint64_t e = from; e < to; ++e) {
         const std::uint64_t k = pixels.by_block[first + e];
-        const int i = int(std::upper_bound(pixels.row_start.begin(), pixels.row_start.end(), k) -
-                          pixels.row_start.begin()) - 1;
+        while (row_start[i + 1] <= k) ++i;
         const int j = int(pixels.columns[k]);
-        const RobotSurface surface = surface_at(robo, figure.taps(0, i, j));
-        const LookTaps points = look_taps(figure, i, j, surface, width, height);
+        const std::size_t p = at(i, j);
+        const LookTaps points = look_taps(figure, i, j, emission[p], coverage[p], width, height);
         const std::size_t near_block = known_in_block(points.near);
         const std::size_t far_block = known_in_block(points.far);
         float* const m = mirrored.data() + 3 * k;
-        for (int c = 0; c < 3; ++c) {
-          const auto look = [&](const PixelTaps& t) {
-            return sample_rows(environment_row(c, t.y.i0), environment_row(c, t.y.i1), t.x, t.y);
-          };
-          if (near_block == b && far_block == b)
-            m[c] = far_share(look(points.far)) + near_share(look(points.near));
-          else if (near_block == b)
-            m[c] = far_block < b ? m[c] + near_share(look(points.near)) : near_share(look(points.near));
-          else
-            m[c] = near_block < b ? far_share(look(points.far)) + m[c] : far_share(look(points.far));
-        }
+        float near[3], far[3];
+        if (near_block == b) look(points.near, near);
+        if (far_block == b) look(points.far, far);
+        // The far share comes first in the sum, whichever point is known first.
+        if (near_block == b && far_block == b)
+          for (int c = 0; c < 3; ++c) m[c] = far_share(far[c]) + near_share(near[c]);
+        else if (near_block == b && far_block < b)
+          for (int c = 0; c < 3; ++c) m[c] = m[c] + near_share(near[c]);
+        else if (near_block == b)
+          for (int c = 0; c < 3; ++c) m[c] = near_share(near[c]);
+        else if (near_block < b)
+          for (int c = 0; c < 3; ++c) m[c] = far_share(far[c]) + m[c];
+        else
+          for (int c = 0; c < 3; ++c) m[c] = far_share(far[c]);
       }
     });
   };
@@ -357,8 +407,8 @@ void draw_robot(const ImagePlanes& scene, const RobotPixels& pixels, const Image
         std::copy(from, from + width, row);
       },
       [&](int c, int y, int x0, int n, const float* sums) {
-        float* out = environment_row(c, y) + x0;
-        for (int x = 0; x < n; ++x) out[x] = sums[x] * k;
+        float* out = environment_row(y) + 3 * std::size_t(x0) + std::size_t(c);
+        for (int x = 0; x < n; ++x) out[3 * x] = sums[x] * k;
       },
       [&](int y0, int y1) {
         take_points(std::size_t(y0 / kBlock));
@@ -366,30 +416,29 @@ void draw_robot(const ImagePlanes& scene, const RobotPixels& pixels, const Image
       },
       blurred_rows);
 
-  float* const red = scene[kRed];
-  float* const green = scene[kGreen];
-  float* const blue = scene[kBlue];
-  float* const emission = scene[kEmission];
-  float* const coverage = scene[kRobot];
-  float* const reflectivity = scene[kReflectivity];
   parallel_rows(rows, figure.cols, [&](int begin, int end) {
     for (int i = begin; i < end; ++i) {
-      const std::size_t row = std::size_t(figure.rect.y0 + i) * stride + std::size_t(figure.rect.x0);
-      for (std::uint64_t p = pixels.row_start[std::size_t(i)]; p < pixels.row_start[std::size_t(i) + 1]; ++p) {
-        const int j = int(pixels.columns[p]);
-        const RobotSurface surface = surface_at(robo, figure.taps(0, i, j));
-        const RobotSample s = shade_mirrored(mirrored.data() + 3 * p, robo_material, figure.taps(1, i, j),
+      for (std::uint64_t q = pixels.row_start[std::size_t(i)]; q < pixels.row_start[std::size_t(i) + 1]; ++q) {
+        const int j = int(pixels.columns[q]);
+        const PixelTaps taps = figure.taps(0, i, j);
+        // The figure's depth is worked out only where it is kept.
+        RobotSurface surface{0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
+        if (depth_plane)
+          surface = surface_at(robo, taps);
+        else
+          surface.alpha = robo.sample(3, taps);
+        const RobotSample s = shade_mirrored(mirrored.data() + 3 * q, robo_material, figure.taps(1, i, j),
                                              robo_emissive, figure.taps(2, i, j), surface);
-        const std::size_t at = row + std::size_t(j);
+        const std::size_t p = at(i, j);
         const float a = s.alpha;
-        red[at] = s.r * a + (1.0f - a) * red[at];
-        green[at] = s.g * a + (1.0f - a) * green[at];
-        blue[at] = s.b * a + (1.0f - a) * blue[at];
-        if (depth_plane) depth_plane[at] = s.depth;
-        coverage[at] = a;
+        red[p] = s.r * a + (1.0f - a) * red[p];
+        green[p] = s.g * a + (1.0f - a) * green[p];
+        blue[p] = s.b * a + (1.0f - a) * blue[p];
+        if (depth_plane) depth_plane[p] = s.depth;
+        coverage[p] = a;
         // A zero left as it is keeps pages nobody else writes untouched.
-        if (reflectivity[at] != s.reflectivity) reflectivity[at] = s.reflectivity;
-        emission[at] = s.emission;
+        if (reflectivity[p] != s.reflectivity) reflectivity[p] = s.reflectivity;
+        emission[p] = s.emission;
       }
     }
     advance(progress, end - begin);
@@ -398,7 +447,7 @@ void draw_robot(const ImagePlanes& scene, const RobotPixels& pixels, const Image
 
 void composite_robot(const ImagePlanes& scene, const SceneDepth& depth, const Image& robo,
                      const Image& robo_material, const Image& robo_emissive, int aa_scale, StepProgress* progress) {
-  const RobotPixels pixels = find_robot_pixels(scene.width, scene.height, depth, robo, progress);
+  const RobotPixels pixels = find_robot_pixels(scene, depth, robo, progress);
   draw_robot(scene, pixels, robo, robo_material, robo_emissive, aa_scale, depth.whole() ? depth.plane : nullptr,
              progress);
 }

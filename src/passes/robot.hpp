@@ -68,17 +68,20 @@ struct RobotPixels {
   std::uint64_t count() const { return row_start.empty() ? 0 : row_start.back(); }
 };
 
-// Finds the pixels of a width x height scene that the figure changes, with
-// the depth as it is before the figure draws. Sets the total of `progress`
-// for the figure's whole step and counts this part of it. Throws
-// std::length_error when they are more than 32-bit indices can count.
-RobotPixels find_robot_pixels(int width, int height, const SceneDepth& depth, const Image& robo,
+// Finds the pixels of `scene` that the figure changes, with the depth as it
+// is before the figure draws. Until draw_robot draws them, each keeps the
+// first two components of its normal in its emission and coverage planes
+// (which the figure overwrites), so those planes must be there. Sets the
+// total of `progress` for the figure's whole step and counts this part of it.
+// Throws std::length_error when the pixels are more than 32-bit indices can
+// count.
+RobotPixels find_robot_pixels(const ImagePlanes& scene, const SceneDepth& depth, const Image& robo,
                               StepProgress* progress = nullptr);
 // Draws the figure on those pixels: works out the environment at their
 // points, then shades and blends them. Writes colour, emission, robot
 // coverage and a reflectivity of 0 (left unwritten where it is 0), and the
-// figure's depths into `depth_plane` unless it is null. The pixels must have
-// been found on a scene of this size, and no pixel changed since.
+// figure's depths into `depth_plane` unless it is null. Nothing may have
+// changed the scene since its pixels were found.
 void draw_robot(const ImagePlanes& scene, const RobotPixels& pixels, const Image& robo, const Image& robo_material,
                 const Image& robo_emissive, int aa_scale, float* depth_plane, StepProgress* progress = nullptr);
 

@@ -74,9 +74,9 @@ ImagePlanes robot(RenderState& s, StepProgress& progress) {
   SceneBuffer& b = s.scene;
   // The depth decides which pixels the figure changes; once they are found,
   // no later step reads a depth the knot drew.
-  const RobotPixels pixels = find_robot_pixels(b.width, b.height, b.depth(), s.assets.robo, &progress);
-  b.knot_depth = Image();
   b.robot = b.sparse_plane();
+  const RobotPixels pixels = find_robot_pixels(b.planes(), b.depth(), s.assets.robo, &progress);
+  b.knot_depth = Image();
   draw_robot(b.planes(), pixels, s.assets.robo, s.assets.robo_material, s.assets.robo_emissive, s.settings.aa_scale,
              nullptr, &progress);
   return b.planes();
