@@ -31,6 +31,10 @@ void paint_sky(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* pro
 // plane is still written, since that later pass tests it.
 void paint_sky_rows(const ImagePlanes& scene, int aa_scale, std::uint32_t seed, int rows,
                     StepProgress* progress = nullptr, const RowRuns* overwritten = nullptr);
+// The rows of cloud noise paint_sky_rows works out, and holds, for `rows`
+// rows of a buffer `height` rows high: the blur and the warp reach below
+// them.
+int cloud_noise_rows(int height, int aa_scale, int rows);
 
 // sky_sample split by what each term depends on, so the pass computes the
 // row and column terms once; sky_sample is built from the same pieces.
