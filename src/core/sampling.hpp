@@ -40,12 +40,19 @@ inline PixelTaps pixel_taps_uv(float u, float v, int width, int height, bool smo
   return pixel_taps(u * float(width - 1), v * float(height - 1), width, height, smooth);
 }
 
+// The bilinear value between the taps from the four values they select:
+// (x.i0, y.i0), (x.i1, y.i0), (x.i0, y.i1) and (x.i1, y.i1).
+inline float sample_corners(float top_left, float top_right, float bottom_left, float bottom_right, SampleTap x,
+                            SampleTap y) {
+  const float top = (1.0f - x.f) * top_left + x.f * top_right;
+  const float bottom = (1.0f - x.f) * bottom_left + x.f * bottom_right;
+  return top * (1.0f - y.f) + bottom * y.f;
+}
+
 // The bilinear value between the taps, rows y.i0 and y.i1 given as row0 and
 // row1 (wherever they are held).
 inline float sample_rows(const float* row0, const float* row1, SampleTap x, SampleTap y) {
-  const float top = (1.0f - x.f) * row0[x.i0] + x.f * row0[x.i1];
-  const float bottom = (1.0f - x.f) * row1[x.i0] + x.f * row1[x.i1];
-  return top * (1.0f - y.f) + bottom * y.f;
+  return sample_corners(row0[x.i0], row0[x.i1], row1[x.i0], row1[x.i1], x, y);
 }
 
 // The bilinear value of one plane between the taps.

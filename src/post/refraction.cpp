@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <utility>
 
 #include "core/channels.hpp"
 #include "core/parallel.hpp"
@@ -124,7 +125,10 @@ void apply_droplets(Image& scene, StepProgress* progress) {
 // Streak water without a drop (b == 0, a > 0). w = 0.025 a is at least +0,
 // so c2 = c1 + w is not -0, and the lens term +-0 leaves it: the three lens
 // samples are not needed.
-void refract_rows(const ImagePlanes& scene, const ImagePlanes& before, const ImagePlanes& water, int y0) {
+namespace {
+
+template <class Before>
+void refract_rows_of(const ImagePlanes& scene, const Before& before, const ImagePlanes& water, int y0) {
   for (int r = 0; r < water.height; ++r) {
     const int y = y0 + r;
     const float* const ox = water.row(kOffsetX, r);
@@ -155,6 +159,47 @@ void refract_rows(const ImagePlanes& scene, const ImagePlanes& before, const Ima
       out_e[x] = p[3];
     }
   }
+}
+
+// The taps of coordinates between `low` and `high`, with a margin of one on
+// each side: rounding a sum or a product is monotone in each operand, and so
+// are sample_tap's clamp, truncation and neighbour.
+std::pair<int, int> taps_between(float low, float high, int size) {
+  return {std::max(sample_tap(low, size, false).i0 - 1, 0), std::min(sample_tap(high, size, false).i1 + 1, size - 1)};
+}
+
+}  // namespace
+
+void refract_rows(const ImagePlanes& scene, const ImagePlanes& before, const ImagePlanes& water, int y0) {
+  refract_rows_of(scene, before, water, y0);
+}
+
+void refract_rows(const ImagePlanes& scene, const RowTable& before, const ImagePlanes& water, int y0) {
+  refract_rows_of(scene, before, water, y0);
+}
+
+// The lens coordinates are (0.85 w - 0.3 x) + 3 ox and (0.58 h - 0.28 y) + 3 oy,
+// falling with the pixel's position and rising with its offset.
+ReadArea lens_reads(int width, int height, int x_begin, int x_end, int y_begin, int y_end, float offset_x,
+                    float above, float below) {
+  ReadArea area;
+  if (x_end <= x_begin || y_end <= y_begin || width < 1 || height < 1) return area;
+  const float wf = float(width);
+  const float hf = float(height);
+  const auto [first_column, last_column] =
+      taps_between((0.85f * wf - 0.3f * float(x_end - 1)) + 3.0f * -offset_x,
+                   (0.85f * wf - 0.3f * float(x_begin)) + 3.0f * offset_x, width);
+  const auto [first_row, last_row] = taps_between((0.58f * hf - 0.28f * float(y_end - 1)) + 3.0f * -above,
+                                                  (0.58f * hf - 0.28f * float(y_begin)) + 3.0f * below, height);
+  area.first_row = first_row;
+  area.last_row = last_row;
+  area.first_column = first_column;
+  area.last_column = last_column;
+  return area;
+}
+
+int first_row_refracted(int y, float above, int height) {
+  return taps_between(float(y) + -above, float(y) + -above, height).first;
 }
 
 }  // namespace neonvale
