@@ -151,6 +151,11 @@ std::size_t known_in_block(const PixelTaps& point) {
 // half as much, drawing one per figure row.
 long long robot_work(int rows) { return 2LL * rows + rows / 2; }
 
+// The rows of the blurred environment kept at once: a block of the blur's
+// rows and the last row of the block before, where a point's upper row can
+// lie.
+constexpr int kKeptEnvironmentRows = RingBoxBlur::kRowsPerBlock + 1;
+
 // Figure rows are found in this many chunks, whatever the thread count.
 constexpr int kFindChunks = 64;
 
@@ -335,14 +340,12 @@ void draw_robot(const ImagePlanes& scene, const RobotPixels& pixels, const Image
 
   // The environment's part of each pixel's shading: the share of the first
   // of its points to become known, then the sum of both.
-  PlaneBuffer mirrored(3 * count);
+  PlaneBuffer mirrored(std::size_t(kRobotMirrorFloats) * count);
 
-  // Result rows of the blur, scaled as box_blur scales them: a block's rows
-  // and the last row of the block before, where a point's upper row can lie.
-  // The three channels of a row lie side by side, so the values of one
+  // Result rows of the blur, scaled as box_blur scales them. The three channels of a row lie side by side, so the values of one
   // point share cache lines.
   constexpr int kBlock = RingBoxBlur::kRowsPerBlock;
-  constexpr int kKept = kBlock + 1;
+  constexpr int kKept = kKeptEnvironmentRows;
   PlaneBuffer kept(3 * std::size_t(kKept) * stride);
   const auto environment_row = [&](int y) { return kept.data() + 3 * std::size_t(y % kKept) * stride; };
 
@@ -443,6 +446,26 @@ void draw_robot(const ImagePlanes& scene, const RobotPixels& pixels, const Image
     }
     advance(progress, end - begin);
   });
+}
+
+double robot_ring_rows(int height, int aa_scale) {
+  return 3.0 * kKeptEnvironmentRows + RingBoxBlur::scratch_rows(height, 3, 2 * aa_scale);
+}
+
+double robot_cover_share(const Image& robo) {
+  if (robo.width < 1 || robo.height < 1 || robo.channels < 1) return 0.0;
+  const float* alpha = robo.plane(3 % robo.channels);
+  const std::size_t w = std::size_t(robo.width), h = std::size_t(robo.height);
+  std::vector<char> covered_column(w);
+  std::size_t covered = 0;
+  for (std::size_t y = 0; y < h; ++y) {
+    // A texel column pair covers where either of the two rows does.
+    const float* row0 = alpha + y * w;
+    const float* row1 = alpha + std::min(y + 1, h - 1) * w;
+    for (std::size_t x = 0; x < w; ++x) covered_column[x] = row0[x] > 0.0f || row1[x] > 0.0f;
+    for (std::size_t x = 0; x < w; ++x) covered += covered_column[x] || covered_column[std::min(x + 1, w - 1)];
+  }
+  return double(covered) / double(w * h);
 }
 
 void composite_robot(const ImagePlanes& scene, const SceneDepth& depth, const Image& robo,

@@ -85,6 +85,20 @@ RobotPixels find_robot_pixels(const ImagePlanes& scene, const SceneDepth& depth,
 void draw_robot(const ImagePlanes& scene, const RobotPixels& pixels, const Image& robo, const Image& robo_material,
                 const Image& robo_emissive, int aa_scale, float* depth_plane, StepProgress* progress = nullptr);
 
+// What the figure's step holds besides the scene: for each pixel it changes,
+// its column and its place in two blocks' lists (kRobotListFloats, from the
+// search on) and the three channels of what it mirrors (kRobotMirrorFloats,
+// while it draws); and rows of the blurred environment (robot_ring_rows).
+constexpr int kRobotListFloats = 3;
+constexpr int kRobotMirrorFloats = 3;
+// Rows of `width` floats: the kept rows of the environment and the scratch
+// of its blur.
+double robot_ring_rows(int height, int aa_scale);
+// The share of the figure's rectangle that `robo` can cover, for sizing a
+// render before it runs: of all texels, those whose 2 x 2 neighbourhood (the
+// reach of a bilinear sample) holds coverage.
+double robot_cover_share(const Image& robo);
+
 // Both of the above.
 void composite_robot(Image& scene, const Image& robo, const Image& robo_material, const Image& robo_emissive,
                      int aa_scale, StepProgress* progress = nullptr);
