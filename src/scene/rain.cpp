@@ -16,7 +16,7 @@ namespace neonvale {
 namespace {
 
 // The sweep goes down the scene a block of bands at a time.
-constexpr int kBlockBands = 8;
+constexpr int kBlockBands = 16;
 constexpr int kBlockRows = kBlockBands * kRainBandRows;
 
 // What the sweep keeps of the colour as it was before the pass (see
