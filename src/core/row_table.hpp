@@ -35,9 +35,9 @@ class RowTable {
 
   PixelTaps taps(float x, float y, bool smooth) const { return pixel_taps(x, y, width, height, smooth); }
   float sample(int c, const PixelTaps& t) const {
-    const Row& top = rows_[index(c, t.y.i0)];
-    const Row& bottom = rows_[index(c, t.y.i1)];
-    return sample_corners(top.at(t.x.i0), top.at(t.x.i1), bottom.at(t.x.i0), bottom.at(t.x.i1), t.x, t.y);
+    const Pair top = rows_[index(c, t.y.i0)].pair(t.x);
+    const Pair bottom = rows_[index(c, t.y.i1)].pair(t.x);
+    return sample_corners(top.left, top.right, bottom.left, bottom.right, t.x, t.y);
   }
   // Row y of plane c, which must be held whole.
   const float* row(int c, int y) const {
@@ -47,14 +47,18 @@ class RowTable {
   }
 
  private:
+  struct Pair {
+    float left, right;
+  };
   struct Row {
     const float* values = nullptr;
     int first = 0;
     int count = 0;
-    float at(int x) const {
-      const long long i = (long long)x - first;
-      if (i < 0 || i >= count) throw std::logic_error("a read reached a value no longer held");
-      return values[i];
+    // The values of columns x.i0 and x.i1, which is never left of x.i0.
+    Pair pair(SampleTap x) const {
+      const long long left = (long long)x.i0 - first, right = (long long)x.i1 - first;
+      if (left < 0 || right >= count) throw std::logic_error("a read reached a value no longer held");
+      return {values[left], values[right]};
     }
   };
   std::size_t index(int c, int y) const { return std::size_t(c) * std::size_t(height) + std::size_t(y); }
