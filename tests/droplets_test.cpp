@@ -180,6 +180,36 @@ TEST(DropletBands, AnySplitOfRowsPaintsWhatTheWholePassPaints) {
   }
 }
 
+// The rain step keeps the colour a refracted read can reach by these bounds;
+// an offset outside them would read a value already overwritten. Every
+// offset the painters leave lies within them. The upward bound, which sizes
+// the ring of kept rows, is not loose: the largest upward offset comes within
+// a few pixels and a few percent of it (the downward one assumes every
+// streak over a pixel at full strength).
+TEST(DropletPass, OffsetsStayWithinTheirBounds) {
+  struct Case {
+    int w, h;
+    std::uint32_t seed;
+  };
+  for (const Case& c : {Case{320, 180, 1286516326u}, Case{160, 480, 955601140u}, Case{640, 90, 5489u}}) {
+    SCOPED_TRACE(testing::Message() << c.w << " x " << c.h << ", seed " << c.seed);
+    Image scene(c.w, c.h, kSceneChannels);
+    paint_droplets(scene, 1, c.seed);
+    const OffsetBounds bounds = offset_bounds(make_rain(c.w, c.h, c.seed));
+    float most_x = 0.0f, most_above = 0.0f, most_below = 0.0f;
+    for (std::size_t i = 0; i < scene.plane_size(); ++i) {
+      const float ox = scene.plane(kOffsetX)[i], oy = scene.plane(kOffsetY)[i];
+      most_x = std::max(most_x, std::fabs(ox));
+      most_above = std::max(most_above, -oy);
+      most_below = std::max(most_below, oy);
+    }
+    EXPECT_LE(most_x, bounds.x);
+    EXPECT_LE(most_above, bounds.above);
+    EXPECT_LE(most_below, bounds.below);
+    EXPECT_GT(most_above * 1.2f + 3.0f, bounds.above);
+  }
+}
+
 // The refraction treats water and drop coverage of 0 as +0, and skips work
 // there on that ground; the painters must never leave a -0 in either.
 TEST(DropletPass, CoverageIsNeverNegativeZero) {

@@ -137,6 +137,27 @@ TEST(PaintSky, LeavesTheOverwrittenRunsAsTheyAre) {
     }
 }
 
+// The renderer paints only the rows above the ground and works out only the
+// noise those rows read, which reaches below them by the blur's radius and
+// the warp's sway; the rows it paints match the whole sky's, at every AA scale
+// and with as few as one row painted.
+TEST(PaintSky, RowsAboveTheGroundMatchTheWholeSky) {
+  for (int aa : {1, 2, 4}) {
+    const int w = 120, h = 45 * aa;
+    Image whole(w, h, kSceneChannels);
+    paint_sky(whole, aa, 5u);
+    for (int rows : {1, h / 3, h - 2}) {
+      Image part(w, h, kSceneChannels);
+      paint_sky_rows(planes_of(part), aa, 5u, rows);
+      for (int c : {kRed, kGreen, kBlue, kDepth, kEmission})
+        for (int y = 0; y < h; ++y)
+          for (int x = 0; x < w; ++x)
+            ASSERT_EQ(part.at(c, x, y), y < rows ? whole.at(c, x, y) : 0.0f)
+                << "AA " << aa << ", " << rows << " rows, plane " << c << " at " << x << "," << y;
+    }
+  }
+}
+
 // cloud_cover enlarges each octave straight into its sum and works row by
 // row; written out step by step with the image operations it must give the
 // same bits.

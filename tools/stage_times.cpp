@@ -2,16 +2,28 @@
 // time and the user and system CPU time of every step of the scene driver,
 // then of the save (into a temporary file), for profiling. System time is
 // mostly the kernel clearing fresh pages.
+//
+// Beside the times, the memory of each step: the plane buffers live when it
+// ends and the most they held at once while it ran (plane_memory; a sparse
+// plane counts whole), and the process's resident set at its largest while
+// the step ran (the kernel's peak, restarted at every step), in MiB and in
+// bytes a sample of the supersampled size. The resident set also holds the
+// assets, the program and the pages of sparse planes actually written.
 #include <sys/resource.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "app/catalogue.hpp"
 #include "app/options.hpp"
 #include "core/parallel.hpp"
+#include "core/plane_buffer.hpp"
 #include "io/png_io.hpp"
 #include "scene/scene.hpp"
 
@@ -32,10 +44,39 @@ Times now() {
   return {Clock::now(), seconds(usage.ru_utime), seconds(usage.ru_stime)};
 }
 
+// The resident set's peak since the last restart (VmHWM), in bytes; 0 when
+// the kernel does not say.
+std::uint64_t peak_resident_bytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.compare(0, 6, "VmHWM:") == 0) return std::uint64_t(std::stoull(line.substr(6))) << 10;
+  return 0;
+}
+
+// Restarts the resident set's peak at what is resident now.
+void restart_resident_peak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+struct Memory {
+  double samples = 1;  // of the supersampled size
+
+  void restart() {
+    neonvale::reset_plane_high_water();
+    restart_resident_peak();
+  }
+  void print() const {
+    const neonvale::PlaneMemory planes = neonvale::plane_memory();
+    const double mib = 1024.0 * 1024.0;
+    const double resident = double(peak_resident_bytes());
+    std::printf("  | live %7.1f MiB  high %7.1f MiB %5.1f B/s  rss %7.1f MiB %5.1f B/s", double(planes.live) / mib,
+                double(planes.high_water) / mib, double(planes.high_water) / samples, resident / mib,
+                resident / samples);
+  }
+};
+
 void print(const char* name, const Times& from, const Times& to) {
-  std::printf("%-12s %8.3f s  user %6.3f  sys %6.3f\n", name,
-              std::chrono::duration<double>(to.wall - from.wall).count(), to.user - from.user,
-              to.system - from.system);
+  std::printf("%-12s %8.3f s  user %6.3f  sys %6.3f", name, std::chrono::duration<double>(to.wall - from.wall).count(),
+              to.user - from.user, to.system - from.system);
 }
 
 }  // namespace
@@ -45,22 +86,37 @@ int main(int argc, char** argv) {
   try {
     const Config config = parse_command_line(argc, argv);
     check_settings(config);
+    const RenderSettings settings = render_settings(config);
+    Memory memory;
+    memory.samples = double(settings.width) * settings.aa_scale * double(settings.height) * settings.aa_scale;
     const Times start = now();
     const SceneAssets assets = load_scene_assets(asset_folder());
     Times last = now();
     print("assets", start, last);
+    memory.print();
+    std::printf("\n");
     RenderObserver observer;
-    observer.stage_begin = [&](const char*, const StepProgress&) { last = now(); };
-    observer.stage_end = [&](const char* stage, const ImagePlanes&) { print(stage, last, now()); };
-    const Image picture = render_scene(render_settings(config), assets, &observer);
+    observer.stage_begin = [&](const char*, const StepProgress&) {
+      memory.restart();
+      last = now();
+    };
+    observer.stage_end = [&](const char* stage, const ImagePlanes&) {
+      print(stage, last, now());
+      memory.print();
+      std::printf("\n");
+    };
+    const Image picture = render_scene(settings, assets, &observer);
     const std::filesystem::path out = std::filesystem::temp_directory_path() / "stage_times.png";
+    memory.restart();
     last = now();
     save_png(picture, out);
     print("save", last, now());
+    memory.print();
+    std::printf("\n");
     std::filesystem::remove(out);
     const Times end = now();
     print("total", start, end);
-    std::printf("(%d threads)\n", thread_count());
+    std::printf("\n(%d threads; a step's memory is its peak, the live planes its end)\n", thread_count());
   } catch (const std::exception& e) {
     std::printf("E: %s\n", e.what());
     return 1;

@@ -47,9 +47,7 @@ struct Image {
   // The same in two parts: the taps of a position, which every channel of
   // the image shares, then the sample of one channel between them.
   PixelTaps taps(float x, float y, bool smooth) const { return pixel_taps(x, y, width, height, smooth); }
-  PixelTaps taps_uv(float u, float v, bool smooth) const {
-    return taps(u * float(width - 1), v * float(height - 1), smooth);
-  }
+  PixelTaps taps_uv(float u, float v, bool smooth) const { return pixel_taps_uv(u, v, width, height, smooth); }
   float sample(int channel, const PixelTaps& t) const {
     return sample_taps(plane(channel % channels), width, t.x, t.y);
   }

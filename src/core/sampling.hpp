@@ -44,6 +44,12 @@ inline float bilinear(float a, float b, float c, float d, float fx, float fy) {
   return lerp(lerp(a, b, fx), lerp(c, d, fx), fy);
 }
 
+// The taps of normalised coordinates: u = 0 and u = 1 are the centres of the
+// first and last columns, v = 0 and v = 1 those of the first and last rows.
+inline PixelTaps pixel_taps_uv(float u, float v, int width, int height, bool smooth) {
+  return pixel_taps(u * float(width - 1), v * float(height - 1), width, height, smooth);
+}
+
 // The bilinear value between the taps, rows y.i0 and y.i1 given as row0 and
 // row1 (wherever they are held).
 inline float sample_rows(const float* row0, const float* row1, SampleTap x, SampleTap y) {

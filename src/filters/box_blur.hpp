@@ -7,6 +7,7 @@
 #include <cstddef>
 
 #include <algorithm>
+#include <utility>
 
 #include "core/image.hpp"
 #include "core/parallel.hpp"
@@ -39,7 +40,17 @@ class BoxBlurRows {
   // Hands over result rows [0, rows) (all by default); input rows beyond
   // what those need are never asked for.
   template <class Source, class Sink>
-  void run(Source&& source, Sink&& sink, int rows = -1);
+  void run(Source&& source, Sink&& sink, int rows = -1) {
+    run_blocks(std::forward<Source>(source), std::forward<Sink>(sink), [](int, int) {}, rows);
+  }
+  // The same, and block_done(y0, y1) on the calling thread once result rows
+  // [y0, y1) have all been handed over, before any later input row is asked
+  // for. Blocks are kRowsPerBlock rows long (the last may be shorter) and
+  // come in order.
+  template <class Source, class Sink, class BlockDone>
+  void run_blocks(Source&& source, Sink&& sink, BlockDone&& block_done, int rows = -1);
+
+  static constexpr int kRowsPerBlock = 32;
 
   // The longest segment a sink is handed.
   static constexpr int kMaxSegment = 256;
@@ -48,7 +59,7 @@ class BoxBlurRows {
   static double scratch_rows(int height, int channels, int radius);
 
  private:
-  static constexpr int kBlock = 32;
+  static constexpr int kBlock = kRowsPerBlock;
   static constexpr int kStrip = kMaxSegment;
   float* ring_row(int c, long long y) {
     return ring_.data() + (std::size_t(c) * std::size_t(capacity_) + std::size_t(y % capacity_)) * std::size_t(w_);
@@ -72,8 +83,8 @@ void box_sum_columns(const float* in, float* out, int w, int h, int radius);
 void add_row(const float* in, float* out, int n);
 void subtract_row(const float* in, float* out, int n);
 
-template <class Source, class Sink>
-void BoxBlurRows::run(Source&& source, Sink&& sink, int rows) {
+template <class Source, class Sink, class BlockDone>
+void BoxBlurRows::run_blocks(Source&& source, Sink&& sink, BlockDone&& block_done, int rows) {
   if (w_ < 1 || h_ < 1 || channels_ < 1) return;
   const int result_rows = rows < 0 || rows > h_ ? h_ : rows;
   const long long last = h_ - 1;
@@ -121,6 +132,7 @@ void BoxBlurRows::run(Source&& source, Sink&& sink, int rows) {
         }
       }
     });
+    block_done(y0, y1);
   }
 }
 

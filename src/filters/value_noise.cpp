@@ -22,6 +22,15 @@ NoiseGridSize noise_grid_size(int octave, float stretch) {
   return NoiseGridSize{columns > 2 ? columns : 2, 4 << octave};
 }
 
+std::size_t noise_grid_floats(float stretch) {
+  std::size_t floats = 0;
+  for (int i = 0; i < kNoiseOctaves; ++i) {
+    const NoiseGridSize size = noise_grid_size(i, stretch);
+    floats += std::size_t(size.columns) * std::size_t(size.rows);
+  }
+  return floats;
+}
+
 NoiseRows::NoiseRows(int width, int height, std::uint32_t seed, float stretch)
     : width_(width), height_(height) {
   if (width < 0 || height < 0) throw std::invalid_argument("value noise dimensions are negative");

@@ -1,5 +1,6 @@
 #pragma once
 // Fractal value noise: six octaves of smoothly sampled random grids, in [0, 1).
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -19,6 +20,8 @@ struct NoiseGridSize {
   int rows;
 };
 NoiseGridSize noise_grid_size(int octave, float stretch);
+// The floats of all the grids of one noise with this stretch.
+std::size_t noise_grid_floats(float stretch);
 
 // The noise of a width x height image one row at a time, so that passes that
 // read only some rows need not hold the whole image. All random grids are

@@ -43,4 +43,14 @@ RainLayer make_rain(int width, int height, std::uint32_t seed);
 // rows that pass leaves in a zeroed buffer.
 void paint_rain_rows(const RainLayer& rain, const ImagePlanes& band, int y0);
 
+// Bounds of the refraction offsets the rain leaves anywhere in its buffer:
+// |offset x| <= x and -above <= offset y <= below at every pixel, whatever
+// the split into bands.
+struct OffsetBounds {
+  float x = 0.0f;
+  float above = 0.0f;
+  float below = 0.0f;
+};
+OffsetBounds offset_bounds(const RainLayer& rain);
+
 }  // namespace neonvale

@@ -112,15 +112,17 @@ void paint_ground(Image& scene, int aa_scale, std::uint32_t seed, StepProgress* 
 
 }  // namespace reference
 
+std::size_t ground_noise_floats() { return noise_grid_floats(kPuddleStretch) + noise_grid_floats(kWarpStretch); }
+
 void paint_ground(const ImagePlanes& scene, const SceneDepth& depths, int aa_scale, std::uint32_t seed,
                   StepProgress* progress) {
   Random rng(seed);
   // Two value noises of the buffer's size, worked out only in the rows the
   // ground's rows sample, a band at a time.
   const std::uint32_t puddle_seed = rng.draw_seed();
-  const NoiseRows puddle(scene.width, scene.height, puddle_seed, 0.18f);
+  const NoiseRows puddle(scene.width, scene.height, puddle_seed, kPuddleStretch);
   const std::uint32_t warp_seed = rng.draw_seed();
-  const NoiseRows warp(scene.width, scene.height, warp_seed, 1.0f);
+  const NoiseRows warp(scene.width, scene.height, warp_seed, kWarpStretch);
 
   const int width = scene.width;
   const int height = scene.height;

@@ -1,5 +1,6 @@
 #pragma once
 // The ground step: the wet perspective ground with its magenta grid.
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -31,5 +32,10 @@ float ground_row_depth(int y, int height);
 std::vector<float> ground_row_depths(int height);
 // The first row the ground covers; the sky is never seen from there down.
 int first_ground_row(int height);
+// The stretch of the ground's two value noises (the puddles' and the warp's),
+// and the floats of their grids, which paint_ground holds whatever the size.
+constexpr float kPuddleStretch = 0.18f;
+constexpr float kWarpStretch = 1.0f;
+std::size_t ground_noise_floats();
 
 }  // namespace neonvale

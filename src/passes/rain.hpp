@@ -22,9 +22,12 @@ constexpr std::size_t rain_band_floats(int width) { return std::size_t(4) * kRai
 // kGreen, kBlue and kEmission of `scene`: these planes end bit for bit as
 // the two passes leave them on a 12-plane buffer, at every thread count. No other plane is
 // read or written, so the others may be null. Besides the rain's streaks and
-// drops (a few kB), it holds an unchanged copy of the colour planes, one
-// block of 3 x width x height floats, and rain_band_floats(width) per thread.
-// Counts the scene's rows in `progress`.
+// drops (a few kB), it holds copies of the colour as it was where later
+// reads need it, rain_scratch_floats(width, height, seed) floats, and
+// rain_band_floats(width) per thread. Counts the scene's rows in `progress`.
 void paint_droplets_and_refract(const ImagePlanes& scene, std::uint32_t seed, StepProgress* progress = nullptr);
+
+// The floats of the copies paint_droplets_and_refract keeps for a scene of this size.
+std::size_t rain_scratch_floats(int width, int height, std::uint32_t seed);
 
 }  // namespace neonvale

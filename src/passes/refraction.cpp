@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <utility>
 
 #include "core/parallel.hpp"
 #include "passes/channels.hpp"
@@ -66,7 +67,10 @@ std::array<float, 4> refract(const Colour& copy, int x, int y, float c0, float c
 // as its lens term is a zero that changes no sum. Held by the test
 // RefractRows.BandsGiveWhatTheWholePassGivesOnEveryKindOfPixel, and the
 // coverage by DropletPass.CoverageIsNeverNegativeZero.
-void refract_rows(const ImagePlanes& scene, const ImagePlanes& before, const ImagePlanes& water, int y0) {
+namespace {
+
+template <class Before>
+void refract_rows_of(const ImagePlanes& scene, const Before& before, const ImagePlanes& water, int y0) {
   for (int r = 0; r < water.height; ++r) {
     const int y = y0 + r;
     const float* const ox = water.row(kOffsetX, r);
@@ -97,6 +101,47 @@ void refract_rows(const ImagePlanes& scene, const ImagePlanes& before, const Ima
       out_e[x] = p[3];
     }
   }
+}
+
+// The taps of coordinates between `low` and `high`, with a margin of one on
+// each side: rounding a sum or a product is monotone in each operand, and so
+// are sample_tap's clamp, truncation and neighbour.
+std::pair<int, int> taps_between(float low, float high, int size) {
+  return {std::max(sample_tap(low, size, false).i0 - 1, 0), std::min(sample_tap(high, size, false).i1 + 1, size - 1)};
+}
+
+}  // namespace
+
+void refract_rows(const ImagePlanes& scene, const ImagePlanes& before, const ImagePlanes& water, int y0) {
+  refract_rows_of(scene, before, water, y0);
+}
+
+void refract_rows(const ImagePlanes& scene, const RowTable& before, const ImagePlanes& water, int y0) {
+  refract_rows_of(scene, before, water, y0);
+}
+
+// The lens coordinates are (0.85 w - 0.3 x) + 3 ox and (0.58 h - 0.28 y) + 3 oy,
+// falling with the pixel's position and rising with its offset.
+ReadArea lens_reads(int width, int height, int x_begin, int x_end, int y_begin, int y_end, float offset_x,
+                    float above, float below) {
+  ReadArea area;
+  if (x_end <= x_begin || y_end <= y_begin || width < 1 || height < 1) return area;
+  const float wf = float(width);
+  const float hf = float(height);
+  const auto [first_column, last_column] =
+      taps_between((0.85f * wf - 0.3f * float(x_end - 1)) + 3.0f * -offset_x,
+                   (0.85f * wf - 0.3f * float(x_begin)) + 3.0f * offset_x, width);
+  const auto [first_row, last_row] = taps_between((0.58f * hf - 0.28f * float(y_end - 1)) + 3.0f * -above,
+                                                  (0.58f * hf - 0.28f * float(y_begin)) + 3.0f * below, height);
+  area.first_row = first_row;
+  area.last_row = last_row;
+  area.first_column = first_column;
+  area.last_column = last_column;
+  return area;
+}
+
+int first_row_refracted(int y, float above, int height) {
+  return taps_between(float(y) + -above, float(y) + -above, height).first;
 }
 
 namespace reference {

@@ -1,9 +1,13 @@
 #include "passes/robot.hpp"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
-#include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "core/parallel.hpp"
@@ -52,18 +56,21 @@ RobotSurface surface_at(const Image& robo, const PixelTaps& t) {
 struct Looks {
   float near_u, near_v, far_u, far_v;
 };
-Looks looks(const RobotSurface& surface, float u, float v) {
-  const float nx = surface.nx, ny = surface.ny;
+Looks looks(float nx, float ny, float u, float v) {
   return {u + 0.15f * nx, v + 0.18f * ny, (0.5f * nx + 0.5f) * 0.5f + 0.5f * u + 0.29f,
           (0.5f - 0.5f * ny) * 0.5f + 0.5f * v + 0.05f};
 }
 
-// The shading from what the body sees at its two points, with the taps of
-// its position in the material and emissive images.
-RobotSample shade(const float near[3], const float far[3], const Image& robo_material, const PixelTaps& material,
-                  const Image& robo_emissive, const PixelTaps& emissive, const RobotSurface& surface) {
-  float e[3];
-  for (int c = 0; c < 3; ++c) e[c] = 0.28f * far[c] + 0.72f * near[c];
+// The environment's part of the shading: what the body sees at its far
+// point and at its near point, each weighted, the far share first.
+float far_share(float far) { return 0.28f * far; }
+float near_share(float near) { return 0.72f * near; }
+
+// The shading from the environment's part `mirrored` (per channel), with the
+// taps of its position in the material and emissive images.
+RobotSample shade_mirrored(const float mirrored[3], const Image& robo_material, const PixelTaps& material,
+                           const Image& robo_emissive, const PixelTaps& emissive, const RobotSurface& surface) {
+  float e[3] = {mirrored[0], mirrored[1], mirrored[2]};
 
   const float luma = (0.21f * e[0] + 0.72f * e[1] + 0.07f * e[2]) * 0.45f;
   for (float& ec : e) ec = 0.55f * ec + luma;
@@ -95,27 +102,71 @@ void look_up(const Image& environment, const Looks& at, float near[3], float far
   }
 }
 
-// The environment the figure mirrors: the scene's colour planes blurred
-// with radius 2 x aa_scale through a ring of rows.
-Image robot_environment(const ImagePlanes& scene, int aa_scale) {
-  const int width = scene.width;
-  const int height = scene.height;
-  Image environment(width, height, 3);
-  const int radius = 2 * aa_scale;
-  const float k = box_window_scale(radius);
-  const std::size_t stride = std::size_t(width);
-  BoxBlurRows blur(width, height, 3, radius);
-  blur.run(
-      [&](int c, int y, float* row) {
-        const float* from = scene.row(kRed + c, y);
-        std::copy(from, from + width, row);
-      },
-      [&](int c, int y, int x0, int n, const float* sums) {
-        float* out = environment.plane(c) + std::size_t(y) * stride + std::size_t(x0);
-        for (int x = 0; x < n; ++x) out[x] = sums[x] * k;
-      });
-  return environment;
+// The figure placed in a scene: its rectangle clipped to the buffer, and the
+// taps of its columns and rows in each asset (a column has one u and a row
+// one v, so they are worked out once).
+class Figure {
+ public:
+  Figure(int width, int height, std::initializer_list<const Image*> assets) {
+    const Image& robo = **assets.begin();
+    rect = figure_rect(width, height, robo.width, robo.height);
+    rows = std::max(0, std::min(rect.height, height - rect.y0));
+    cols = std::max(0, std::min(rect.width, width - rect.x0));
+    for (const Image* image : assets) {
+      Taps taps;
+      taps.columns.resize(std::size_t(cols));
+      for (int j = 0; j < cols; ++j) taps.columns[std::size_t(j)] = image->taps_uv(u(j), 0.0f, false).x;
+      taps.rows.resize(std::size_t(rows));
+      for (int i = 0; i < rows; ++i) taps.rows[std::size_t(i)] = image->taps_uv(0.0f, v(i), false).y;
+      taps_.push_back(std::move(taps));
+    }
+  }
+
+  float u(int j) const { return figure_coordinate(j, rect.width); }
+  float v(int i) const { return figure_coordinate(i, rect.height); }
+  // The taps of figure pixel (i, j) in the a-th asset.
+  PixelTaps taps(int a, int i, int j) const {
+    const Taps& t = taps_[std::size_t(a)];
+    return {t.columns[std::size_t(j)], t.rows[std::size_t(i)]};
+  }
+
+  FigureRect rect;
+  int rows, cols;
+
+ private:
+  struct Taps {
+    std::vector<SampleTap> columns, rows;
+  };
+  std::vector<Taps> taps_;
+};
+
+// Where pixel (i, j) of the figure, whose normal has the components nx and
+// ny, reads the environment of a width x height scene.
+struct LookTaps {
+  PixelTaps near, far;
+};
+LookTaps look_taps(const Figure& figure, int i, int j, float nx, float ny, int width, int height) {
+  const Looks at = looks(nx, ny, figure.u(j), figure.v(i));
+  return {pixel_taps_uv(at.near_u, at.near_v, width, height, false),
+          pixel_taps_uv(at.far_u, at.far_v, width, height, false)};
 }
+
+// A point is known once the blur has handed over its lower row.
+std::size_t known_in_block(const PixelTaps& point) {
+  return std::size_t(point.y.i1) / std::size_t(BoxBlurRows::kRowsPerBlock);
+}
+
+// The step's units: finding the pixels counts one per figure row, the blur
+// half as much, drawing one per figure row.
+long long robot_work(int rows) { return 2LL * rows + rows / 2; }
+
+// The rows of the blurred environment kept at once: a block of the blur's
+// rows and the last row of the block before, where a point's upper row can
+// lie.
+constexpr int kKeptEnvironmentRows = BoxBlurRows::kRowsPerBlock + 1;
+
+// Figure rows are found in this many chunks, whatever the thread count.
+constexpr int kFindChunks = 64;
 
 }  // namespace
 
@@ -125,9 +176,11 @@ RobotSample robot_sample(const Image& environment, const Image& robo, const Imag
                          const Image& robo_emissive, float u, float v) {
   const RobotSurface surface = surface_at(robo, robo.taps_uv(u, v, false));
   float near[3], far[3];
-  look_up(environment, looks(surface, u, v), near, far);
-  return shade(near, far, robo_material, robo_material.taps_uv(u, v, false), robo_emissive,
-               robo_emissive.taps_uv(u, v, false), surface);
+  look_up(environment, looks(surface.nx, surface.ny, u, v), near, far);
+  float mirrored[3];
+  for (int c = 0; c < 3; ++c) mirrored[c] = far_share(far[c]) + near_share(near[c]);
+  return shade_mirrored(mirrored, robo_material, robo_material.taps_uv(u, v, false), robo_emissive,
+                        robo_emissive.taps_uv(u, v, false), surface);
 }
 
 }  // namespace reference
@@ -159,67 +212,249 @@ void composite_robot(Image& scene, const Image& robo, const Image& robo_material
 
 }  // namespace reference
 
-void composite_robot(const ImagePlanes& scene, const SceneDepth& depth, const Image& robo,
-                     const Image& robo_material, const Image& robo_emissive, int aa_scale, StepProgress* progress) {
+RobotPixels find_robot_pixels(const ImagePlanes& scene, const SceneDepth& depth, const Image& robo,
+                              StepProgress* progress) {
   const int width = scene.width;
   const int height = scene.height;
-  const FigureRect rect = figure_rect(width, height, robo.width, robo.height);
-  const int fig_w = rect.width;
-  const int fig_h = rect.height;
-  const int x0 = rect.x0;
-  const int y0 = rect.y0;
-  // Clip the figure's rectangle to the buffer.
-  const int rows = fig_h < height - y0 ? fig_h : height - y0;
-  const int cols = fig_w < width - x0 ? fig_w : width - x0;
-  if (rows <= 0 || cols <= 0) return;
-  // The environment's blur weighs about as much as a third of the figure.
-  if (progress) progress->set_total(3LL * rows / 2);
+  for (int c : {kEmission, kRobot})
+    if (c >= scene.channels || !scene[c]) throw std::invalid_argument("the robot needs emission and coverage planes");
+  RobotPixels found;
+  found.width = width;
+  found.height = height;
+  const Figure figure(width, height, {&robo});
+  found.rect = figure.rect;
+  found.rows = figure.rows;
+  found.cols = figure.cols;
+  const int rows = figure.rows;
+  const int cols = figure.cols;
+  if (rows <= 0 || cols <= 0) return found;
+  if (progress) progress->set_total(robot_work(rows));
 
-  // The figure mirrors the scene as it stands before any of its own pixels.
-  const Image environment = robot_environment(scene, aa_scale);
-  advance(progress, rows / 2);
+  float* const normal_x = scene[kEmission];
+  float* const normal_y = scene[kRobot];
+  const std::size_t stride = std::size_t(width);
+  const auto at = [&](int i, int j) {
+    return std::size_t(figure.rect.y0 + i) * stride + std::size_t(figure.rect.x0 + j);
+  };
+  const int chunks = std::min(rows, kFindChunks);
+  const auto chunk_rows = [&](int chunk) {
+    return std::pair<int, int>(int((long long)rows * chunk / chunks), int((long long)rows * (chunk + 1) / chunks));
+  };
+  const std::size_t blocks =
+      (std::size_t(height) + BoxBlurRows::kRowsPerBlock - 1) / std::size_t(BoxBlurRows::kRowsPerBlock);
+  // One bit per pixel of the rectangle: whether the figure changes it.
+  const std::size_t words = (std::size_t(cols) + 63) / 64;
+  std::vector<std::uint64_t> changed(std::size_t(rows) * words, 0);
+  // Calls visit(j, near, far) for each pixel of figure row i that the figure
+  // changes, from left to right, with the blocks in which its points become
+  // known.
+  const auto changed_in_row = [&](int i, auto&& visit) {
+    const std::uint64_t* bits = changed.data() + std::size_t(i) * words;
+    for (std::size_t w = 0; w < words; ++w)
+      for (std::uint64_t word = bits[w]; word != 0; word &= word - 1) {
+        const int j = int(w * 64 + std::size_t(__builtin_ctzll(word)));
+        const std::size_t p = at(i, j);
+        const LookTaps points = look_taps(figure, i, j, normal_x[p], normal_y[p], width, height);
+        visit(j, known_in_block(points.near), known_in_block(points.far));
+      }
+  };
 
+  // First the pixels: where the figure does not cover the pixel or lies
+  // behind what is there, nothing is written. Each one found keeps its
+  // normal's first two components in its emission and coverage, which the
+  // figure overwrites when it draws. Then the counts: pixels per figure row,
+  // and per chunk the pixels known in each block (a pixel whose points are
+  // known in one block counts once).
+  std::vector<std::uint64_t> row_count(std::size_t(rows), 0);
+  std::vector<std::uint64_t> at_block(std::size_t(chunks) * blocks, 0);
+  parallel_for(chunks, [&](int begin, int end) {
+    for (int chunk = begin; chunk < end; ++chunk) {
+      std::uint64_t* counts = at_block.data() + std::size_t(chunk) * blocks;
+      const auto [first, last] = chunk_rows(chunk);
+      for (int i = first; i < last; ++i) {
+        std::uint64_t* bits = changed.data() + std::size_t(i) * words;
+        for (int j = 0; j < cols; ++j) {
+          const PixelTaps taps = figure.taps(0, i, j);
+          if (!(robo.sample(3, taps) > 0.0f)) continue;
+          const RobotSurface surface = surface_at(robo, taps);
+          if (!(surface.depth < depth.at(figure.rect.x0 + j, figure.rect.y0 + i))) continue;
+          bits[std::size_t(j) / 64] |= std::uint64_t(1) << (j % 64);
+          normal_x[at(i, j)] = surface.nx;
+          normal_y[at(i, j)] = surface.ny;
+        }
+        changed_in_row(i, [&](int, std::size_t near, std::size_t far) {
+          ++row_count[std::size_t(i)];
+          ++counts[near];
+          if (far != near) ++counts[far];
+        });
+      }
+    }
+  });
+  found.row_start.assign(std::size_t(rows) + 1, 0);
+  for (int i = 0; i < rows; ++i)
+    found.row_start[std::size_t(i) + 1] = found.row_start[std::size_t(i)] + row_count[std::size_t(i)];
+  // Each chunk's place in each block's list, the chunks in order.
+  found.block_start.assign(blocks + 1, 0);
+  std::uint64_t placed = 0;
+  for (std::size_t b = 0; b < blocks; ++b) {
+    found.block_start[b] = placed;
+    for (int chunk = 0; chunk < chunks; ++chunk) {
+      std::uint64_t& count = at_block[std::size_t(chunk) * blocks + b];
+      const std::uint64_t n = count;
+      count = placed;
+      placed += n;
+    }
+  }
+  found.block_start[blocks] = placed;
+  if (found.count() > UINT32_MAX) throw std::length_error("the robot figure covers too many pixels to count");
+
+  // Then the lists, each pixel where its counts placed it.
+  found.columns = IndexBuffer(found.count());
+  found.by_block = IndexBuffer(placed);
+  parallel_for(chunks, [&](int begin, int end) {
+    for (int chunk = begin; chunk < end; ++chunk) {
+      std::uint64_t* next = at_block.data() + std::size_t(chunk) * blocks;
+      const auto [first, last] = chunk_rows(chunk);
+      for (int i = first; i < last; ++i) {
+        std::uint64_t k = found.row_start[std::size_t(i)];
+        changed_in_row(i, [&](int j, std::size_t near, std::size_t far) {
+          found.columns.set(k, std::uint32_t(j));
+          found.by_block.set(next[near]++, std::uint32_t(k));
+          if (far != near) found.by_block.set(next[far]++, std::uint32_t(k));
+          ++k;
+        });
+      }
+      advance(progress, last - first);
+    }
+  });
+  return found;
+}
+
+void draw_robot(const ImagePlanes& scene, const RobotPixels& pixels, const Image& robo, const Image& robo_material,
+                const Image& robo_emissive, int aa_scale, float* depth_plane, StepProgress* progress) {
+  const int width = scene.width;
+  const int height = scene.height;
+  if (pixels.width != width || pixels.height != height)
+    throw std::invalid_argument("the robot's pixels were found on a scene of another size");
+  const std::uint64_t count = pixels.count();
+  const int rows = pixels.rows;
+  const long long blur_work = rows / 2;
+  if (count == 0) {
+    advance(progress, blur_work + rows);
+    return;
+  }
+  const Figure figure(width, height, {&robo, &robo_material, &robo_emissive});
+  const std::size_t stride = std::size_t(width);
+  const auto at = [&](int i, int j) {
+    return std::size_t(figure.rect.y0 + i) * stride + std::size_t(figure.rect.x0 + j);
+  };
   float* const red = scene[kRed];
   float* const green = scene[kGreen];
   float* const blue = scene[kBlue];
   float* const emission = scene[kEmission];
   float* const coverage = scene[kRobot];
   float* const reflectivity = scene[kReflectivity];
-  // A column has one u and a row one v, so the taps of the three assets are
-  // worked out once per column and once per row.
-  const Image* const assets[3] = {&robo, &robo_material, &robo_emissive};
-  std::vector<SampleTap> column_taps[3];
-  for (int a = 0; a < 3; ++a) {
-    const Image& image = *assets[a];
-    column_taps[a].resize(std::size_t(cols));
-    for (int j = 0; j < cols; ++j)
-      column_taps[a][std::size_t(j)] = image.taps_uv(figure_coordinate(j, fig_w), 0.0f, false).x;
-  }
-  parallel_rows(rows, cols, [&](int begin, int end) {
-    for (int i = begin; i < end; ++i) {
-      const float v = figure_coordinate(i, fig_h);
-      SampleTap row_taps[3];
-      for (int a = 0; a < 3; ++a) row_taps[a] = assets[a]->taps_uv(0.0f, v, false).y;
-      const int y = y0 + i;
-      const std::size_t row = std::size_t(y) * std::size_t(width) + std::size_t(x0);
-      for (int j = 0; j < cols; ++j) {
-        const PixelTaps at = {column_taps[0][std::size_t(j)], row_taps[0]};
-        // Where the figure does not cover the pixel or lies behind what is
-        // there, nothing is written, so nothing more is worked out.
-        if (!(robo.sample(3, at) > 0.0f)) continue;
-        const RobotSurface surface = surface_at(robo, at);
-        if (!(surface.depth < depth.at(x0 + j, y))) continue;
-        const float u = figure_coordinate(j, fig_w);
+
+  // The environment's part of each pixel's shading: the share of the first
+  // of its points to become known, then the sum of both.
+  PlaneBuffer mirrored(std::size_t(kRobotMirrorFloats) * count);
+
+  // Result rows of the blur, scaled as box_blur scales them. The three channels of a row lie side by side, so the values of one
+  // point share cache lines.
+  constexpr int kBlock = BoxBlurRows::kRowsPerBlock;
+  constexpr int kKept = kKeptEnvironmentRows;
+  PlaneBuffer kept(3 * std::size_t(kKept) * stride);
+  const auto environment_row = [&](int y) { return kept.data() + 3 * std::size_t(y % kKept) * stride; };
+
+  // The environment at one point, each channel between the same taps.
+  const auto look = [&](const PixelTaps& t, float values[3]) {
+    const float* const row0 = environment_row(t.y.i0);
+    const float* const row1 = environment_row(t.y.i1);
+    for (int c = 0; c < 3; ++c)
+      values[c] = sample_rows(row0, row1, SampleTap{3 * t.x.i0 + c, 3 * t.x.i1 + c, t.x.f}, t.y);
+  };
+
+  // Takes the points known in block b from the kept rows.
+  const auto take_points = [&](std::size_t b) {
+    const std::uint64_t first = pixels.block_start[b];
+    const std::uint64_t entries = pixels.block_start[b + 1] - first;
+    constexpr std::uint64_t kSlice = 4096;
+    const int slices = int((entries + kSlice - 1) / kSlice);
+    parallel_for(slices, [&](int begin, int end) {
+      const std::uint64_t from = std::uint64_t(begin) * kSlice;
+      const std::uint64_t to = std::min(entries, std::uint64_t(end) * kSlice);
+      // A block's pixels come in increasing order, so their rows are found
+      // by walking down from the first one's.
+      const std::uint64_t* const row_start = pixels.row_start.data();
+      int i = int(std::upper_bound(row_start, row_start + rows + 1, pixels.by_block[first + from]) - row_start) - 1;
+      for (std::uint64_t e = from; e < to; ++e) {
+        const std::uint64_t k = pixels.by_block[first + e];
+        while (row_start[i + 1] <= k) ++i;
+        const int j = int(pixels.columns[k]);
+        const std::size_t p = at(i, j);
+        const LookTaps points = look_taps(figure, i, j, emission[p], coverage[p], width, height);
+        const std::size_t near_block = known_in_block(points.near);
+        const std::size_t far_block = known_in_block(points.far);
+        float* const m = mirrored.data() + 3 * k;
         float near[3], far[3];
-        look_up(environment, looks(surface, u, v), near, far);
-        const RobotSample s = shade(near, far, robo_material, {column_taps[1][std::size_t(j)], row_taps[1]},
-                                    robo_emissive, {column_taps[2][std::size_t(j)], row_taps[2]}, surface);
-        const std::size_t p = row + std::size_t(j);
+        if (near_block == b) look(points.near, near);
+        if (far_block == b) look(points.far, far);
+        // The far share comes first in the sum, whichever point is known first.
+        if (near_block == b && far_block == b)
+          for (int c = 0; c < 3; ++c) m[c] = far_share(far[c]) + near_share(near[c]);
+        else if (near_block == b && far_block < b)
+          for (int c = 0; c < 3; ++c) m[c] = m[c] + near_share(near[c]);
+        else if (near_block == b)
+          for (int c = 0; c < 3; ++c) m[c] = near_share(near[c]);
+        else if (near_block < b)
+          for (int c = 0; c < 3; ++c) m[c] = far_share(far[c]) + m[c];
+        else
+          for (int c = 0; c < 3; ++c) m[c] = far_share(far[c]);
+      }
+    });
+  };
+
+  // The blur runs only as far down as the last point.
+  std::size_t blocks = pixels.block_start.size() - 1;
+  while (blocks > 0 && pixels.block_start[blocks] == pixels.block_start[blocks - 1]) --blocks;
+  const int blurred_rows = int(std::min<long long>(height, (long long)blocks * kBlock));
+  const int radius = 2 * aa_scale;
+  const float k = box_window_scale(radius);
+  BoxBlurRows blur(width, height, 3, radius);
+  blur.run_blocks(
+      [&](int c, int y, float* row) {
+        const float* from = scene.row(kRed + c, y);
+        std::copy(from, from + width, row);
+      },
+      [&](int c, int y, int x0, int n, const float* sums) {
+        float* out = environment_row(y) + 3 * std::size_t(x0) + std::size_t(c);
+        for (int x = 0; x < n; ++x) out[3 * x] = sums[x] * k;
+      },
+      [&](int y0, int y1) {
+        take_points(std::size_t(y0 / kBlock));
+        advance(progress, blur_work * y1 / blurred_rows - blur_work * y0 / blurred_rows);
+      },
+      blurred_rows);
+
+  parallel_rows(rows, figure.cols, [&](int begin, int end) {
+    for (int i = begin; i < end; ++i) {
+      for (std::uint64_t q = pixels.row_start[std::size_t(i)]; q < pixels.row_start[std::size_t(i) + 1]; ++q) {
+        const int j = int(pixels.columns[q]);
+        const PixelTaps taps = figure.taps(0, i, j);
+        // The figure's depth is worked out only where it is kept.
+        RobotSurface surface{0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
+        if (depth_plane)
+          surface = surface_at(robo, taps);
+        else
+          surface.alpha = robo.sample(3, taps);
+        const RobotSample s = shade_mirrored(mirrored.data() + 3 * q, robo_material, figure.taps(1, i, j),
+                                             robo_emissive, figure.taps(2, i, j), surface);
+        const std::size_t p = at(i, j);
         const float a = s.alpha;
         red[p] = s.r * a + (1.0f - a) * red[p];
         green[p] = s.g * a + (1.0f - a) * green[p];
         blue[p] = s.b * a + (1.0f - a) * blue[p];
-        if (depth.whole()) depth.plane[p] = s.depth;
+        if (depth_plane) depth_plane[p] = s.depth;
         coverage[p] = a;
         // A zero left as it is keeps pages nobody else writes untouched.
         if (reflectivity[p] != s.reflectivity) reflectivity[p] = s.reflectivity;
@@ -228,6 +463,33 @@ void composite_robot(const ImagePlanes& scene, const SceneDepth& depth, const Im
     }
     advance(progress, end - begin);
   });
+}
+
+double robot_ring_rows(int height, int aa_scale) {
+  return 3.0 * kKeptEnvironmentRows + BoxBlurRows::scratch_rows(height, 3, 2 * aa_scale);
+}
+
+double robot_cover_share(const Image& robo) {
+  if (robo.width < 1 || robo.height < 1 || robo.channels < 1) return 0.0;
+  const float* alpha = robo.plane(3 % robo.channels);
+  const std::size_t w = std::size_t(robo.width), h = std::size_t(robo.height);
+  std::vector<char> covered_column(w);
+  std::size_t covered = 0;
+  for (std::size_t y = 0; y < h; ++y) {
+    // A texel column pair covers where either of the two rows does.
+    const float* row0 = alpha + y * w;
+    const float* row1 = alpha + std::min(y + 1, h - 1) * w;
+    for (std::size_t x = 0; x < w; ++x) covered_column[x] = row0[x] > 0.0f || row1[x] > 0.0f;
+    for (std::size_t x = 0; x < w; ++x) covered += covered_column[x] || covered_column[std::min(x + 1, w - 1)];
+  }
+  return double(covered) / double(w * h);
+}
+
+void composite_robot(const ImagePlanes& scene, const SceneDepth& depth, const Image& robo,
+                     const Image& robo_material, const Image& robo_emissive, int aa_scale, StepProgress* progress) {
+  const RobotPixels pixels = find_robot_pixels(scene, depth, robo, progress);
+  draw_robot(scene, pixels, robo, robo_material, robo_emissive, aa_scale, depth.whole() ? depth.plane : nullptr,
+             progress);
 }
 
 }  // namespace neonvale

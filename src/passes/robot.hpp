@@ -1,8 +1,12 @@
 #pragma once
 // The robot figure: three asset images shaded as a glossy body that mirrors a
 // blurred copy of the scene, alpha-blended with a depth test.
+#include <cstdint>
+#include <vector>
+
 #include "core/image.hpp"
 #include "core/image_planes.hpp"
+#include "core/index_buffer.hpp"
 #include "core/rect.hpp"
 #include "core/step_progress.hpp"
 #include "passes/scene_depth.hpp"
@@ -31,11 +35,66 @@ struct FigureRect {
 };
 FigureRect figure_rect(int scene_width, int scene_height, int robo_width, int robo_height);
 
-// The figure on planes held anywhere (colour, emission, robot coverage and
+// The figure mirrors an environment: the scene's colour planes as they are
+// before the figure draws, blurred with radius 2 x aa_scale as reference::box_blur
+// gives it. Each pixel it changes reads the environment at two points only,
+// so no image of it is made: the pixels are found first, grouped by the rows
+// at which their points become known, and the blur then runs through a ring
+// of rows, each point taken as its rows pass.
+//
+// The pixels the figure changes, those it covers where it lies in front of
+// the scene, in a compact form: pixel k (counted row by row from the top
+// left) lies in figure row i when row_start[i] <= k < row_start[i + 1], in
+// figure column columns[k]. by_block holds each pixel once for every block of
+// the blur's rows (BoxBlurRows::kRowsPerBlock) in which one of its two points
+// becomes known, block b's pixels from block_start[b] to block_start[b + 1].
+struct RobotPixels {
+  int width = 0, height = 0;  // of the scene buffer
+  FigureRect rect{0, 0, 0, 0};
+  int rows = 0, cols = 0;  // of the figure, clipped to the buffer
+  std::vector<std::uint64_t> row_start;
+  IndexBuffer columns;
+  std::vector<std::uint64_t> block_start;
+  IndexBuffer by_block;
+
+  std::uint64_t count() const { return row_start.empty() ? 0 : row_start.back(); }
+};
+
+// Finds the pixels of `scene` that the figure changes, with the depth as it
+// is before the figure draws. Until draw_robot draws them, each keeps the
+// first two components of its normal in its emission and coverage planes
+// (which the figure overwrites), so those planes must be there. Sets the
+// total of `progress` for the figure's whole step and counts this part of it.
+// Throws std::length_error when the pixels are more than 32-bit indices can
+// count.
+RobotPixels find_robot_pixels(const ImagePlanes& scene, const SceneDepth& depth, const Image& robo,
+                              StepProgress* progress = nullptr);
+// Draws the figure on those pixels: works out the environment at their
+// points, then shades and blends them. Writes colour, emission, robot
+// coverage and a reflectivity of 0 (left unwritten where it is 0), and the
+// figure's depths into `depth_plane` unless it is null. Nothing may have
+// changed the scene since its pixels were found.
+void draw_robot(const ImagePlanes& scene, const RobotPixels& pixels, const Image& robo, const Image& robo_material,
+                const Image& robo_emissive, int aa_scale, float* depth_plane, StepProgress* progress = nullptr);
+
+// What the figure's step holds besides the scene: for each pixel it changes,
+// its column and its place in two blocks' lists (kRobotListFloats, from the
+// search on) and the three channels of what it mirrors (kRobotMirrorFloats,
+// while it draws); and rows of the blurred environment (robot_ring_rows).
+constexpr int kRobotListFloats = 3;
+constexpr int kRobotMirrorFloats = 3;
+// Rows of `width` floats: the kept rows of the environment and the scratch
+// of its blur.
+double robot_ring_rows(int height, int aa_scale);
+// The share of the figure's rectangle that `robo` can cover, for sizing a
+// render before it runs: of all texels, those whose 2 x 2 neighbourhood (the
+// reach of a bilinear sample) holds coverage.
+double robot_cover_share(const Image& robo);
+
+// Both of the above, on planes held anywhere (colour, emission, robot coverage and
 // reflectivity), with the depth in either of its forms; in the renderer's
 // form the figure's depths are not kept, and a reflectivity that is 0 is
-// left unwritten. The figure mirrors the scene's colour planes blurred with
-// radius 2 x aa_scale, as reference::box_blur gives it, through a ring of rows.
+// left unwritten.
 void composite_robot(const ImagePlanes& scene, const SceneDepth& depth, const Image& robo,
                      const Image& robo_material, const Image& robo_emissive, int aa_scale,
                      StepProgress* progress = nullptr);

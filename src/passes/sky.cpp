@@ -40,14 +40,14 @@ float sun_stripe(float v) {
 
 namespace {
 
-// The cloud noise before the warp, rows [0, rows) of a width x height image:
-// five octaves of random grids, each twice as fine as the last and weighted
+// The cloud noise before the warp, rows [0, rows) of a width x height image,
+// in an image of just those rows: five octaves of random grids, each twice as fine as the last and weighted
 // 0.55 times as much, enlarged smoothly to full size and summed, then divided
 // by the sum of the weights. Each enlarged value is added as it is sampled
 // (corner-aligned, smoothstep weights), the same sum as enlarging the octave
 // whole and adding it. Every grid is drawn whatever the row count.
 Image cloud_noise(int width, int height, int rows, std::uint32_t seed, StepProgress* progress) {
-  Image out(width, height, 1);
+  Image out(width, rows, 1);
   Random rng(seed);
   float* values = out.plane(0);
   const std::size_t stride = std::size_t(width);
@@ -82,22 +82,16 @@ Image cloud_noise(int width, int height, int rows, std::uint32_t seed, StepProgr
   return out;
 }
 
-// The noise rows that cover rows [0, rows) depend on: the blur reaches
-// `radius` rows down, the warp's sway 9 output pixels and its bilinear
-// sample one row more.
-int cloud_noise_rows(int height, int aa_scale, int rows) {
-  const long long reach = (long long)rows + cloud_blur_radius(height) + 9LL * aa_scale + 2;
-  return int(std::min<long long>(height, reach));
-}
 
 // Warps the noise sideways and sways it up and down (a fixed number of output
 // pixels at every AA scale), blurs it, shapes it, and hands rows [0, rows) of
-// the cover to sink(y, x0, n, cover) in segments. The warp is computed row by
-// row as the blur asks for its input, so no warped image is ever stored.
+// the cover of a buffer `height` rows high to sink(y, x0, n, cover) in
+// segments. The noise holds the rows those need (cloud_noise_rows). The warp
+// is computed row by row as the blur asks for its input, so no warped image
+// is ever stored.
 template <class Sink>
-void shape_clouds(const Image& noise, int aa_scale, int rows, Sink&& sink) {
+void shape_clouds(const Image& noise, int height, int aa_scale, int rows, Sink&& sink) {
   const int width = noise.width;
-  const int height = noise.height;
   const float* values = noise.plane(0);
   const std::size_t stride = std::size_t(width);
   const float sway_x = float(25LL * aa_scale);
@@ -144,7 +138,7 @@ Image cloud_cover(int width, int height, int aa_scale, std::uint32_t seed, StepP
   const Image noise = cloud_noise(width, height, height, seed, progress);
   Image out(width, height, 1);
   float* values = out.plane(0);
-  shape_clouds(noise, aa_scale, height, [&](int y, int x0, int n, const float* cover) {
+  shape_clouds(noise, height, aa_scale, height, [&](int y, int x0, int n, const float* cover) {
     std::copy(cover, cover + n, values + std::size_t(y) * std::size_t(width) + std::size_t(x0));
   });
   advance(progress, 3LL * height);
@@ -171,6 +165,14 @@ struct SkyColumn {
 struct SkyWaves {
   float streak, wave, swirl;
 };
+
+// The noise rows that cover rows [0, rows) depend on: the blur reaches
+// `radius` rows down, the warp's sway 9 output pixels and its bilinear
+// sample one row more.
+int cloud_noise_rows(int height, int aa_scale, int rows) {
+  const long long reach = (long long)rows + cloud_blur_radius(height) + 9LL * aa_scale + 2;
+  return int(std::min<long long>(height, reach));
+}
 
 SkyRow sky_row(float v) {
   SkyRow row;
@@ -290,7 +292,7 @@ void paint_sky_rows(const ImagePlanes& scene, int aa_scale, std::uint32_t seed, 
     for (int y = begin; y < end; ++y) row_terms[std::size_t(y)] = sky_row(float(y) / hden);
   }, 64);
 
-  shape_clouds(noise, aa_scale, rows, [&](int y, int x0, int n, const float* cloud) {
+  shape_clouds(noise, h, aa_scale, rows, [&](int y, int x0, int n, const float* cloud) {
     const float v = float(y) / hden;
     const SkyRow& row = row_terms[std::size_t(y)];
     const std::size_t offset = std::size_t(y) * std::size_t(w) + std::size_t(x0);

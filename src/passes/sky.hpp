@@ -26,6 +26,10 @@ struct SkySample {
 // plane is still written, since that later pass tests it.
 void paint_sky_rows(const ImagePlanes& scene, int aa_scale, std::uint32_t seed, int rows,
                     StepProgress* progress = nullptr, const RowRuns* overwritten = nullptr);
+// The rows of cloud noise paint_sky_rows works out, and holds, for `rows`
+// rows of a buffer `height` rows high: the blur and the warp reach below
+// them.
+int cloud_noise_rows(int height, int aa_scale, int rows);
 
 // Pieces of the above, exposed so their worked values can be checked.
 // The sun's stripe factor at row position v: 1 above v = 0.45, dark gaps below.

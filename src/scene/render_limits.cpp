@@ -32,12 +32,12 @@ constexpr std::uint64_t kThreadExtras = std::uint64_t(64) << 10;
 
 }  // namespace
 
-std::uint64_t image_peak_bytes(const RenderSettings& settings) {
+std::uint64_t image_peak_bytes(const RenderSettings& settings, const SceneAssets* assets) {
   const double scene_plane = double(settings.width) * double(settings.aa_scale) * double(settings.height) *
                              double(settings.aa_scale) * sizeof(float);
   const double output_plane = double(settings.width) * double(settings.height) * sizeof(float);
   const auto bytes = [&](const PlaneCount& n) {
-    return n.scene_planes(settings) * scene_plane + n.output * output_plane;
+    return n.scene_planes(settings, assets) * scene_plane + n.output * output_plane;
   };
   double live = 0.0;
   double peak = 0.0;

@@ -10,8 +10,10 @@ namespace neonvale {
 
 // Bytes of images a render holds at its peak: the largest sum of images alive
 // at once over the steps of the stage table, and the save's buffers. Expects
-// sizes that passed check_render_size's overflow test.
-std::uint64_t image_peak_bytes(const RenderSettings& settings);
+// sizes that passed check_render_size's overflow test. The terms that depend
+// on the assets (the robot figure's size and coverage) are taken from
+// `assets`, or from the shipped ones when it is null.
+std::uint64_t image_peak_bytes(const RenderSettings& settings, const SceneAssets* assets = nullptr);
 // image_peak_bytes and a fixed allowance for the assets and the program itself.
 std::uint64_t estimate_peak_bytes(const RenderSettings& settings);
 

@@ -1,7 +1,11 @@
 #include "scene/stages.hpp"
 
+#include <algorithm>
+
 #include "filters/box_blur.hpp"
+#include "filters/value_noise.hpp"
 #include "passes/channels.hpp"
+#include "passes/droplets.hpp"
 #include "passes/ground.hpp"
 #include "passes/knot.hpp"
 #include "passes/rain.hpp"
@@ -70,10 +74,13 @@ ImagePlanes snapshot(RenderState& s, StepProgress&) {
 
 ImagePlanes robot(RenderState& s, StepProgress& progress) {
   SceneBuffer& b = s.scene;
+  // The depth decides which pixels the figure changes; once they are found,
+  // no later step reads a depth the knot drew.
   b.robot = b.sparse_plane();
-  composite_robot(b.planes(), b.depth(), s.assets.robo, s.assets.robo_material, s.assets.robo_emissive,
-                  s.settings.aa_scale, &progress);
-  b.knot_depth = Image();  // no later step reads a depth the knot drew
+  const RobotPixels pixels = find_robot_pixels(b.planes(), b.depth(), s.assets.robo, &progress);
+  b.knot_depth = Image();
+  draw_robot(b.planes(), pixels, s.assets.robo, s.assets.robo_material, s.assets.robo_emissive, s.settings.aa_scale,
+             nullptr, &progress);
   return b.planes();
 }
 
@@ -113,25 +120,83 @@ ImagePlanes grade(RenderState& s, StepProgress& progress) {
   return planes_of(s.colour);
 }
 
-// The backdrop window's planes, for the memory estimate, which is made before
-// the assets are read: the figure's rectangle as the shipped robo.png
-// (1024 x 1536) places it, in the rows the reflections can read.
-double backdrop_window_planes(const RenderSettings& settings) {
+// The shipped robo.png: its size, and the share of the figure's rectangle
+// it covers (robot_cover_share), for estimates made before the assets are
+// read.
+constexpr int kShippedRoboWidth = 1024;
+constexpr int kShippedRoboHeight = 1536;
+constexpr double kShippedCoverShare = 0.3768;
+
+// The figure's rectangle in the supersampled buffer, for the estimate.
+FigureRect estimated_figure(const RenderSettings& settings, const SceneAssets* assets) {
   const int w = settings.width * settings.aa_scale;
   const int h = settings.height * settings.aa_scale;
-  const Rect area = backdrop_window(w, h, ground_row_depths(h), figure_rect(w, h, 1024, 1536));
+  return assets ? figure_rect(w, h, assets->robo.width, assets->robo.height)
+                : figure_rect(w, h, kShippedRoboWidth, kShippedRoboHeight);
+}
+
+// The backdrop window's planes: the figure's rectangle in the rows the
+// reflections can read.
+double backdrop_window_planes(const RenderSettings& settings, const SceneAssets* assets) {
+  const int w = settings.width * settings.aa_scale;
+  const int h = settings.height * settings.aa_scale;
+  const Rect area = backdrop_window(w, h, ground_row_depths(h), estimated_figure(settings, assets));
   if (area.empty()) return 0.0;
   return 4.0 * double(area.height()) * double(area.width()) / (double(w) * double(h));
 }
 
-// The robot's environment (three planes) and the scratch of its blur.
-double environment_planes(const RenderSettings& settings) {
+// The cloud noise the sky works out (the rows above the ground and what
+// their blur and warp reach) and the scratch of its blur.
+double cloud_noise_planes(const RenderSettings& settings, const SceneAssets*) {
   const int h = settings.height * settings.aa_scale;
-  return 3.0 + BoxBlurRows::scratch_rows(h, 3, 2 * settings.aa_scale) / double(h);
+  const int rows = cloud_noise_rows(h, settings.aa_scale, first_ground_row(h));
+  return (double(rows) + BoxBlurRows::scratch_rows(h, 1, cloud_blur_radius(h))) / double(h);
+}
+
+// The figure's lists while its pixels are found, with the knot's depths
+// still there; then, the knot's depths released, the lists, what the pixels
+// mirror and the environment's rows while it draws. The pixels it changes
+// are at most those it covers, a share of its rectangle that the asset
+// decides (with 2 % to spare, as the share is a count of texels).
+double robot_planes(const RenderSettings& settings, const SceneAssets* assets) {
+  const int w = settings.width * settings.aa_scale;
+  const int h = settings.height * settings.aa_scale;
+  const FigureRect figure = estimated_figure(settings, assets);
+  const double rows = std::clamp<double>(double(h) - figure.y0, 0.0, figure.height);
+  const double cols = std::clamp<double>(double(w) - figure.x0, 0.0, figure.width);
+  const double share = (assets ? robot_cover_share(assets->robo) : kShippedCoverShare) * 1.02;
+  const double pixels = share * rows * cols / (double(w) * double(h));
+  const double lists = kRobotListFloats * pixels;
+  const double drawing = lists + kRobotMirrorFloats * pixels + robot_ring_rows(h, settings.aa_scale) / double(h) - 1.0;
+  return std::max(lists, drawing);
+}
+
+// The copies the rain keeps of the colour before it: the seed is the
+// fourth the scene's Random draws (after the sky's, the ground's and the
+// reflections').
+double rain_copy_planes(const RenderSettings& settings, const SceneAssets*) {
+  const int w = settings.width * settings.aa_scale;
+  const int h = settings.height * settings.aa_scale;
+  Random rng(settings.seed);
+  for (int i = 0; i < 3; ++i) rng.draw_seed();
+  return double(rain_scratch_floats(w, h, rng.draw_seed())) / (double(w) * double(h));
+}
+
+// The grids of the ground's two noises and of the reflections' ripples (a
+// noise of stretch 1): small, whatever the size, but they count in a small
+// render.
+double samples(const RenderSettings& settings) {
+  return double(settings.width) * settings.aa_scale * double(settings.height) * settings.aa_scale;
+}
+double ground_noise_planes(const RenderSettings& settings, const SceneAssets*) {
+  return double(ground_noise_floats()) / samples(settings);
+}
+double ripple_noise_planes(const RenderSettings& settings, const SceneAssets*) {
+  return double(noise_grid_floats(1.0f)) / samples(settings);
 }
 
 // The scratch of the glow's blur.
-double glow_scratch_planes(const RenderSettings& settings) {
+double glow_scratch_planes(const RenderSettings& settings, const SceneAssets*) {
   const int h = settings.height * settings.aa_scale;
   return BoxBlurRows::scratch_rows(h, 3, glow_radius(h)) / double(h);
 }
@@ -141,24 +206,26 @@ double glow_scratch_planes(const RenderSettings& settings) {
 const std::vector<Stage>& render_stages() {
   // name, step, creates, temporary, releases (planes of the scene's size, of the output's size), share
   static const std::vector<Stage> stages = {
-      // Colour and emission; the cloud noise (the cover is shaded as the
-      // ring of its blur hands it over).
-      {"sky", sky, {4, 0}, {1, 0}, {}, 0.55},
+      // Colour and emission; the cloud noise of the rows above the ground
+      // (the cover is shaded as the ring of its blur hands it over).
+      {"sky", sky, {4, 0}, {0, 0, cloud_noise_planes}, {}, 0.55},
       // Reflectivity; the noise and grain of a band of rows per thread.
-      {"ground", ground, {1, 0}, {}, {}, 0.34},
+      {"ground", ground, {1, 0}, {0, 0, ground_noise_planes}, {}, 0.34},
       // The knot's depths.
       {"knot", knot, {1, 0}, {}, {}, 0.15},
       // The backdrop window: colour and emission of the figure's rectangle
       // in the rows the reflections can read, about half a plane.
       {"snapshot", snapshot, {0, 0, backdrop_window_planes}, {}, {}, 0.01},
-      // Robot coverage; the blurred environment. Releases the knot's depths.
-      {"robot", robot, {1, 0}, {0, 0, environment_planes}, {1, 0}, 0.98},
+      // Robot coverage; the lists of the pixels it changes, what they mirror
+      // and the environment's rows. Releases the knot's depths once the
+      // pixels are found.
+      {"robot", robot, {1, 0}, {0, 0, robot_planes}, {1, 0}, 0.98},
       // A few rows kept before they are written; releases the window,
       // reflectivity and robot coverage.
-      {"reflections", reflections, {}, {0.1, 0}, {2, 0, backdrop_window_planes}, 0.62},
-      // An unchanged copy of the colour planes; the water of a band of rows
-      // per thread.
-      {"rain", rain, {}, {3, 0}, {}, 0.43},
+      {"reflections", reflections, {}, {0.1, 0, ripple_noise_planes}, {2, 0, backdrop_window_planes}, 0.62},
+      // Copies of the colour rows that reads still need as the rain is
+      // written; the water of a band of rows per thread.
+      {"rain", rain, {}, {0, 0, rain_copy_planes}, {}, 0.43},
       // Releases emission; the colour planes become the picture.
       {"glow", glow, {}, {0, 0, glow_scratch_planes}, {1, 0}, 0.25},
       // Tone mapped and downsampled into the picture at the output size.

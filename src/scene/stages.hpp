@@ -35,10 +35,13 @@ struct PlaneCount {
   double scene = 0;
   double output = 0;
   // Planes of the supersampled size that depend on the settings beyond the
-  // sizes, worked out for them; none when null.
-  double (*sized)(const RenderSettings& settings) = nullptr;
+  // sizes, or on the assets, worked out for them; none when null. Without
+  // assets, the shipped ones are assumed.
+  double (*sized)(const RenderSettings& settings, const SceneAssets* assets) = nullptr;
 
-  double scene_planes(const RenderSettings& settings) const { return scene + (sized ? sized(settings) : 0.0); }
+  double scene_planes(const RenderSettings& settings, const SceneAssets* assets = nullptr) const {
+    return scene + (sized ? sized(settings, assets) : 0.0);
+  }
 };
 
 struct Stage {
