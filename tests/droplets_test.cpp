@@ -194,7 +194,7 @@ TEST(DropletPass, OffsetsStayWithinTheirBounds) {
   for (const Case& c : {Case{320, 180, 1286516326u}, Case{160, 480, 955601140u}, Case{640, 90, 5489u}}) {
     SCOPED_TRACE(testing::Message() << c.w << " x " << c.h << ", seed " << c.seed);
     Image scene(c.w, c.h, kSceneChannels);
-    paint_droplets(scene, 1, c.seed);
+    reference::paint_droplets(scene, 1, c.seed);
     const OffsetBounds bounds = offset_bounds(make_rain(c.w, c.h, c.seed));
     float most_x = 0.0f, most_above = 0.0f, most_below = 0.0f;
     for (std::size_t i = 0; i < scene.plane_size(); ++i) {

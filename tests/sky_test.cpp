@@ -145,7 +145,7 @@ TEST(PaintSky, RowsAboveTheGroundMatchTheWholeSky) {
   for (int aa : {1, 2, 4}) {
     const int w = 120, h = 45 * aa;
     Image whole(w, h, kSceneChannels);
-    paint_sky(whole, aa, 5u);
+    reference::paint_sky(whole, aa, 5u);
     for (int rows : {1, h / 3, h - 2}) {
       Image part(w, h, kSceneChannels);
       paint_sky_rows(planes_of(part), aa, 5u, rows);

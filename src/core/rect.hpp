@@ -24,6 +24,13 @@ struct Rect {
   Span columns() const { return {x0, x1}; }
 };
 
+// The smallest rectangle that holds both; an empty one adds nothing.
+inline Rect bounding(const Rect& a, const Rect& b) {
+  if (a.empty()) return b;
+  if (b.empty()) return a;
+  return {a.x0 < b.x0 ? a.x0 : b.x0, a.y0 < b.y0 ? a.y0 : b.y0, a.x1 > b.x1 ? a.x1 : b.x1, a.y1 > b.y1 ? a.y1 : b.y1};
+}
+
 // For each row of an image, spans of its pixels in order, disjoint and not
 // touching.
 using RowRuns = std::vector<std::vector<Span>>;

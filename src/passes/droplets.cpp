@@ -186,7 +186,7 @@ namespace {
 int most_streaks_at_a_pixel(const std::vector<RainStreak>& streaks) {
   std::vector<int> edges;
   for (const RainStreak& s : streaks)
-    if (s.x0 < s.x1 && s.y0 < s.y1) edges.insert(edges.end(), {s.y0, s.y1});
+    if (!s.box.empty()) edges.insert(edges.end(), {s.box.y0, s.box.y1});
   std::sort(edges.begin(), edges.end());
   edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
   int most = 0;
@@ -194,7 +194,8 @@ int most_streaks_at_a_pixel(const std::vector<RainStreak>& streaks) {
   for (std::size_t e = 0; e + 1 < edges.size(); ++e) {
     ends.clear();
     for (const RainStreak& s : streaks)
-      if (s.x0 < s.x1 && s.y0 <= edges[e] && s.y1 >= edges[e + 1]) ends.insert(ends.end(), {{s.x0, 1}, {s.x1, -1}});
+      if (s.box.x0 < s.box.x1 && s.box.y0 <= edges[e] && s.box.y1 >= edges[e + 1])
+        ends.insert(ends.end(), {{s.box.x0, 1}, {s.box.x1, -1}});
     // An end sorts before a start at the same column: the ranges are half-open.
     std::sort(ends.begin(), ends.end());
     int count = 0;

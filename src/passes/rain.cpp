@@ -20,12 +20,12 @@ constexpr int kBlockBands = 16;
 constexpr int kBlockRows = kBlockBands * kRainBandRows;
 
 // What the sweep keeps of the colour as it was before the pass (see
-// paint_droplets_and_refract): a ring of the latest rows, and the window of older rows and
-// columns that the small image inside drops can still read.
+// paint_droplets_and_refract): a ring of the latest rows, and the window of
+// older rows and columns that the small image inside drops can still read.
 struct Keep {
   int above = 0;  // rows above its own that a pixel's refracted sample can read
   int ring_rows = 0;
-  ReadArea window;
+  Rect window;
 };
 
 Keep keep_for(const RainLayer& rain) {
@@ -38,21 +38,12 @@ Keep keep_for(const RainLayer& rain) {
   keep.ring_rows = std::min(height, keep.above + 2 * kBlockRows);
   // A drop's pixel in row y reads the ring down to y - above from the block
   // it lies in; the window holds what its lens reads above that.
-  ReadArea& window = keep.window;
-  window.first_row = height;
-  window.first_column = rain.width;
   for (const RainDrop& d : rain.drops) {
-    const int y_begin = std::max(d.y0, 0), y_end = std::min(d.y1, height);
-    ReadArea reads = lens_reads(rain.width, height, std::max(d.x0, 0), std::min(d.x1, rain.width), y_begin, y_end,
-                                bounds.x, bounds.above, bounds.below);
-    reads.last_row = std::min(reads.last_row, y_end - 1 - keep.above);
-    if (reads.empty()) continue;
-    window.first_row = std::min(window.first_row, reads.first_row);
-    window.last_row = std::max(window.last_row, reads.last_row);
-    window.first_column = std::min(window.first_column, reads.first_column);
-    window.last_column = std::max(window.last_column, reads.last_column);
+    const Rect pixels = {std::max(d.x0, 0), std::max(d.y0, 0), std::min(d.x1, rain.width), std::min(d.y1, height)};
+    Rect reads = lens_reads(rain.width, height, pixels, bounds.x, bounds.above, bounds.below);
+    reads.y1 = std::min(reads.y1, pixels.y1 - keep.above);
+    keep.window = bounding(keep.window, reads);
   }
-  if (window.empty()) window = ReadArea{};
   return keep;
 }
 
@@ -60,10 +51,8 @@ Keep keep_for(const RainLayer& rain) {
 
 std::size_t rain_scratch_floats(int width, int height, std::uint32_t seed) {
   const Keep keep = keep_for(make_rain(width, height, seed));
-  const ReadArea& w = keep.window;
-  const std::size_t window = w.empty() ? 0
-                                       : std::size_t(w.last_row - w.first_row + 1) *
-                                             std::size_t(w.last_column - w.first_column + 1);
+  const Rect& w = keep.window;
+  const std::size_t window = w.empty() ? 0 : std::size_t(w.height()) * std::size_t(w.width());
   return 3 * (std::size_t(keep.ring_rows) * std::size_t(width) + window);
 }
 
@@ -91,12 +80,12 @@ void paint_droplets_and_refract(const ImagePlanes& scene, std::uint32_t seed, St
   const std::size_t stride = std::size_t(width);
   const RainLayer rain = make_rain(width, height, seed);
   const Keep keep = keep_for(rain);
-  const ReadArea& area = keep.window;
+  const Rect& area = keep.window;
 
   Image ring(width, keep.ring_rows, 3);
   Image window;
   if (!area.empty())
-    window = Image(area.last_column - area.first_column + 1, area.last_row - area.first_row + 1, 3);
+    window = Image(area.width(), area.height(), 3);
   RowTable before(width, height, 3);
   for (int c = 0; c < 3; ++c)
     for (int y = 0; y < height; ++y) before.hold(c, y, scene.row(kRed + c, y));
@@ -108,9 +97,9 @@ void paint_droplets_and_refract(const ImagePlanes& scene, std::uint32_t seed, St
       for (int c = 0; c < 3; ++c) {
         const float* from = scene.row(kRed + c, y);
         std::memcpy(ring.plane(c) + std::size_t(y % keep.ring_rows) * stride, from, stride * sizeof(float));
-        if (y >= area.first_row && y <= area.last_row)
-          std::memcpy(window.plane(c) + std::size_t(y - area.first_row) * std::size_t(window.width),
-                      from + area.first_column, std::size_t(window.width) * sizeof(float));
+        if (y >= area.y0 && y < area.y1)
+          std::memcpy(window.plane(c) + std::size_t(y - area.y0) * std::size_t(window.width),
+                      from + area.x0, std::size_t(window.width) * sizeof(float));
       }
   };
   const auto hold_in_ring = [&](int begin, int end) {
@@ -120,9 +109,9 @@ void paint_droplets_and_refract(const ImagePlanes& scene, std::uint32_t seed, St
   const auto leave_ring = [&](int begin, int end) {
     for (int c = 0; c < 3; ++c)
       for (int y = begin; y < end; ++y) {
-        if (y >= area.first_row && y <= area.last_row)
-          before.hold(c, y, window.plane(c) + std::size_t(y - area.first_row) * std::size_t(window.width),
-                      area.first_column, window.width);
+        if (y >= area.y0 && y < area.y1)
+          before.hold(c, y, window.plane(c) + std::size_t(y - area.y0) * std::size_t(window.width),
+                      area.x0, window.width);
         else
           before.release(c, y);
       }

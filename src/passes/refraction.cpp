@@ -122,22 +122,16 @@ void refract_rows(const ImagePlanes& scene, const RowTable& before, const ImageP
 
 // The lens coordinates are (0.85 w - 0.3 x) + 3 ox and (0.58 h - 0.28 y) + 3 oy,
 // falling with the pixel's position and rising with its offset.
-ReadArea lens_reads(int width, int height, int x_begin, int x_end, int y_begin, int y_end, float offset_x,
-                    float above, float below) {
-  ReadArea area;
-  if (x_end <= x_begin || y_end <= y_begin || width < 1 || height < 1) return area;
+Rect lens_reads(int width, int height, const Rect& pixels, float offset_x, float above, float below) {
+  if (pixels.empty() || width < 1 || height < 1) return {};
   const float wf = float(width);
   const float hf = float(height);
   const auto [first_column, last_column] =
-      taps_between((0.85f * wf - 0.3f * float(x_end - 1)) + 3.0f * -offset_x,
-                   (0.85f * wf - 0.3f * float(x_begin)) + 3.0f * offset_x, width);
-  const auto [first_row, last_row] = taps_between((0.58f * hf - 0.28f * float(y_end - 1)) + 3.0f * -above,
-                                                  (0.58f * hf - 0.28f * float(y_begin)) + 3.0f * below, height);
-  area.first_row = first_row;
-  area.last_row = last_row;
-  area.first_column = first_column;
-  area.last_column = last_column;
-  return area;
+      taps_between((0.85f * wf - 0.3f * float(pixels.x1 - 1)) + 3.0f * -offset_x,
+                   (0.85f * wf - 0.3f * float(pixels.x0)) + 3.0f * offset_x, width);
+  const auto [first_row, last_row] = taps_between((0.58f * hf - 0.28f * float(pixels.y1 - 1)) + 3.0f * -above,
+                                                  (0.58f * hf - 0.28f * float(pixels.y0)) + 3.0f * below, height);
+  return {first_column, first_row, last_column + 1, last_row + 1};
 }
 
 int first_row_refracted(int y, float above, int height) {

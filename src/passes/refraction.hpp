@@ -3,6 +3,7 @@
 // visible: refraction, streak light, the inverted image inside drops and the
 // water's emission.
 #include "core/image_planes.hpp"
+#include "core/rect.hpp"
 #include "core/row_table.hpp"
 
 namespace neonvale {
@@ -20,20 +21,11 @@ void refract_rows(const ImagePlanes& scene, const ImagePlanes& before, const Ima
 // The same with the colour before the pass held row by row (see RowTable).
 void refract_rows(const ImagePlanes& scene, const RowTable& before, const ImagePlanes& water, int y0);
 
-// A rectangle of a plane: rows first_row..last_row and columns
-// first_column..last_column, all included; empty when either range is.
-struct ReadArea {
-  int first_row = 0, last_row = -1;
-  int first_column = 0, last_column = -1;
-  bool empty() const { return last_row < first_row || last_column < first_column; }
-};
 // Every value of the colour before the pass that the small image inside
-// drops can read from pixels in rows [y_begin, y_end) and columns
-// [x_begin, x_end) of a width x height scene, whatever their offsets, as long
-// as |offset x| <= offset_x and -above <= offset y <= below; with a margin of
-// one row and one column on each side.
-ReadArea lens_reads(int width, int height, int x_begin, int x_end, int y_begin, int y_end, float offset_x,
-                    float above, float below);
+// drops can read from `pixels` of a width x height scene, whatever their
+// offsets, as long as |offset x| <= offset_x and -above <= offset y <= below;
+// with a margin of one row and one column on each side.
+Rect lens_reads(int width, int height, const Rect& pixels, float offset_x, float above, float below);
 // The first row the refracted sample of a pixel in row y can read, as long as
 // offset y >= -above.
 int first_row_refracted(int y, float above, int height);

@@ -147,6 +147,14 @@ Image cloud_cover(int width, int height, int aa_scale, std::uint32_t seed, StepP
 
 }  // namespace reference
 
+// The noise rows that cover rows [0, rows) depend on: the blur reaches
+// `radius` rows down, the warp's sway 9 output pixels and its bilinear
+// sample one row more.
+int cloud_noise_rows(int height, int aa_scale, int rows) {
+  const long long reach = (long long)rows + cloud_blur_radius(height) + 9LL * aa_scale + 2;
+  return int(std::min<long long>(height, reach));
+}
+
 namespace {
 
 // A sky pixel's terms by what they depend on, so that the pass works out
@@ -165,14 +173,6 @@ struct SkyColumn {
 struct SkyWaves {
   float streak, wave, swirl;
 };
-
-// The noise rows that cover rows [0, rows) depend on: the blur reaches
-// `radius` rows down, the warp's sway 9 output pixels and its bilinear
-// sample one row more.
-int cloud_noise_rows(int height, int aa_scale, int rows) {
-  const long long reach = (long long)rows + cloud_blur_radius(height) + 9LL * aa_scale + 2;
-  return int(std::min<long long>(height, reach));
-}
 
 SkyRow sky_row(float v) {
   SkyRow row;
