@@ -219,8 +219,9 @@ TEST(ScratchFolder, OnlyAWritableFolderOnDiskHasRoom) {
   EXPECT_EQ(scratch_space_bytes(dir.path() / "file"), std::nullopt);
   // Files in memory would take the memory they are meant to spare.
   struct statfs shm {};
-  if (::statfs("/dev/shm", &shm) == 0 && shm.f_type == TMPFS_MAGIC)
+  if (::statfs("/dev/shm", &shm) == 0 && shm.f_type == TMPFS_MAGIC) {
     EXPECT_EQ(scratch_space_bytes("/dev/shm"), std::nullopt);
+  }
 }
 
 TEST(MemoryBudget, FormatsTenthsOfGiB) {

@@ -9,7 +9,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <new>
 #include <stdexcept>
@@ -107,6 +109,71 @@ void touch_block(void* block, std::size_t bytes) {
   });
 }
 
+// Unmaps released scratch blocks on a thread of its own. Unmapping deletes
+// the file, and freeing its disk blocks can take seconds while the render's
+// own pages are being written out (a file system that discards freed blocks
+// waits for the device); the render need not wait for it.
+class FileReleaser {
+ public:
+  // Unmaps the block now or soon.
+  void release(void* block, std::size_t size) noexcept {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!started_) {
+      started_ = true;
+      running_ = start_helper_thread(&thread_, run, this);
+    }
+    if (running_) {
+      try {
+        queue_.emplace_back(block, size);
+        wake_.notify_one();
+        return;
+      } catch (...) {
+      }
+    }
+    lock.unlock();
+    munmap(block, size);
+  }
+
+  // Returns once every block released before the call is unmapped.
+  void wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [this] { return queue_.empty() && !busy_; });
+  }
+
+ private:
+  static void* run(void* releaser) {
+    static_cast<FileReleaser*>(releaser)->loop();
+    return nullptr;
+  }
+  void loop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (true) {
+      wake_.wait(lock, [this] { return !queue_.empty(); });
+      const auto [block, size] = queue_.front();
+      queue_.pop_front();
+      busy_ = true;
+      lock.unlock();
+      munmap(block, size);
+      lock.lock();
+      busy_ = false;
+      if (queue_.empty()) done_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_, done_;
+  std::deque<std::pair<void*, std::size_t>> queue_;
+  bool busy_ = false;
+  bool started_ = false;
+  bool running_ = false;
+  pthread_t thread_{};
+};
+
+FileReleaser& file_releaser() {
+  static FileReleaser* releaser = new FileReleaser;  // never destroyed: its thread runs until the process ends
+  return *releaser;
+}
+
 [[noreturn]] void throw_scratch_error(const char* what, const std::string& folder, int error) {
   throw std::runtime_error(std::string(what) + " " + folder + ": " + std::strerror(error));
 }
@@ -141,6 +208,12 @@ void reserve_scratch_file(int fd, std::size_t size, const std::string& folder) {
   int result;
   do result = ::fallocate(fd, 0, 0, off_t(size));
   while (result != 0 && errno == EINTR);
+  if (result != 0 && errno == ENOSPC) {
+    // Released blocks may still hold their disk blocks: once more after them.
+    file_releaser().wait();
+    do result = ::fallocate(fd, 0, 0, off_t(size));
+    while (result != 0 && errno == EINTR);
+  }
   if (result == 0) return;
   if (errno == EOPNOTSUPP) {
     do result = ::ftruncate(fd, off_t(size));
@@ -237,10 +310,11 @@ bool release_mapped(void* block, std::size_t bytes) noexcept {
     } catch (...) {
     }
   }
-  // Unmapping a file drops its pages and frees its disk blocks, which can
-  // take a while: not under the lock.
   lock.unlock();
-  munmap(block, size);
+  if (released.kind == BlockKind::file)
+    file_releaser().release(block, size);
+  else
+    munmap(block, size);
   return true;
 }
 
@@ -371,6 +445,7 @@ void release_kept_planes() {
     blocks.bytes.kept = 0;
   }
   for (const auto& [block, size] : kept) munmap(block, size);
+  file_releaser().wait();
 }
 
 void store_planes_in_scratch_files(const ScratchFiles& files) {

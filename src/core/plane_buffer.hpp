@@ -26,7 +26,9 @@
 // is made and mapped shared, so that the kernel writes pages the render is not
 // using to disk and reads them back when they are touched again. Such blocks
 // are neither faulted in when made (that would write zeros through the page
-// cache) nor kept for reuse: released, the file and its disk blocks are gone.
+// cache) nor kept for reuse: released, the file and its disk blocks are gone
+// (soon: a thread of their own unmaps them, as freeing disk blocks can take a
+// while).
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -89,7 +91,8 @@ struct PlaneMemory {
 PlaneMemory plane_memory();
 // Starts a new high-water mark at what is in use now.
 void reset_plane_high_water();
-// Returns every kept block to the system.
+// Returns every kept block to the system, and waits until released scratch
+// files are gone.
 void release_kept_planes();
 
 // Where blocks made from now on live when they are large.
