@@ -1,8 +1,10 @@
 // Scratch files, where images live when a render does not fit in memory: the
 // same stages and picture as from memory at any thread count, nothing left
 // on disk however the run ends, and a full disk reported as an error.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "app/signals.hpp"
 #include "core/plane_buffer.hpp"
 #include "scene/scene.hpp"
 #include "test_support.hpp"
@@ -152,9 +155,10 @@ TEST(ScratchFiles, ReleasedBlocksLeaveNeitherFilesNorKeptMemory) {
 
 // A process killed outright runs no code of its own: unnamed files vanish
 // with it, and the fallback's names are gone from the moment the files
-// were made.
+// were made. The child is a fork of this process (so it renders into the
+// folder made here), taken while no other thread of it runs a loop.
 TEST(ScratchFiles, NothingSurvivesARenderKilledHalfway) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process, not a fork of this threaded one
+  GTEST_FLAG_SET(death_test_style, "fast");
   for (const auto names : {ScratchFiles::Names::unnamed_where_possible, ScratchFiles::Names::named}) {
     TempDir folder;
     ASSERT_EQ(entries(folder.path()), 0u);
@@ -200,6 +204,30 @@ TEST(ScratchFiles, AFullDiskIsAnErrorNotAFault) {
   EXPECT_EQ(plane_memory().live, before.live);
   EXPECT_EQ(plane_memory().in_files, before.in_files);
   EXPECT_EQ(entries(folder.path()), 0u);
+}
+
+// Where a file system could not reserve a file's blocks, a full disk shows
+// as a fault of the page being written, as a page past the end of a file
+// cut short does. With scratch faults reported that ends the program with
+// an error line and status 1, not a crash. Standard output goes to a file
+// of the folder, read afterwards.
+[[noreturn]] void fault_on_a_scratch_page(const std::filesystem::path& folder) {
+  ::dup2(::open((folder / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
+  report_scratch_faults(folder);
+  const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR, 0600);
+  if (fd < 0 || ::ftruncate(fd, 8192) != 0) std::_Exit(3);
+  void* block = ::mmap(nullptr, 8192, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (block == MAP_FAILED || ::ftruncate(fd, 0) != 0) std::_Exit(3);
+  *static_cast<volatile char*>(block) = 1;
+  std::_Exit(4);
+}
+
+TEST(ScratchFiles, AFaultingScratchPageIsAnErrorLine) {
+  GTEST_FLAG_SET(death_test_style, "fast");  // a fork, which writes in this test's folder
+  TempDir folder;
+  EXPECT_EXIT(fault_on_a_scratch_page(folder.path()), ::testing::ExitedWithCode(1), "");
+  EXPECT_EQ(test::read_file(folder.path() / "out"),
+            "E: Cannot write scratch file in " + folder.path().string() + ": the disk is full or failing\n");
 }
 
 }  // namespace

@@ -53,7 +53,10 @@ int main(int argc, char** argv) {
     const MemoryRoom room = memory_room(scratch_folder(std::getenv("TMPDIR")));
     const RenderNeeds needs = render_needs(settings);
     const StoragePlan plan = plan_storage(needs, room);
-    if (plan.storage == PlaneStorage::scratch_files) store_planes_in_scratch_files({room.scratch_folder.string()});
+    if (plan.storage == PlaneStorage::scratch_files) {
+      store_planes_in_scratch_files({room.scratch_folder.string()});
+      report_scratch_faults(room.scratch_folder);
+    }
     // No more threads than the memory left beside the render allows.
     const int wanted_threads = config.threads > 0 ? config.threads : thread_count();
     set_thread_count(affordable_threads(plan.resident, plan.room, wanted_threads));
