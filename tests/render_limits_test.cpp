@@ -17,15 +17,8 @@
 namespace neonvale {
 namespace {
 
+using test::sized;
 using test::TempDir;
-
-RenderSettings sized(int width, int height, int aa_scale) {
-  RenderSettings s;
-  s.width = width;
-  s.height = height;
-  s.aa_scale = aa_scale;
-  return s;
-}
 
 void write_text(const std::filesystem::path& path, const std::string& text) {
   std::filesystem::create_directories(path.parent_path());

@@ -23,15 +23,8 @@
 namespace neonvale {
 namespace {
 
+using test::sized;
 using test::TempDir;
-
-RenderSettings sized(int width, int height, int aa_scale) {
-  RenderSettings s;
-  s.width = width;
-  s.height = height;
-  s.aa_scale = aa_scale;
-  return s;
-}
 
 // Every block, however small, goes to a file, so a small render exercises
 // the files as a poster does.
