@@ -208,7 +208,7 @@ void reserve_scratch_file(int fd, std::size_t size, const std::string& folder) {
   int result;
   do result = ::fallocate(fd, 0, 0, off_t(size));
   while (result != 0 && errno == EINTR);
-  if (result != 0 && errno == ENOSPC) {
+  if (result != 0 && (errno == ENOSPC || errno == EDQUOT)) {
     // Released blocks may still hold their disk blocks: once more after them.
     file_releaser().wait();
     do result = ::fallocate(fd, 0, 0, off_t(size));
