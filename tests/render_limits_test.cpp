@@ -186,22 +186,6 @@ TEST(StoragePlan, NeverScratchFilesWhereTheAddressSpaceIsShort) {
   }
 }
 
-// The needs of a real render: files spare memory, and the disk holds less
-// than the whole estimate.
-TEST(StoragePlan, NeedsOfARealRenderLeaveRoomForFiles) {
-  const RenderNeeds needs = render_needs(RenderSettings{});
-  EXPECT_EQ(needs.in_memory, estimate_peak_bytes(RenderSettings{}));
-  EXPECT_LT(needs.with_scratch_files, needs.in_memory / 2);
-  EXPECT_GE(needs.on_disk, image_peak_bytes(RenderSettings{}));
-  EXPECT_LT(needs.on_disk, needs.in_memory);
-}
-
-TEST(ScratchFolder, TmpdirElseVarTmp) {
-  EXPECT_EQ(scratch_folder(nullptr), "/var/tmp");
-  EXPECT_EQ(scratch_folder(""), "/var/tmp");
-  EXPECT_EQ(scratch_folder("/big/disk"), "/big/disk");
-}
-
 TEST(ScratchFolder, OnlyAWritableFolderOnDiskHasRoom) {
   TempDir dir;
   const auto room = scratch_space_bytes(dir.path());
