@@ -1,17 +1,23 @@
 // stage_times: renders like neonvale (same five flags) and prints the wall
 // time and the user and system CPU time of every step of the scene driver,
 // then of the save (into a temporary file), for profiling. System time is
-// mostly the kernel clearing fresh pages.
+// mostly the kernel clearing fresh pages. With `--scratch FOLDER` first, the
+// images live in scratch files there, and each line adds what the step made
+// the process read from disk and write to it, and its major page faults.
 #include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "app/catalogue.hpp"
 #include "app/options.hpp"
 #include "core/parallel.hpp"
+#include "core/plane_buffer.hpp"
 #include "io/png_io.hpp"
 #include "scene/scene.hpp"
 
@@ -19,23 +25,45 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+bool show_io = false;
+
 struct Times {
   Clock::time_point wall;
   double user, system;
+  long major_faults;
+  double read_mb, written_mb;  // storage traffic the process caused
 };
 
 double seconds(const timeval& t) { return double(t.tv_sec) + 1e-6 * double(t.tv_usec); }
 
+// "read_bytes: N" and "write_bytes: N" of /proc/self/io, in MB.
+void io_mb(double* read, double* written) {
+  *read = *written = 0;
+  std::ifstream in("/proc/self/io");
+  std::string key;
+  double value;
+  while (in >> key >> value) {
+    if (key == "read_bytes:") *read = value / 1e6;
+    if (key == "write_bytes:") *written = value / 1e6;
+  }
+}
+
 Times now() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  return {Clock::now(), seconds(usage.ru_utime), seconds(usage.ru_stime)};
+  Times t{Clock::now(), seconds(usage.ru_utime), seconds(usage.ru_stime), usage.ru_majflt, 0, 0};
+  if (show_io) io_mb(&t.read_mb, &t.written_mb);
+  return t;
 }
 
 void print(const char* name, const Times& from, const Times& to) {
-  std::printf("%-12s %8.3f s  user %6.3f  sys %6.3f\n", name,
+  std::printf("%-12s %8.3f s  user %6.3f  sys %6.3f", name,
               std::chrono::duration<double>(to.wall - from.wall).count(), to.user - from.user,
               to.system - from.system);
+  if (show_io)
+    std::printf("  read %7.0f MB  written %7.0f MB  major faults %7ld", to.read_mb - from.read_mb,
+                to.written_mb - from.written_mb, to.major_faults - from.major_faults);
+  std::printf("\n");
 }
 
 }  // namespace
@@ -43,6 +71,13 @@ void print(const char* name, const Times& from, const Times& to) {
 int main(int argc, char** argv) {
   using namespace neonvale;
   try {
+    if (argc >= 3 && std::strcmp(argv[1], "--scratch") == 0) {
+      store_planes_in_scratch_files({argv[2]});
+      show_io = true;
+      argv[2] = argv[0];
+      argv += 2;
+      argc -= 2;
+    }
     const Config config = parse_command_line(argc, argv);
     check_settings(config);
     const Times start = now();
