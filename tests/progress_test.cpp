@@ -267,11 +267,34 @@ TEST(ProgressDisplay, NothingIsDrawnAfterAnInterruptEndsTheLine) {
   EXPECT_FALSE(contains(text, "rain")) << text;
 }
 
+// A render from scratch files says so once, on a line of its own above the
+// progress line, which goes on redrawing below it.
+TEST(ProgressDisplay, ANoteStandsOnceAboveTheLine) {
+  const std::string note = scratch_files_line("/var/tmp", std::uint64_t(46) << 28, std::uint64_t(3) << 29);
+  EXPECT_EQ(note, "Memory is short (about 11.5 GiB needed, 1.5 GiB available): the images go to scratch files in "
+                  "/var/tmp");
+  Pipe pipe;
+  {
+    ProgressDisplay display(true, pipe.write_end());
+    display.note(note);
+    display.step("loading assets");
+    display.wait_for_redraws(1);
+    display.step("sky");
+    display.wait_for_redraws(1);
+    display.finish("./01_LumenDrift.png");
+  }
+  const std::string text = pipe.text();
+  EXPECT_EQ(text.compare(0, 4 + note.size() + 1, "\r\033[K" + note + "\n"), 0) << text;
+  EXPECT_EQ(text.find(note), text.rfind(note)) << text;
+  EXPECT_EQ(frames(text).back().compare(0, 6, "Wrote "), 0) << text;
+}
+
 TEST(ProgressDisplay, DisabledDrawsNothingAndObservesNothing) {
   Pipe pipe;
   {
     ProgressDisplay display(false, pipe.write_end());
     EXPECT_EQ(display.observer(), nullptr);
+    display.note("a note");
     display.step("sky");
     display.wait_for_redraws(1);  // no drawing thread: returns at once
     display.finish("./01_LumenDrift.png");

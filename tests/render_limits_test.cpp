@@ -3,6 +3,8 @@
 #include "core/image_planes.hpp"
 
 #include <gtest/gtest.h>
+#include <linux/magic.h>
+#include <sys/statfs.h>
 
 #include <climits>
 #include <cstdint>
@@ -20,15 +22,8 @@
 namespace neonvale {
 namespace {
 
+using test::sized;
 using test::TempDir;
-
-RenderSettings sized(int width, int height, int aa_scale) {
-  RenderSettings s;
-  s.width = width;
-  s.height = height;
-  s.aa_scale = aa_scale;
-  return s;
-}
 
 void write_text(const std::filesystem::path& path, const std::string& text) {
   std::filesystem::create_directories(path.parent_path());
@@ -132,6 +127,102 @@ TEST(MemoryBudget, ThreadsAreLoweredToWhatFitsBesideTheRender) {
   EXPECT_EQ(affordable_threads(settings, base, 16), 1);
   EXPECT_EQ(affordable_threads(settings, base / 2, 16), 1);
   EXPECT_EQ(affordable_threads(settings, base + 100 * per_thread, 0), 1);
+}
+
+// The storage plan at its edges. The needs are made up, so the message's
+// figures are exact: 8.0 GiB in memory, 1.0 GiB with scratch files, 7.0 GiB
+// on disk.
+RenderNeeds made_up_needs() {
+  RenderNeeds needs;
+  needs.in_memory = 8 * kGiB;
+  needs.with_scratch_files = kGiB;
+  needs.on_disk = 7 * kGiB;
+  return needs;
+}
+
+MemoryRoom room_of(std::optional<std::uint64_t> memory, std::optional<std::uint64_t> address_space,
+                   std::optional<std::uint64_t> scratch) {
+  return MemoryRoom{memory, address_space, scratch, "/scratch"};
+}
+
+std::string refusal(const RenderNeeds& needs, const MemoryRoom& room) {
+  try {
+    plan_storage(needs, room);
+  } catch (const std::runtime_error& e) {
+    return e.what();
+  }
+  return "accepted";
+}
+
+TEST(StoragePlan, MemoryWhileTheRenderFitsThereOrNothingIsKnown) {
+  const RenderNeeds needs = made_up_needs();
+  for (const MemoryRoom& room : {room_of(8 * kGiB, std::nullopt, 0), room_of(std::nullopt, std::nullopt, 0),
+                                 room_of(std::nullopt, 8 * kGiB, std::nullopt), room_of(9 * kGiB, 8 * kGiB, 0)}) {
+    const StoragePlan plan = plan_storage(needs, room);
+    EXPECT_EQ(plan.storage, PlaneStorage::memory);
+    EXPECT_EQ(plan.resident, needs.in_memory);
+  }
+  EXPECT_EQ(plan_storage(needs, room_of(std::nullopt, std::nullopt, 0)).room, std::nullopt);
+  EXPECT_EQ(plan_storage(needs, room_of(9 * kGiB, 8 * kGiB, 0)).room, 8 * kGiB);
+}
+
+TEST(StoragePlan, ScratchFilesWhenMemoryIsShortAndTheFolderHasRoom) {
+  const RenderNeeds needs = made_up_needs();
+  StoragePlan plan = plan_storage(needs, room_of(8 * kGiB - 1, std::nullopt, 7 * kGiB));
+  EXPECT_EQ(plan.storage, PlaneStorage::scratch_files);
+  EXPECT_EQ(plan.resident, kGiB);
+  EXPECT_EQ(plan.room, 8 * kGiB - 1);
+  // Just enough memory for what stays there.
+  EXPECT_EQ(plan_storage(needs, room_of(kGiB, std::nullopt, 7 * kGiB)).storage, PlaneStorage::scratch_files);
+  // An address-space limit that holds the mappings too: the threads get
+  // what it leaves beside all of them.
+  plan = plan_storage(needs, room_of(2 * kGiB, 8 * kGiB + kMiB, 7 * kGiB));
+  EXPECT_EQ(plan.storage, PlaneStorage::scratch_files);
+  EXPECT_EQ(plan.room, kGiB + kMiB);
+}
+
+TEST(StoragePlan, RefusedWhenNeitherHasRoomNamingBothFigures) {
+  const RenderNeeds needs = made_up_needs();
+  EXPECT_EQ(refusal(needs, room_of(4 * kGiB, std::nullopt, 7 * kGiB - 1)),
+            "not enough memory: this render needs about 8.0 GiB, 4.0 GiB available and 6.9 GiB free in /scratch");
+  EXPECT_EQ(refusal(needs, room_of(4 * kGiB, std::nullopt, std::nullopt)),
+            "not enough memory: this render needs about 8.0 GiB, 4.0 GiB available, and /scratch cannot hold "
+            "scratch files");
+  EXPECT_EQ(refusal(needs, room_of(kGiB - 1, std::nullopt, 70 * kGiB)),
+            "not enough memory: this render needs about 8.0 GiB, 0.9 GiB available; with its images in scratch "
+            "files in /scratch it still needs 1.0 GiB");
+  // Images too small to gain from files.
+  RenderNeeds tiny = needs;
+  tiny.with_scratch_files = tiny.in_memory;
+  EXPECT_EQ(refusal(tiny, room_of(4 * kGiB, std::nullopt, 70 * kGiB)),
+            "not enough memory: this render needs about 8.0 GiB, 4.0 GiB available");
+}
+
+// An address-space limit counts mappings of files as it counts memory:
+// where it is what is short, files cannot help, and the refusal is the
+// plain one.
+TEST(StoragePlan, NeverScratchFilesWhereTheAddressSpaceIsShort) {
+  const RenderNeeds needs = made_up_needs();
+  for (const auto memory : {std::optional<std::uint64_t>(), std::optional<std::uint64_t>(2 * kGiB)}) {
+    EXPECT_EQ(refusal(needs, room_of(memory, 8 * kGiB - 1, 70 * kGiB)),
+              "not enough memory: this render needs about 8.0 GiB, " + std::string(memory ? "2.0" : "7.9") +
+                  " GiB available");
+  }
+}
+
+TEST(ScratchFolder, OnlyAWritableFolderOnDiskHasRoom) {
+  TempDir dir;
+  const auto room = scratch_space_bytes(dir.path());
+  ASSERT_TRUE(room.has_value());
+  EXPECT_GT(*room, 0u);
+  EXPECT_EQ(scratch_space_bytes(dir.path() / "missing"), std::nullopt);
+  std::ofstream(dir.path() / "file") << "x";
+  EXPECT_EQ(scratch_space_bytes(dir.path() / "file"), std::nullopt);
+  // Files in memory would take the memory they are meant to spare.
+  struct statfs shm {};
+  if (::statfs("/dev/shm", &shm) == 0 && shm.f_type == TMPFS_MAGIC) {
+    EXPECT_EQ(scratch_space_bytes("/dev/shm"), std::nullopt);
+  }
 }
 
 TEST(MemoryBudget, FormatsTenthsOfGiB) {

@@ -35,6 +35,15 @@ struct RunResult {
   long max_rss_kib = 0;
 };
 
+// Render settings of this size and AA scale, the others the defaults.
+inline RenderSettings sized(int width, int height, int aa_scale) {
+  RenderSettings s;
+  s.width = width;
+  s.height = height;
+  s.aa_scale = aa_scale;
+  return s;
+}
+
 // Sets the thread count of the parallel loops for the life of the object.
 class Threads {
  public:

@@ -9,6 +9,10 @@
 // the step ran (the kernel's peak, restarted at every step), in MiB and in
 // bytes a sample of the supersampled size. The resident set also holds the
 // assets, the program and the pages of sparse planes actually written.
+//
+// With `--scratch FOLDER` first, the images live in scratch files there, and
+// each line adds what the step made the process read from disk and write to
+// it, and its major page faults.
 #include <sys/resource.h>
 
 #include <chrono>
@@ -31,17 +35,35 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+bool show_io = false;
+
 struct Times {
   Clock::time_point wall;
   double user, system;
+  long major_faults;
+  double read_mb, written_mb;  // storage traffic the process caused
 };
 
 double seconds(const timeval& t) { return double(t.tv_sec) + 1e-6 * double(t.tv_usec); }
 
+// "read_bytes: N" and "write_bytes: N" of /proc/self/io, in MB.
+void io_mb(double* read, double* written) {
+  *read = *written = 0;
+  std::ifstream in("/proc/self/io");
+  std::string key;
+  double value;
+  while (in >> key >> value) {
+    if (key == "read_bytes:") *read = value / 1e6;
+    if (key == "write_bytes:") *written = value / 1e6;
+  }
+}
+
 Times now() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  return {Clock::now(), seconds(usage.ru_utime), seconds(usage.ru_stime)};
+  Times t{Clock::now(), seconds(usage.ru_utime), seconds(usage.ru_stime), usage.ru_majflt, 0, 0};
+  if (show_io) io_mb(&t.read_mb, &t.written_mb);
+  return t;
 }
 
 // The resident set's peak since the last restart (VmHWM), in bytes; 0 when
@@ -75,8 +97,12 @@ struct Memory {
 };
 
 void print(const char* name, const Times& from, const Times& to) {
-  std::printf("%-12s %8.3f s  user %6.3f  sys %6.3f", name, std::chrono::duration<double>(to.wall - from.wall).count(),
-              to.user - from.user, to.system - from.system);
+  std::printf("%-12s %8.3f s  user %6.3f  sys %6.3f", name,
+              std::chrono::duration<double>(to.wall - from.wall).count(), to.user - from.user,
+              to.system - from.system);
+  if (show_io)
+    std::printf("  read %7.0f MB  written %7.0f MB  major faults %7ld", to.read_mb - from.read_mb,
+                to.written_mb - from.written_mb, to.major_faults - from.major_faults);
 }
 
 }  // namespace
@@ -84,6 +110,13 @@ void print(const char* name, const Times& from, const Times& to) {
 int main(int argc, char** argv) {
   using namespace neonvale;
   try {
+    if (argc >= 3 && std::strcmp(argv[1], "--scratch") == 0) {
+      store_planes_in_scratch_files({argv[2]});
+      show_io = true;
+      argv[2] = argv[0];
+      argv += 2;
+      argc -= 2;
+    }
     const Config config = parse_command_line(argc, argv);
     check_settings(config);
     const RenderSettings settings = render_settings(config);

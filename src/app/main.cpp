@@ -3,6 +3,7 @@
 #include <malloc.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "app/progress.hpp"
 #include "app/signals.hpp"
 #include "core/parallel.hpp"
+#include "core/plane_buffer.hpp"
 #include "core/system_memory.hpp"
 #include "io/png_io.hpp"
 #include "scene/render_limits.hpp"
@@ -47,15 +49,23 @@ int main(int argc, char** argv) {
     check_output_size(config.width, config.height);
     const RenderSettings settings = render_settings(config);
     check_render_size(settings);
-    const auto available = available_memory_bytes();
-    check_memory(settings, available);
+    // A render that does not fit in memory keeps its images in scratch files.
+    const MemoryRoom room = memory_room(scratch_folder(std::getenv("TMPDIR")));
+    const RenderNeeds needs = render_needs(settings);
+    const StoragePlan plan = plan_storage(needs, room);
+    if (plan.storage == PlaneStorage::scratch_files) {
+      store_planes_in_scratch_files({room.scratch_folder.string()});
+      report_scratch_faults(room.scratch_folder);
+    }
     // No more threads than the memory left beside the render allows.
     const int wanted_threads = config.threads > 0 ? config.threads : thread_count();
-    set_thread_count(affordable_threads(settings, available, wanted_threads));
+    set_thread_count(affordable_threads(plan.resident, plan.room, wanted_threads));
     const std::filesystem::path output = output_path(config);
     assets_at = locate_assets(config.asset_folder, running_executable());
 
     ProgressDisplay progress;  // on standard error, only when it is a terminal
+    if (plan.storage == PlaneStorage::scratch_files)
+      progress.note(scratch_files_line(room.scratch_folder, needs.in_memory, room.memory.value_or(0)));
     StepProgress loading;
     progress.step("loading assets", &loading);
     const SceneAssets assets = load_scene_assets(assets_at.folder, &loading);

@@ -10,6 +10,7 @@
 
 #include "app/signals.hpp"
 #include "core/parallel.hpp"
+#include "core/system_memory.hpp"
 #include "scene/stages.hpp"
 
 namespace neonvale {
@@ -160,6 +161,11 @@ std::string finished_line(const std::filesystem::path& output, double seconds) {
   return "Wrote " + output.string() + " in " + format_duration(seconds);
 }
 
+std::string scratch_files_line(const std::filesystem::path& folder, std::uint64_t needed, std::uint64_t available) {
+  return "Memory is short (about " + format_gib(needed, true) + " GiB needed, " + format_gib(available, false) +
+         " GiB available): the images go to scratch files in " + folder.string();
+}
+
 bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 ProgressDisplay::ProgressDisplay(bool enabled, int fd)
@@ -194,9 +200,22 @@ ProgressDisplay::~ProgressDisplay() {
   std::string line;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    line = progress_line(view(), terminal_columns(fd_));
+    line = take_note() + kClearLine + progress_line(view(), terminal_columns(fd_));
   }
-  if (close_progress_line() && in_foreground(fd_)) write_text(kClearLine + line + "\n");
+  if (close_progress_line() && in_foreground(fd_)) write_text(line + "\n");
+}
+
+void ProgressDisplay::note(const std::string& text) {
+  if (!enabled_) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  note_ = text;
+}
+
+std::string ProgressDisplay::take_note() {
+  if (note_.empty()) return "";
+  std::string line = kClearLine + note_ + "\n";
+  note_.clear();
+  return line;
 }
 
 void ProgressDisplay::step(const char* name, const StepProgress* progress) {
@@ -218,7 +237,12 @@ void ProgressDisplay::finish(const std::filesystem::path& output) {
   if (!running_) return;
   stop();
   const double seconds = seconds_since_start();
-  if (close_progress_line() && in_foreground(fd_)) write_text(kClearLine + finished_line(output, seconds) + "\n");
+  std::string note;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    note = take_note();
+  }
+  if (close_progress_line() && in_foreground(fd_)) write_text(note + kClearLine + finished_line(output, seconds) + "\n");
 }
 
 void ProgressDisplay::stop() {
@@ -275,11 +299,11 @@ void ProgressDisplay::run() {
   wake_.wait(lock, [this] { return stopping_ || !step_.empty(); });
   while (!stopping_) {
     in_round_ = true;
-    const std::string line = progress_line(view(), terminal_columns(fd_));
+    const std::string line = take_note() + kClearLine + progress_line(view(), terminal_columns(fd_));
     // The terminal may block (a paused terminal): never while holding the
     // lock that the driver's stage hook takes.
     lock.unlock();
-    if (in_foreground(fd_)) draw_progress_line(kClearLine + line);
+    if (in_foreground(fd_)) draw_progress_line(line);
     lock.lock();
     ++rounds_;
     in_round_ = false;

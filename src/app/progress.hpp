@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -76,6 +77,11 @@ std::string progress_line(const ProgressView& view, int columns);
 // The line written after a successful save.
 std::string finished_line(const std::filesystem::path& output, double seconds);
 
+// The note shown above the progress line when a render keeps its images in
+// scratch files in `folder`, because it needs `needed` bytes and memory has
+// `available`.
+std::string scratch_files_line(const std::filesystem::path& folder, std::uint64_t needed, std::uint64_t available);
+
 bool stderr_is_terminal();
 
 class ProgressDisplay {
@@ -89,6 +95,8 @@ class ProgressDisplay {
   ProgressDisplay(const ProgressDisplay&) = delete;
   ProgressDisplay& operator=(const ProgressDisplay&) = delete;
 
+  // Shows `text` once, on a line of its own above the progress line.
+  void note(const std::string& text);
   // Starts a step; `progress`, when given, counts its work and must outlive
   // the step (until the next step() or finish()).
   void step(const char* name, const StepProgress* progress = nullptr);
@@ -108,6 +116,7 @@ class ProgressDisplay {
   void run();
   void stop();
   void write_text(const std::string& text) const;  // all of it, on fd_
+  std::string take_note();  // the note's line and a line end, once; under mutex_
   ProgressView view();  // under mutex_
   double seconds_since_start() const;
 
@@ -120,6 +129,7 @@ class ProgressDisplay {
   std::condition_variable wake_;
   bool stopping_ = false;
   std::string step_;
+  std::string note_;  // not drawn yet
   int step_number_ = 0;
   const StepProgress* progress_ = nullptr;
   double ended_fraction_ = -1;  // how far the last step came, shown until the next begins

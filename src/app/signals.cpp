@@ -52,6 +52,20 @@ void on_interrupt(int signal_number) {
   ::raise(signal_number);
 }
 
+// The line a scratch file's fault prints, made before the handler is set.
+const std::string* scratch_fault_line = nullptr;
+
+void on_scratch_fault(int, siginfo_t* info, void*) {
+  if (info->si_code == BUS_ADRERR && scratch_fault_line) {
+    remove_pending_output();
+    end_progress_line();
+    write_all(STDOUT_FILENO, scratch_fault_line->data(), scratch_fault_line->size());
+    ::_exit(1);
+  }
+  // Any other fault: the instruction runs again and takes the default action.
+  ::signal(SIGBUS, SIG_DFL);
+}
+
 sigset_t interrupt_set() {
   sigset_t set;
   sigemptyset(&set);
@@ -78,6 +92,17 @@ void install_signal_handlers() {
   sigemptyset(&ignore.sa_mask);
   ::sigaction(SIGXFSZ, &ignore, nullptr);
   ::sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+void report_scratch_faults(const std::filesystem::path& folder) {
+  if (!scratch_fault_line)
+    scratch_fault_line =
+        new std::string("E: Cannot write scratch file in " + folder.string() + ": the disk is full or failing\n");
+  struct sigaction action {};
+  action.sa_sigaction = on_scratch_fault;
+  action.sa_flags = SA_SIGINFO;
+  action.sa_mask = interrupt_set();  // no interrupt handler in the middle of this one
+  ::sigaction(SIGBUS, &action, nullptr);
 }
 
 void open_progress_line(int fd) {

@@ -1,5 +1,6 @@
 #pragma once
 // Interruption: a render stopped by a signal leaves nothing behind.
+#include <filesystem>
 #include <string>
 
 namespace neonvale {
@@ -19,6 +20,16 @@ namespace neonvale {
 // The handlers run on the thread that runs the program: the program's other
 // threads take no signals (core/parallel.hpp, start_helper_thread).
 void install_signal_handlers();
+
+// Scratch files have their disk blocks reserved when they are made, but a
+// file system that cannot reserve them can still run out of space while the
+// render writes, and a failing device cannot give pages back: the page then
+// faults with SIGBUS. Once this is called, such a fault ends the program as
+// an ordinary error does: the save's temporary removed, the progress line
+// ended, "E: Cannot write scratch file in FOLDER: the disk is full or
+// failing" on standard output and exit status 1. Other faults keep their
+// default action.
+void report_scratch_faults(const std::filesystem::path& folder);
 
 // The progress line, shared by the progress display and the handlers: an
 // interrupt ends an open line with a newline, so the shell's prompt starts on

@@ -19,8 +19,19 @@
 // serve returns every kept block first. So kept and live blocks together
 // never exceed the most the live images have needed at once, and the
 // high-water mark of live storage below is what the images of a run took.
+//
+// When a render does not fit in memory, large blocks can live in scratch
+// files instead (store_planes_in_scratch_files): each block is a file of its
+// own in the scratch folder, without a name, its disk blocks reserved when it
+// is made and mapped shared, so that the kernel writes pages the render is not
+// using to disk and reads them back when they are touched again. Such blocks
+// are neither faulted in when made (that would write zeros through the page
+// cache) nor kept for reuse: released, the file and its disk blocks are gone
+// (soon: a thread of their own unmaps them, as freeing disk blocks can take a
+// while).
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace neonvale {
 
@@ -69,16 +80,42 @@ constexpr std::size_t kMappedBlockThreshold = std::size_t(4) << 20;
 
 // Bytes held by plane buffers: the values of the buffers in use, the blocks
 // kept for reuse, and the most the buffers in use held at once since the
-// last reset.
+// last reset; and of the buffers in use, those whose values are in scratch
+// files.
 struct PlaneMemory {
   std::uint64_t live = 0;
   std::uint64_t kept = 0;
   std::uint64_t high_water = 0;
+  std::uint64_t in_files = 0;
 };
 PlaneMemory plane_memory();
 // Starts a new high-water mark at what is in use now.
 void reset_plane_high_water();
-// Returns every kept block to the system.
+// Returns every kept block to the system, and waits until released scratch
+// files are gone.
 void release_kept_planes();
+
+// Where blocks made from now on live when they are large.
+struct ScratchFiles {
+  // How a scratch file is made. Unnamed files (O_TMPFILE) vanish with the
+  // process however it ends; where the file system has none, a file is
+  // created and unlinked at once, which leaves a name on disk for that
+  // instant only. `named` forces the second way, for tests.
+  enum class Names { unnamed_where_possible, named };
+
+  std::string folder;
+  Names names = Names::unnamed_where_possible;
+  // Blocks of at least this many bytes go to files, smaller ones to memory.
+  std::size_t smallest = kMappedBlockThreshold;
+};
+// Blocks made from now on of at least `files.smallest` bytes are scratch
+// files in `files.folder` (blocks made before stay where they are); the kept
+// blocks are returned to the system. A scratch file that cannot be made or
+// whose disk blocks cannot be reserved (a full disk, a file-size limit)
+// throws std::runtime_error naming the folder and the reason, so a full disk
+// ends a render with a message, never with a fault halfway through it.
+void store_planes_in_scratch_files(const ScratchFiles& files);
+// Blocks made from now on live in memory, as they do when a process starts.
+void store_planes_in_memory();
 
 }  // namespace neonvale

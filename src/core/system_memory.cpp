@@ -1,6 +1,10 @@
 #include "core/system_memory.hpp"
 
+#include <linux/magic.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -135,12 +139,43 @@ std::optional<std::uint64_t> cgroup_headroom(const std::string& proc_cgroup,
   return least;
 }
 
-std::optional<std::uint64_t> available_memory_bytes() {
+namespace {
+
+std::optional<std::uint64_t> free_memory_bytes() {
   std::optional<std::uint64_t> available;
   if (const auto meminfo = read_text("/proc/meminfo")) available = parse_mem_available(*meminfo);
   if (const auto groups = read_text("/proc/self/cgroup"))
     available = smaller(available, cgroup_headroom(*groups, "/sys/fs/cgroup"));
-  return smaller(available, address_space_headroom());
+  return available;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> available_memory_bytes() {
+  return smaller(free_memory_bytes(), address_space_headroom());
+}
+
+MemoryRoom memory_room(const std::filesystem::path& scratch_folder) {
+  return MemoryRoom{free_memory_bytes(), address_space_headroom(), scratch_space_bytes(scratch_folder),
+                    scratch_folder};
+}
+
+std::filesystem::path scratch_folder(const char* tmpdir) {
+  if (tmpdir && *tmpdir) return tmpdir;
+  return "/var/tmp";
+}
+
+std::optional<std::uint64_t> scratch_space_bytes(const std::filesystem::path& folder) {
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return std::nullopt;
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) return std::nullopt;  // also a read-only file system
+  struct statfs kind {};
+  if (::statfs(folder.c_str(), &kind) != 0) return std::nullopt;
+  if (kind.f_type == TMPFS_MAGIC || kind.f_type == RAMFS_MAGIC) return std::nullopt;
+  struct statvfs space {};
+  if (::statvfs(folder.c_str(), &space) != 0) return std::nullopt;
+  // Blocks kept for the superuser do not count: a render should not take them.
+  return std::uint64_t(space.f_bavail) * std::uint64_t(space.f_frsize);
 }
 
 std::string format_gib(std::uint64_t bytes, bool round_up) {

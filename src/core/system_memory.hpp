@@ -15,6 +15,26 @@ namespace neonvale {
 // allows. Empty when nothing can be read.
 std::optional<std::uint64_t> available_memory_bytes();
 
+// The room a render has, figure by figure. Mappings of scratch files count
+// against the address-space limit as memory does, but not against the memory
+// figure: the kernel can write their pages to disk.
+struct MemoryRoom {
+  std::optional<std::uint64_t> memory;         // MemAvailable, lowered to any cgroup's headroom
+  std::optional<std::uint64_t> address_space;  // what RLIMIT_AS leaves; empty when unlimited
+  std::optional<std::uint64_t> scratch;        // free bytes in the scratch folder; empty when unusable
+  std::filesystem::path scratch_folder;
+};
+MemoryRoom memory_room(const std::filesystem::path& scratch_folder);
+
+// Where scratch files go: `tmpdir` (the value of $TMPDIR) when it names
+// something, else /var/tmp, which unlike /tmp is seldom kept in memory.
+std::filesystem::path scratch_folder(const char* tmpdir);
+// The bytes an unprivileged process may still write in `folder`; empty when
+// the folder cannot hold scratch files: it is missing, not a folder, cannot
+// be written, or keeps its files in memory (tmpfs, ramfs), where they would
+// take the very memory they are meant to spare.
+std::optional<std::uint64_t> scratch_space_bytes(const std::filesystem::path& folder);
+
 // Parts of available_memory_bytes, taking file contents or folders so that
 // tests can give them their own.
 std::optional<std::uint64_t> parse_mem_available(const std::string& meminfo);

@@ -30,12 +30,37 @@ constexpr double kSaveOutputPlanes = 2;
 // address space each, are not per thread: main keeps one for all threads.
 constexpr std::uint64_t kThreadExtras = std::uint64_t(64) << 10;
 
+// With the images in scratch files, what the passes still hold in memory:
+// blocks too small to go to a file (rows of a ring, a band of noise) and
+// their per-thread rows.
+constexpr std::uint64_t kScratchWorkingSet = std::uint64_t(64) << 20;
+
+// Disk space left free beside the scratch files, for the file system's own
+// records and the picture's save.
+constexpr std::uint64_t kScratchDiskSlack = std::uint64_t(64) << 20;
+
+double output_plane_bytes(const RenderSettings& settings) {
+  return double(settings.width) * double(settings.height) * sizeof(float);
+}
+
+std::optional<std::uint64_t> smaller(std::optional<std::uint64_t> a, std::optional<std::uint64_t> b) {
+  if (!a) return b;
+  if (!b) return a;
+  return std::min(*a, *b);
+}
+
+std::string needs_text(std::uint64_t needed, std::uint64_t available) {
+  // Rounded apart, so the two numbers never read as equal.
+  return "not enough memory: this render needs about " + format_gib(needed, true) + " GiB, " +
+         format_gib(available, false) + " GiB available";
+}
+
 }  // namespace
 
 std::uint64_t image_peak_bytes(const RenderSettings& settings, const SceneAssets* assets) {
   const double scene_plane = double(settings.width) * double(settings.aa_scale) * double(settings.height) *
                              double(settings.aa_scale) * sizeof(float);
-  const double output_plane = double(settings.width) * double(settings.height) * sizeof(float);
+  const double output_plane = output_plane_bytes(settings);
   const auto bytes = [&](const PlaneCount& n) {
     return n.scene_planes(settings, assets) * scene_plane + n.output * output_plane;
   };
@@ -60,10 +85,13 @@ std::uint64_t estimate_peak_bytes(const RenderSettings& settings, int extra_thre
 }
 
 int affordable_threads(const RenderSettings& settings, std::optional<std::uint64_t> available, int wanted) {
+  return affordable_threads(estimate_peak_bytes(settings), available, wanted);
+}
+
+int affordable_threads(std::uint64_t base, std::optional<std::uint64_t> available, int wanted) {
   wanted = std::max(1, wanted);
   if (!available) return wanted;
   // n threads for the loops are n - 1 workers and the progress display.
-  const std::uint64_t base = estimate_peak_bytes(settings);
   const std::uint64_t extra = *available > base ? (*available - base) / thread_overhead_bytes() : 0;
   return int(std::clamp<std::uint64_t>(extra, 1, std::uint64_t(wanted)));
 }
@@ -72,9 +100,43 @@ void check_memory(const RenderSettings& settings, std::optional<std::uint64_t> a
   if (!available) return;
   const std::uint64_t needed = estimate_peak_bytes(settings);
   if (needed <= *available) return;
-  // Rounded apart, so the two numbers never read as equal.
-  throw std::runtime_error("not enough memory: this render needs about " + format_gib(needed, true) + " GiB, " +
-                           format_gib(*available, false) + " GiB available");
+  throw std::runtime_error(needs_text(needed, *available));
+}
+
+RenderNeeds render_needs(const RenderSettings& settings) {
+  RenderNeeds needs;
+  needs.in_memory = estimate_peak_bytes(settings);
+  const double save = kSaveOutputPlanes * output_plane_bytes(settings);
+  needs.with_scratch_files = kFixedAllowance + std::uint64_t(std::ceil(save)) + kScratchWorkingSet;
+  needs.on_disk = image_peak_bytes(settings) + kScratchDiskSlack;
+  return needs;
+}
+
+StoragePlan plan_storage(const RenderNeeds& needs, const MemoryRoom& room) {
+  const std::optional<std::uint64_t> available = smaller(room.memory, room.address_space);
+  if (!available || needs.in_memory <= *available)
+    return StoragePlan{PlaneStorage::memory, needs.in_memory, available};
+  const std::string short_of = needs_text(needs.in_memory, *available);
+  // Scratch files cannot help under an address-space limit that is too
+  // small (it counts their mappings), nor a render whose images are too small
+  // to be worth a file.
+  if ((room.address_space && needs.in_memory > *room.address_space) ||
+      needs.with_scratch_files >= needs.in_memory)
+    throw std::runtime_error(short_of);
+  // From here on the memory figure is known and too small.
+  const std::string folder = room.scratch_folder.string();
+  if (!room.scratch) throw std::runtime_error(short_of + ", and " + folder + " cannot hold scratch files");
+  if (needs.on_disk > *room.scratch)
+    throw std::runtime_error(short_of + " and " + format_gib(*room.scratch, false) + " GiB free in " + folder);
+  if (needs.with_scratch_files > *room.memory)
+    throw std::runtime_error(short_of + "; with its images in scratch files in " + folder + " it still needs " +
+                             format_gib(needs.with_scratch_files, true) + " GiB");
+  // The threads take memory beside what stays there, and address space
+  // beside all of the render, files included.
+  std::optional<std::uint64_t> threads_room = room.memory;
+  if (room.address_space)
+    threads_room = std::min(*room.memory, *room.address_space - needs.in_memory + needs.with_scratch_files);
+  return StoragePlan{PlaneStorage::scratch_files, needs.with_scratch_files, threads_room};
 }
 
 void check_render_size(const RenderSettings& settings) {

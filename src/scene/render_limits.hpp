@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "core/system_memory.hpp"
 #include "scene/scene.hpp"
 
 namespace neonvale {
@@ -29,11 +30,45 @@ std::uint64_t estimate_peak_bytes(const RenderSettings& settings, int extra_thre
 // fewer when not, and at least 1 (the main thread alone, whose need is
 // check_memory's). An unknown amount allows `wanted`.
 int affordable_threads(const RenderSettings& settings, std::optional<std::uint64_t> available, int wanted);
+// The same for a render that needs `needed` bytes besides its threads.
+int affordable_threads(std::uint64_t needed, std::optional<std::uint64_t> available, int wanted);
 
 // Throws std::runtime_error("not enough memory: this render needs about
 // X GiB, Y GiB available") when the estimate exceeds `available`; an unknown
 // amount passes.
 void check_memory(const RenderSettings& settings, std::optional<std::uint64_t> available);
+
+// What a render needs: in memory; in memory when its images are in scratch
+// files (the assets, the save's buffers, the program and the small buffers
+// of the passes); and on disk then.
+struct RenderNeeds {
+  std::uint64_t in_memory = 0;
+  std::uint64_t with_scratch_files = 0;
+  std::uint64_t on_disk = 0;
+};
+RenderNeeds render_needs(const RenderSettings& settings);
+
+// Where a render's images live.
+enum class PlaneStorage { memory, scratch_files };
+
+struct StoragePlan {
+  PlaneStorage storage = PlaneStorage::memory;
+  // What must stay in memory with that storage, and the room the threads
+  // must fit in beside it (affordable_threads); empty when unknown.
+  std::uint64_t resident = 0;
+  std::optional<std::uint64_t> room;
+};
+
+// Chooses the storage for a render that needs `needs` in the room `room`
+// has: memory when the render fits there (or nothing is known), else scratch
+// files when the scratch folder has room for the images and memory for the
+// rest. An address-space limit counts the files' mappings as memory, so
+// where it is too small files cannot help and check_memory's refusal stands.
+// Otherwise throws std::runtime_error("not enough memory: this render needs
+// about X GiB, Y GiB available" and what keeps scratch files out:
+// " and Z GiB free in FOLDER", ", and FOLDER cannot hold scratch files", or
+// "; with its images in scratch files in FOLDER it still needs W GiB").
+StoragePlan plan_storage(const RenderNeeds& needs, const MemoryRoom& room);
 
 // Throws std::length_error when width x aa_scale or height x aa_scale does
 // not fit an int, or an image of the scene's size and up to kMaxPlanes planes
