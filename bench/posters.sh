@@ -70,7 +70,7 @@ run() {
   if [ "$in_group" = 1 ]; then
     [ -n "$group" ] || { rows[$name]="skipped"; return; }
     [ -f "$group/memory.max_usage_in_bytes" ] && echo 0 >"$group/memory.max_usage_in_bytes"
-    sh -c 'echo $$ >"$0/cgroup.procs" && shift && exec "$@"' "$group" \
+    sh -c 'echo $$ >"$0/cgroup.procs" && exec "$@"' "$group" \
       /usr/bin/time -f '%e %U %S %M' -o "$work/time" "${command[@]}"
   else
     /usr/bin/time -f '%e %U %S %M' -o "$work/time" "${command[@]}"

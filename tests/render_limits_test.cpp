@@ -129,6 +129,39 @@ TEST(MemoryBudget, ThreadsAreLoweredToWhatFitsBesideTheRender) {
   EXPECT_EQ(affordable_threads(settings, base + 100 * per_thread, 0), 1);
 }
 
+// The assets' costs come from the files' headers: the shipped files give the
+// table the estimate uses before any folder is known, and a folder of
+// smaller files, read where the shipped ones are missing, costs less. More
+// loading threads decode more of the largest files at once, and take the
+// threads below what fits.
+TEST(MemoryBudget, AssetCostsComeFromTheHeadersAndTheLoadingThreads) {
+  const AssetCosts shipped = shipped_asset_costs();
+  const AssetCosts read = asset_costs(test::source_dir() / "assets" / "01_neonvale");
+  EXPECT_EQ(read.images, shipped.images);
+  EXPECT_EQ(read.decoding, shipped.decoding);
+  const SceneAssets& loaded = test::shipped_assets();
+  std::uint64_t floats = 0;
+  for (const Image* image : {&loaded.robo, &loaded.robo_material, &loaded.robo_emissive, &loaded.color_grader})
+    floats += image->plane_size() * std::uint64_t(image->channels) * sizeof(float);
+  EXPECT_EQ(shipped.images, floats);
+
+  TempDir dir;
+  save_png(Image(8, 12, 4), dir.path() / "robo.png");
+  const AssetCosts small = asset_costs(dir.path());
+  EXPECT_EQ(small.images, shipped.images - (1024u * 1536u - 8u * 12u) * 4u * sizeof(float));
+  EXPECT_EQ(small.decoding.back(), 8u * 12u * 4u);  // 8-bit RGBA
+
+  EXPECT_EQ(shipped.decoding_peak(1), shipped.decoding[0]);
+  EXPECT_EQ(shipped.decoding_peak(2), shipped.decoding[0] + shipped.decoding[1]);
+  EXPECT_EQ(shipped.decoding_peak(64), shipped.decoding_peak(4));
+  const RenderSettings tiny = sized(64, 64, 1);
+  const std::uint64_t one = estimate_peak_bytes(tiny, shipped, 1);
+  EXPECT_EQ(estimate_peak_bytes(tiny, shipped, 2), one + shipped.decoding[1]);
+  const auto needed = [&](int threads) { return estimate_peak_bytes(tiny, shipped, threads); };
+  EXPECT_EQ(affordable_threads(needed, needed(3) + 3 * thread_overhead_bytes(), 8), 3);
+  EXPECT_EQ(affordable_threads(needed, one, 8), 1);
+}
+
 // The storage plan at its edges. The needs are made up, so the message's
 // figures are exact: 8.0 GiB in memory, 1.0 GiB with scratch files, 7.0 GiB
 // on disk.

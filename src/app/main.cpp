@@ -27,9 +27,15 @@ namespace {
 // address-space limit those reservations take the room the images need, and
 // the loops allocate next to nothing per thread, so all threads share one
 // arena. Set before any other thread exists; other C libraries ignore it.
-void share_one_allocator_arena() {
+//
+// glibc also raises its threshold for mapping a block of its own each time
+// such a block is freed, so that the next asset's decoded rows come from the
+// heap and stay there once freed; a fixed threshold returns them at once,
+// which the memory estimate counts on.
+void configure_allocator() {
 #ifdef M_ARENA_MAX
   mallopt(M_ARENA_MAX, 1);
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
 #endif
 }
 
@@ -37,7 +43,7 @@ void share_one_allocator_arena() {
 
 int main(int argc, char** argv) {
   using namespace neonvale;
-  share_one_allocator_arena();
+  configure_allocator();
   install_signal_handlers();  // before anything can create the output's temporary
   if (answer_help_or_version(argc, argv)) return 0;
   Config config;
@@ -49,19 +55,27 @@ int main(int argc, char** argv) {
     check_output_size(config.width, config.height);
     const RenderSettings settings = render_settings(config);
     check_render_size(settings);
+    // The assets' sizes come from their headers; a missing or bad file is
+    // reported when it loads, after the refusals below.
+    assets_at = locate_assets(config.asset_folder, running_executable());
+    const AssetCosts asset_sizes = asset_costs(assets_at.folder);
     // A render that does not fit in memory keeps its images in scratch files.
     const MemoryRoom room = memory_room(scratch_folder(std::getenv("TMPDIR")));
-    const RenderNeeds needs = render_needs(settings);
+    const RenderNeeds needs = render_needs(settings, asset_sizes, 1);
     const StoragePlan plan = plan_storage(needs, room);
     if (plan.storage == PlaneStorage::scratch_files) {
       store_planes_in_scratch_files({room.scratch_folder.string()});
       report_scratch_faults(room.scratch_folder);
     }
-    // No more threads than the memory left beside the render allows.
+    // No more threads than the memory left beside the render allows; more
+    // threads also decode more assets at once.
     const int wanted_threads = config.threads > 0 ? config.threads : thread_count();
-    set_thread_count(affordable_threads(plan.resident, plan.room, wanted_threads));
+    const auto resident = [&](int threads) {
+      const RenderNeeds n = render_needs(settings, asset_sizes, threads);
+      return plan.storage == PlaneStorage::memory ? n.in_memory : n.with_scratch_files;
+    };
+    set_thread_count(affordable_threads(resident, plan.room, wanted_threads));
     const std::filesystem::path output = output_path(config);
-    assets_at = locate_assets(config.asset_folder, running_executable());
 
     ProgressDisplay progress;  // on standard error, only when it is a terminal
     if (plan.storage == PlaneStorage::scratch_files)

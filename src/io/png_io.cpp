@@ -240,6 +240,19 @@ Image load_png(const void* bytes, std::size_t size, const std::string& name) {
   return decode_png(PngSource{nullptr, &memory}, name);
 }
 
+std::optional<PngShape> read_png_shape(const std::filesystem::path& path) {
+  File file(open_regular_file(path.string()));
+  if (!file) return std::nullopt;
+  PngErrorState state{};
+  ReadStructs png;
+  PngLayout layout{};
+  if (!create_read_structs(&state, &png.png, &png.info) ||
+      !read_png_header(png.png, png.info, PngSource{file.get(), nullptr}, &state, &layout))
+    return std::nullopt;
+  return PngShape{int(layout.width), int(layout.height), layout.channels,
+                  std::uint64_t(layout.row_bytes) * layout.height};
+}
+
 void check_output_size(int width, int height) {
   if (width > kMaxPngSide || height > kMaxPngSide) throw std::runtime_error("Cannot allocate PNG output");
 }

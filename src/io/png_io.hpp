@@ -2,8 +2,10 @@
 // PNG files <-> float images, on libpng directly. No gamma or colour-profile
 // conversion happens either way: file values scaled to 0..1 are image values.
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/image.hpp"
@@ -23,6 +25,18 @@ Image load_png(const std::filesystem::path& path);
 // The same from the bytes of a PNG held in memory; `name` stands for the path
 // in the messages.
 Image load_png(const void* bytes, std::size_t size, const std::string& name);
+
+// What load_png makes of a file, from its header alone: the float image's
+// size and channels, and the bytes of the decoded rows it holds beside that
+// image while it loads. Empty when the header cannot be read.
+struct PngShape {
+  int width = 0, height = 0, channels = 0;
+  std::uint64_t decoded_bytes = 0;
+  std::uint64_t float_bytes() const {
+    return std::uint64_t(width) * std::uint64_t(height) * std::uint64_t(channels) * sizeof(float);
+  }
+};
+std::optional<PngShape> read_png_shape(const std::filesystem::path& path);
 
 // Writes an 8-bit RGB (3 channels) or RGBA (4 channels) PNG with a "Software"
 // text chunk. Values are clamped to 0..1 (NaN to 1) and truncated after

@@ -17,9 +17,11 @@ namespace neonvale {
 
 namespace {
 
-// The four assets as float images (about 70 MB), their decode buffers while
-// they load, and the program itself.
-constexpr std::uint64_t kFixedAllowance = std::uint64_t(96) << 20;
+// The program's own buffers beside the images: libpng's structures and
+// sample table, the threads' small loop buffers, stdio, the allocator's
+// slack. The program's code and libraries are in use already, so the
+// memory available does not count them.
+constexpr std::uint64_t kProgramBuffers = std::uint64_t(4) << 20;
 
 // The save holds the picture's bytes interleaved and filtered, and its
 // compressed stream: less than two float planes of the output size.
@@ -74,8 +76,13 @@ std::uint64_t image_peak_bytes(const RenderSettings& settings, const SceneAssets
   return std::uint64_t(std::ceil(peak));
 }
 
+std::uint64_t estimate_peak_bytes(const RenderSettings& settings, const AssetCosts& assets, int threads) {
+  // The decoded rows are gone before the render's first image is made.
+  return assets.images + std::max(assets.decoding_peak(threads), image_peak_bytes(settings)) + kProgramBuffers;
+}
+
 std::uint64_t estimate_peak_bytes(const RenderSettings& settings) {
-  return image_peak_bytes(settings) + kFixedAllowance;
+  return estimate_peak_bytes(settings, shipped_asset_costs(), 1);
 }
 
 std::uint64_t thread_overhead_bytes() { return thread_stack_bytes() + kThreadExtras; }
@@ -96,6 +103,15 @@ int affordable_threads(std::uint64_t base, std::optional<std::uint64_t> availabl
   return int(std::clamp<std::uint64_t>(extra, 1, std::uint64_t(wanted)));
 }
 
+int affordable_threads(const std::function<std::uint64_t(int)>& needed, std::optional<std::uint64_t> available,
+                       int wanted) {
+  wanted = std::max(1, wanted);
+  if (!available) return wanted;
+  for (int n = wanted; n > 1; --n)
+    if (affordable_threads(needed(n), available, n) == n) return n;
+  return 1;
+}
+
 void check_memory(const RenderSettings& settings, std::optional<std::uint64_t> available) {
   if (!available) return;
   const std::uint64_t needed = estimate_peak_bytes(settings);
@@ -103,11 +119,14 @@ void check_memory(const RenderSettings& settings, std::optional<std::uint64_t> a
   throw std::runtime_error(needs_text(needed, *available));
 }
 
-RenderNeeds render_needs(const RenderSettings& settings) {
+RenderNeeds render_needs(const RenderSettings& settings) { return render_needs(settings, shipped_asset_costs(), 1); }
+
+RenderNeeds render_needs(const RenderSettings& settings, const AssetCosts& assets, int threads) {
   RenderNeeds needs;
-  needs.in_memory = estimate_peak_bytes(settings);
-  const double save = kSaveOutputPlanes * output_plane_bytes(settings);
-  needs.with_scratch_files = kFixedAllowance + std::uint64_t(std::ceil(save)) + kScratchWorkingSet;
+  needs.in_memory = estimate_peak_bytes(settings, assets, threads);
+  const std::uint64_t save = std::uint64_t(std::ceil(kSaveOutputPlanes * output_plane_bytes(settings)));
+  needs.with_scratch_files =
+      assets.images + std::max(assets.decoding_peak(threads), save + kScratchWorkingSet) + kProgramBuffers;
   needs.on_disk = image_peak_bytes(settings) + kScratchDiskSlack;
   return needs;
 }

@@ -2,6 +2,7 @@
 // Up-front refusals of render settings that cannot succeed, so a run fails at
 // once with a message instead of overflowing or being killed for memory.
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "core/system_memory.hpp"
@@ -15,7 +16,11 @@ namespace neonvale {
 // on the assets (the robot figure's size and coverage) are taken from
 // `assets`, or from the shipped ones when it is null.
 std::uint64_t image_peak_bytes(const RenderSettings& settings, const SceneAssets* assets = nullptr);
-// image_peak_bytes and a fixed allowance for the assets and the program itself.
+// What a render holds at its peak: the assets' images throughout, beside
+// them the larger of what `threads` threads decode at once while they load and
+// the render's own images (image_peak_bytes), and the program's buffers.
+std::uint64_t estimate_peak_bytes(const RenderSettings& settings, const AssetCosts& assets, int threads);
+// The same with the shipped assets, loaded by one thread.
 std::uint64_t estimate_peak_bytes(const RenderSettings& settings);
 
 // The memory and address space each thread beside the main one takes (a
@@ -32,6 +37,11 @@ std::uint64_t estimate_peak_bytes(const RenderSettings& settings, int extra_thre
 int affordable_threads(const RenderSettings& settings, std::optional<std::uint64_t> available, int wanted);
 // The same for a render that needs `needed` bytes besides its threads.
 int affordable_threads(std::uint64_t needed, std::optional<std::uint64_t> available, int wanted);
+// The same for a render whose need besides its threads depends on their
+// number: the most threads n up to `wanted` for which needed(n) and the
+// threads fit, else 1.
+int affordable_threads(const std::function<std::uint64_t(int)>& needed, std::optional<std::uint64_t> available,
+                       int wanted);
 
 // Throws std::runtime_error("not enough memory: this render needs about
 // X GiB, Y GiB available") when the estimate exceeds `available`; an unknown
@@ -46,6 +56,9 @@ struct RenderNeeds {
   std::uint64_t with_scratch_files = 0;
   std::uint64_t on_disk = 0;
 };
+// With the assets' costs `assets` and `threads` threads; by default the
+// shipped assets and one thread.
+RenderNeeds render_needs(const RenderSettings& settings, const AssetCosts& assets, int threads);
 RenderNeeds render_needs(const RenderSettings& settings);
 
 // Where a render's images live.

@@ -1,6 +1,8 @@
 #include "scene/scene.hpp"
 
+#include <algorithm>
 #include <exception>
+#include <functional>
 #include <utility>
 
 #include "core/parallel.hpp"
@@ -12,20 +14,53 @@ namespace neonvale {
 
 std::filesystem::path asset_folder() { return std::filesystem::path("./assets") / "01_neonvale"; }
 
+namespace {
+
+constexpr const char* kAssetFiles[4] = {"robo.png", "robo_material.png", "robo_emissive.png", "color_grader.png"};
+
+// The shipped files: RGBA, RGBA, RGB and RGB, all 16-bit.
+constexpr PngShape kShippedShapes[4] = {{1024, 1536, 4, 1024ull * 1536 * 8},
+                                        {1024, 1536, 4, 1024ull * 1536 * 8},
+                                        {1024, 1536, 3, 1024ull * 1536 * 6},
+                                        {33, 1089, 3, 33ull * 1089 * 6}};
+
+AssetCosts costs_of(const PngShape (&shapes)[4]) {
+  AssetCosts costs;
+  for (const PngShape& shape : shapes) {
+    costs.images += shape.float_bytes();
+    costs.decoding.push_back(shape.decoded_bytes);
+  }
+  std::sort(costs.decoding.begin(), costs.decoding.end(), std::greater<>());
+  return costs;
+}
+
+}  // namespace
+
+std::uint64_t AssetCosts::decoding_peak(int threads) const {
+  std::uint64_t sum = 0;
+  for (std::size_t i = 0; i < decoding.size() && i < std::size_t(std::max(threads, 1)); ++i) sum += decoding[i];
+  return sum;
+}
+
+AssetCosts asset_costs(const std::filesystem::path& folder) {
+  PngShape shapes[4];
+  for (int i = 0; i < 4; ++i) shapes[i] = read_png_shape(folder / kAssetFiles[i]).value_or(kShippedShapes[i]);
+  return costs_of(shapes);
+}
+
+AssetCosts shipped_asset_costs() { return costs_of(kShippedShapes); }
+
 SceneAssets load_scene_assets(const std::filesystem::path& folder, StepProgress* progress) {
   if (progress) progress->set_total(4);
   SceneAssets assets;
-  const std::pair<Image*, const char*> files[] = {{&assets.robo, "robo.png"},
-                                                  {&assets.robo_material, "robo_material.png"},
-                                                  {&assets.robo_emissive, "robo_emissive.png"},
-                                                  {&assets.color_grader, "color_grader.png"}};
+  Image* const images[4] = {&assets.robo, &assets.robo_material, &assets.robo_emissive, &assets.color_grader};
   // The files decode side by side; when several fail, the first in the
   // order above is the one reported, as if they had loaded one by one.
   std::exception_ptr failures[4];
   parallel_for(4, [&](int begin, int end) {
     for (int i = begin; i < end; ++i) {
       try {
-        *files[i].first = load_png(folder / files[i].second);
+        *images[i] = load_png(folder / kAssetFiles[i]);
       } catch (...) {
         failures[i] = std::current_exception();
       }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <vector>
 
 #include "core/image.hpp"
 #include "core/image_planes.hpp"
@@ -35,6 +36,23 @@ std::filesystem::path asset_folder();
 // from `folder`, in that order; throws the loader's error for the first that
 // fails. Counts one unit of `progress` per file.
 SceneAssets load_scene_assets(const std::filesystem::path& folder, StepProgress* progress = nullptr);
+
+// What the assets take in memory: their float images, which the render reads
+// throughout, and for each file the decoded rows it holds beside its image
+// while it loads.
+struct AssetCosts {
+  std::uint64_t images = 0;
+  std::vector<std::uint64_t> decoding;
+  // The decoded rows held at once while `threads` threads load the files:
+  // at most that many of the largest.
+  std::uint64_t decoding_peak(int threads) const;
+};
+// The costs of the four files in `folder` from their PNG headers; a file
+// whose header cannot be read counts as the shipped one (loading it then
+// fails with its own message).
+AssetCosts asset_costs(const std::filesystem::path& folder);
+// The shipped assets' costs.
+AssetCosts shipped_asset_costs();
 
 // Optional hooks into a render, for the progress display and the tools. Each
 // step begins with its counter (which the step fills in while it runs) and
