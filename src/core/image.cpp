@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "core/image_planes.hpp"
 
@@ -25,13 +26,26 @@ std::size_t checked_element_count(long long width, long long height, long long c
 Image::Image(int w, int h, int c)
     : width(w), height(h), channels(c), data(checked_element_count(w, h, c)) {}
 
-Image Image::sparse(int width, int height, int channels) {
+namespace {
+
+// An image of the given size over `data`, which holds its values.
+Image image_over(PlaneBuffer data, int width, int height, int channels) {
   Image image;
-  image.data = PlaneBuffer::sparse(checked_element_count(width, height, channels));
+  image.data = std::move(data);
   image.width = width;
   image.height = height;
   image.channels = channels;
   return image;
+}
+
+}  // namespace
+
+Image Image::sparse(int width, int height, int channels) {
+  return image_over(PlaneBuffer::sparse(checked_element_count(width, height, channels)), width, height, channels);
+}
+
+Image Image::working(int width, int height, int channels) {
+  return image_over(PlaneBuffer::working(checked_element_count(width, height, channels)), width, height, channels);
 }
 
 Image::Image(const Image& other)

@@ -24,6 +24,9 @@ struct Image {
   // All values 0, in storage for a plane written only here and there (see
   // PlaneBuffer::sparse).
   static Image sparse(int width, int height, int channels);
+  // All values 0, in memory whatever the planes' storage (see
+  // PlaneBuffer::working).
+  static Image working(int width, int height, int channels);
 
   Image(const Image& other);  // deep copy, bit for bit
   Image& operator=(const Image&) = delete;  // whole copies are always explicit

@@ -318,6 +318,16 @@ bool release_mapped(void* block, std::size_t bytes) noexcept {
   return true;
 }
 
+// Maps a fresh block for `bytes` in memory, whatever the planes' storage.
+void* map_memory_block(std::size_t bytes) {
+  if (bytes > SIZE_MAX - 2 * kAlignment) throw std::bad_alloc();
+  const std::size_t size = mapped_size(bytes);
+  void* block = map_block(size, false);
+  touch_block(block, bytes);
+  add_live_block(block, bytes, LiveBlock{size, BlockKind::pooled});
+  return block;
+}
+
 void* allocate_large(std::size_t bytes) {
   // Leave room for rounding and alignment without wrapping around.
   if (bytes > SIZE_MAX - 2 * kAlignment) throw std::bad_alloc();
@@ -389,6 +399,17 @@ PlaneBuffer PlaneBuffer::sparse(std::size_t count) {
   if (bytes < kMappedBlockThreshold && !in_scratch_file(bytes)) return PlaneBuffer(count);
   PlaneBuffer buffer;
   buffer.data_ = static_cast<float*>(map_live_block(bytes, true));
+  buffer.size_ = count;
+  return buffer;
+}
+
+PlaneBuffer PlaneBuffer::working(std::size_t count) {
+  if (count > SIZE_MAX / sizeof(float)) throw std::bad_alloc();
+  const std::size_t bytes = count * sizeof(float);
+  // Blocks below the mapped size are made as any other.
+  if (bytes < kMappedBlockThreshold || !in_scratch_file(bytes)) return PlaneBuffer(count);
+  PlaneBuffer buffer;
+  buffer.data_ = static_cast<float*>(map_memory_block(bytes));
   buffer.size_ = count;
   return buffer;
 }

@@ -46,6 +46,10 @@ class PlaneBuffer {
   // given back to, the kept blocks: clearing one for reuse would make all of
   // it resident.
   static PlaneBuffer sparse(std::size_t count);
+  // `count` zeros for a buffer a pass rewrites over and over (the rows of a
+  // ring): in memory even while planes live in scratch files, where each
+  // rewrite of a row would be written to disk again.
+  static PlaneBuffer working(std::size_t count);
   ~PlaneBuffer();
   PlaneBuffer(PlaneBuffer&& other) noexcept;
   PlaneBuffer& operator=(PlaneBuffer&& other) noexcept;

@@ -170,10 +170,11 @@ BoxBlurRows::BoxBlurRows(int width, int height, int channels, int radius)
       r_(radius_magnitude(radius)),
       // A block's results need input rows from y0 - R - 1 to y1 - 1 + R.
       capacity_(int(std::min<long long>(2LL * r_ + 2 + kBlock, height > 0 ? height + 0LL : 1LL))),
-      ring_(std::size_t(channels) * std::size_t(capacity_) * std::size_t(std::max(width, 0))),
-      columns_(std::size_t(channels) * std::size_t(std::max(width, 0))),
-      input_(std::size_t(channels) * std::size_t(std::min<long long>(2LL * r_ + 1 + kBlock, std::max(height, 1))) *
-             std::size_t(std::max(width, 0))) {}
+      ring_(PlaneBuffer::working(std::size_t(channels) * std::size_t(capacity_) * std::size_t(std::max(width, 0)))),
+      columns_(PlaneBuffer::working(std::size_t(channels) * std::size_t(std::max(width, 0)))),
+      input_(PlaneBuffer::working(
+          std::size_t(channels) * std::size_t(std::min<long long>(2LL * r_ + 1 + kBlock, std::max(height, 1))) *
+          std::size_t(std::max(width, 0)))) {}
 
 double BoxBlurRows::scratch_rows(int height, int channels, int radius) {
   const long long r = radius_magnitude(radius);

@@ -82,7 +82,7 @@ void paint_droplets_and_refract(const ImagePlanes& scene, std::uint32_t seed, St
   const Keep keep = keep_for(rain);
   const Rect& area = keep.window;
 
-  Image ring(width, keep.ring_rows, 3);
+  Image ring = Image::working(width, keep.ring_rows, 3);
   Image window;
   if (!area.empty())
     window = Image(area.width(), area.height(), 3);

@@ -363,7 +363,7 @@ void draw_robot(const ImagePlanes& scene, const RobotPixels& pixels, const Image
   // point share cache lines.
   constexpr int kBlock = BoxBlurRows::kRowsPerBlock;
   constexpr int kKept = kKeptEnvironmentRows;
-  PlaneBuffer kept(3 * std::size_t(kKept) * stride);
+  PlaneBuffer kept = PlaneBuffer::working(3 * std::size_t(kKept) * stride);
   const auto environment_row = [&](int y) { return kept.data() + 3 * std::size_t(y % kKept) * stride; };
 
   // The environment at one point, each channel between the same taps.

@@ -10,7 +10,9 @@
 #include "core/image_planes.hpp"
 #include "core/parallel.hpp"
 #include "core/system_memory.hpp"
+#include "filters/box_blur.hpp"
 #include "passes/channels.hpp"
+#include "post/glow.hpp"
 #include "scene/stages.hpp"
 
 namespace neonvale {
@@ -32,9 +34,9 @@ constexpr double kSaveOutputPlanes = 2;
 // address space each, are not per thread: main keeps one for all threads.
 constexpr std::uint64_t kThreadExtras = std::uint64_t(64) << 10;
 
-// With the images in scratch files, what the passes still hold in memory:
-// blocks too small to go to a file (rows of a ring, a band of noise) and
-// their per-thread rows.
+// With the images in scratch files, what the passes still hold in memory
+// beside the rings of their blurs: blocks too small to go to a file (a band
+// of noise, the rain's ring of rows) and their per-thread rows.
 constexpr std::uint64_t kScratchWorkingSet = std::uint64_t(64) << 20;
 
 // Disk space left free beside the scratch files, for the file system's own
@@ -125,8 +127,14 @@ RenderNeeds render_needs(const RenderSettings& settings, const AssetCosts& asset
   RenderNeeds needs;
   needs.in_memory = estimate_peak_bytes(settings, assets, threads);
   const std::uint64_t save = std::uint64_t(std::ceil(kSaveOutputPlanes * output_plane_bytes(settings)));
-  needs.with_scratch_files =
-      assets.images + std::max(assets.decoding_peak(threads), save + kScratchWorkingSet) + kProgramBuffers;
+  // The rings stay in memory, as a file would write each rewrite to disk; the
+  // glow's blur, the widest, holds the most.
+  const int h = settings.height * settings.aa_scale;
+  const std::uint64_t rings = std::uint64_t(std::ceil(BoxBlurRows::scratch_rows(h, 3, glow_radius(h)) *
+                                                      double(settings.width) * settings.aa_scale * sizeof(float)));
+  needs.with_scratch_files = assets.images +
+                             std::max(assets.decoding_peak(threads), std::max(save, rings) + kScratchWorkingSet) +
+                             kProgramBuffers;
   needs.on_disk = image_peak_bytes(settings) + kScratchDiskSlack;
   return needs;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 #include <functional>
+#include <optional>
 #include <utility>
 
 #include "core/parallel.hpp"
@@ -42,9 +43,13 @@ std::uint64_t AssetCosts::decoding_peak(int threads) const {
   return sum;
 }
 
-AssetCosts asset_costs(const std::filesystem::path& folder) {
+AssetCosts asset_costs(const std::filesystem::path& folder, std::uint64_t room) {
   PngShape shapes[4];
-  for (int i = 0; i < 4; ++i) shapes[i] = read_png_shape(folder / kAssetFiles[i]).value_or(kShippedShapes[i]);
+  for (int i = 0; i < 4; ++i) {
+    const std::optional<PngShape> read = read_png_shape(folder / kAssetFiles[i]);
+    const bool fits = read && read->decoded_bytes <= room && read->float_bytes() <= room - read->decoded_bytes;
+    shapes[i] = fits ? *read : kShippedShapes[i];
+  }
   return costs_of(shapes);
 }
 

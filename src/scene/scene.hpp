@@ -47,10 +47,11 @@ struct AssetCosts {
   // at most that many of the largest.
   std::uint64_t decoding_peak(int threads) const;
 };
-// The costs of the four files in `folder` from their PNG headers; a file
-// whose header cannot be read counts as the shipped one (loading it then
-// fails with its own message).
-AssetCosts asset_costs(const std::filesystem::path& folder);
+// The costs of the four files in `folder` from their PNG headers. A file
+// whose header cannot be read, or that needs more than `room` bytes to
+// decode, counts as the shipped one: loading it then fails with a message
+// that names it.
+AssetCosts asset_costs(const std::filesystem::path& folder, std::uint64_t room = UINT64_MAX);
 // The shipped assets' costs.
 AssetCosts shipped_asset_costs();
 
