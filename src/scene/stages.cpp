@@ -219,13 +219,13 @@ const std::vector<Stage>& render_stages() {
       // Robot coverage; the lists of the pixels it changes, what they mirror
       // and the environment's rows. Releases the knot's depths once the
       // pixels are found.
-      {"robot", robot, {1, 0}, {0, 0, robot_planes}, {1, 0}, 0.98},
+      {"robot", robot, {1, 0}, {0, 0, robot_planes}, {1, 0}, 0.55},
       // A few rows kept before they are written; releases the window,
       // reflectivity and robot coverage.
-      {"reflections", reflections, {}, {0.1, 0, ripple_noise_planes}, {2, 0, backdrop_window_planes}, 0.62},
+      {"reflections", reflections, {}, {0.1, 0, ripple_noise_planes}, {2, 0, backdrop_window_planes}, 0.50},
       // Copies of the colour rows that reads still need as the rain is
       // written; the water of a band of rows per thread.
-      {"rain", rain, {}, {0, 0, rain_copy_planes}, {}, 0.43},
+      {"rain", rain, {}, {0, 0, rain_copy_planes}, {}, 0.53},
       // Releases emission; the colour planes become the picture.
       {"glow", glow, {}, {0, 0, glow_scratch_planes}, {1, 0}, 0.25},
       // Tone mapped and downsampled into the picture at the output size.
