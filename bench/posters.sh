@@ -6,7 +6,14 @@
 # system time, peak memory, bytes and nanoseconds a sample, and whether the
 # two posters are byte-identical.
 #
-#   bench/posters.sh [-n REPEATS] [--limit-mib 2048] [--largest] [BUILD_DIR]
+#   bench/posters.sh [-n REPEATS] [-m warm|cold] [--limit-mib 2048] [--largest] [BUILD_DIR]
+#
+# What ran just before a render changes its time on this kind of virtual
+# machine: memory freed in the last second is cheap to touch again, fresh
+# memory after idle is dear. So each run in memory is measured either right
+# after an identical one that is not counted (-m warm, the default), or after
+# COLD_SECONDS (default 20) of idle (-m cold). Runs inside the cgroup are not
+# primed: there the disk, not fresh memory, sets the pace.
 #
 # --largest adds the largest 16:9 picture the PNG writer accepts,
 # 23170 x 13033 at AA 2 (1.2 G samples), which does not fit in 24 GiB and
@@ -20,12 +27,15 @@
 # files it holds.
 set -euo pipefail
 repeats=1
+mode=warm
+cold_seconds=${COLD_SECONDS:-20}
 limit_mib=2048
 largest=0
 build=build
 while [ $# -gt 0 ]; do
   case "$1" in
     -n) repeats=$2; shift 2 ;;
+    -m) mode=$2; shift 2 ;;
     --limit-mib) limit_mib=$2; shift 2 ;;
     --largest) largest=1; shift ;;
     *) build=$1; shift ;;
@@ -69,10 +79,13 @@ run() {
   [[ " ${order[*]} " == *" $name "* ]] || order+=("$name")
   if [ "$in_group" = 1 ]; then
     [ -n "$group" ] || { rows[$name]="skipped"; return; }
+    [ "$mode" = cold ] && sleep "$cold_seconds"
     [ -f "$group/memory.max_usage_in_bytes" ] && echo 0 >"$group/memory.max_usage_in_bytes"
     sh -c 'echo $$ >"$0/cgroup.procs" && exec "$@"' "$group" \
       /usr/bin/time -f '%e %U %S %M' -o "$work/time" "${command[@]}"
   else
+    # The largest picture lives in scratch files: nothing to prime.
+    if [ "$mode" = cold ]; then sleep "$cold_seconds"; elif [ "$name" != largest ]; then "${command[@]}"; fi
     /usr/bin/time -f '%e %U %S %M' -o "$work/time" "${command[@]}"
   fi
   local wall user sys rss peak
@@ -111,4 +124,4 @@ if [ -f "$work/poster.png" ] && [ -f "$work/poster_in_${limit_mib}MiB.png" ]; th
     echo "the two posters DIFFER" && exit 1
   fi
 fi
-echo "$repeats run(s) each, medians; $(nproc) threads"
+echo "$repeats run(s) each, $mode, medians; $(nproc) threads"
