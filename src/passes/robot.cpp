@@ -359,8 +359,9 @@ void draw_robot(const ImagePlanes& scene, const RobotPixels& pixels, const Image
   // of its points to become known, then the sum of both.
   PlaneBuffer mirrored(std::size_t(kRobotMirrorFloats) * count);
 
-  // Result rows of the blur, scaled as box_blur scales them. The three channels of a row lie side by side, so the values of one
-  // point share cache lines.
+  // Result rows of the blur, scaled as reference::box_blur scales them. The
+  // three channels of a row lie side by side, so the values of one point
+  // share cache lines.
   constexpr int kBlock = BoxBlurRows::kRowsPerBlock;
   constexpr int kKept = kKeptEnvironmentRows;
   PlaneBuffer kept = PlaneBuffer::working(3 * std::size_t(kKept) * stride);

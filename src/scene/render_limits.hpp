@@ -49,8 +49,8 @@ int affordable_threads(const std::function<std::uint64_t(int)>& needed, std::opt
 void check_memory(const RenderSettings& settings, std::optional<std::uint64_t> available);
 
 // What a render needs: in memory; in memory when its images are in scratch
-// files (the assets, the save's buffers, the program and the small buffers
-// of the passes); and on disk then.
+// files (the assets, the save's buffers, the blurs' rings, the program and
+// the small buffers of the passes); and on disk then.
 struct RenderNeeds {
   std::uint64_t in_memory = 0;
   std::uint64_t with_scratch_files = 0;
