@@ -55,12 +55,12 @@ int main(int argc, char** argv) {
     check_output_size(config.width, config.height);
     const RenderSettings settings = render_settings(config);
     check_render_size(settings);
+    // A render that does not fit in memory keeps its images in scratch files.
+    const MemoryRoom room = memory_room(scratch_folder(std::getenv("TMPDIR")));
     // The assets' sizes come from their headers; a missing or bad file is
     // reported when it loads, after the refusals below.
     assets_at = locate_assets(config.asset_folder, running_executable());
-    // A render that does not fit in memory keeps its images in scratch files.
-    const MemoryRoom room = memory_room(scratch_folder(std::getenv("TMPDIR")));
-    const AssetCosts asset_sizes = asset_costs(assets_at.folder, available_memory_bytes().value_or(UINT64_MAX));
+    const AssetCosts asset_sizes = asset_costs(assets_at.folder, room.available().value_or(UINT64_MAX));
     const RenderNeeds needs = render_needs(settings, asset_sizes, 1);
     const StoragePlan plan = plan_storage(needs, room);
     if (plan.storage == PlaneStorage::scratch_files) {

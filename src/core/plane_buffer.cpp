@@ -277,14 +277,20 @@ void* map_live_file_block(std::size_t bytes) {
 
 bool in_scratch_file(std::size_t bytes) { return bytes >= scratch_from.load(std::memory_order_relaxed); }
 
-// Maps a fresh block for `bytes` and records it as live.
-void* map_live_block(std::size_t bytes, bool sparse) {
-  if (in_scratch_file(bytes)) return map_live_file_block(bytes);
+// Maps a fresh block for `bytes` in memory, whatever the planes' storage,
+// and records it as live.
+void* map_memory_block(std::size_t bytes, bool sparse) {
   const std::size_t size = mapped_size(bytes);
   void* block = map_block(size, sparse);
   if (!sparse) touch_block(block, bytes);
   add_live_block(block, bytes, LiveBlock{size, sparse ? BlockKind::sparse : BlockKind::pooled});
   return block;
+}
+
+// Maps a fresh block for `bytes` where the planes' storage says.
+void* map_live_block(std::size_t bytes, bool sparse) {
+  if (in_scratch_file(bytes)) return map_live_file_block(bytes);
+  return map_memory_block(bytes, sparse);
 }
 
 // Releases a mapped block; false when `block` is not one.
@@ -316,16 +322,6 @@ bool release_mapped(void* block, std::size_t bytes) noexcept {
   else
     munmap(block, size);
   return true;
-}
-
-// Maps a fresh block for `bytes` in memory, whatever the planes' storage.
-void* map_memory_block(std::size_t bytes) {
-  if (bytes > SIZE_MAX - 2 * kAlignment) throw std::bad_alloc();
-  const std::size_t size = mapped_size(bytes);
-  void* block = map_block(size, false);
-  touch_block(block, bytes);
-  add_live_block(block, bytes, LiveBlock{size, BlockKind::pooled});
-  return block;
 }
 
 void* allocate_large(std::size_t bytes) {
@@ -397,21 +393,15 @@ PlaneBuffer PlaneBuffer::sparse(std::size_t count) {
   if (count > (SIZE_MAX - 2 * kAlignment) / sizeof(float)) throw std::bad_alloc();
   const std::size_t bytes = count * sizeof(float);
   if (bytes < kMappedBlockThreshold && !in_scratch_file(bytes)) return PlaneBuffer(count);
-  PlaneBuffer buffer;
-  buffer.data_ = static_cast<float*>(map_live_block(bytes, true));
-  buffer.size_ = count;
-  return buffer;
+  return PlaneBuffer(static_cast<float*>(map_live_block(bytes, true)), count);
 }
 
 PlaneBuffer PlaneBuffer::working(std::size_t count) {
-  if (count > SIZE_MAX / sizeof(float)) throw std::bad_alloc();
+  if (count > (SIZE_MAX - 2 * kAlignment) / sizeof(float)) throw std::bad_alloc();
   const std::size_t bytes = count * sizeof(float);
   // Blocks below the mapped size are made as any other.
   if (bytes < kMappedBlockThreshold || !in_scratch_file(bytes)) return PlaneBuffer(count);
-  PlaneBuffer buffer;
-  buffer.data_ = static_cast<float*>(map_memory_block(bytes));
-  buffer.size_ = count;
-  return buffer;
+  return PlaneBuffer(static_cast<float*>(map_memory_block(bytes, false)), count);
 }
 
 PlaneBuffer::~PlaneBuffer() {

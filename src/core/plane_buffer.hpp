@@ -75,6 +75,9 @@ class PlaneBuffer {
   friend bool operator!=(const PlaneBuffer& a, const PlaneBuffer& b) { return !(a == b); }
 
  private:
+  // Takes over a block made for `size` values.
+  PlaneBuffer(float* data, std::size_t size) : data_(data), size_(size) {}
+
   float* data_ = nullptr;
   std::size_t size_ = 0;
 };

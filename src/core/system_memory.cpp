@@ -155,6 +155,8 @@ std::optional<std::uint64_t> available_memory_bytes() {
   return smaller(free_memory_bytes(), address_space_headroom());
 }
 
+std::optional<std::uint64_t> MemoryRoom::available() const { return smaller(memory, address_space); }
+
 MemoryRoom memory_room(const std::filesystem::path& scratch_folder) {
   return MemoryRoom{free_memory_bytes(), address_space_headroom(), scratch_space_bytes(scratch_folder),
                     scratch_folder};

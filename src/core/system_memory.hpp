@@ -23,6 +23,8 @@ struct MemoryRoom {
   std::optional<std::uint64_t> address_space;  // what RLIMIT_AS leaves; empty when unlimited
   std::optional<std::uint64_t> scratch;        // free bytes in the scratch folder; empty when unusable
   std::filesystem::path scratch_folder;
+  // The smaller of memory and address_space, as available_memory_bytes gives it.
+  std::optional<std::uint64_t> available() const;
 };
 MemoryRoom memory_room(const std::filesystem::path& scratch_folder);
 

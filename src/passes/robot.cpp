@@ -107,11 +107,12 @@ void look_up(const Image& environment, const Looks& at, float near[3], float far
 // one v, so they are worked out once).
 class Figure {
  public:
-  Figure(int width, int height, std::initializer_list<const Image*> assets) {
+  Figure(int width, int height, std::initializer_list<const Image*> assets) : stride_(std::size_t(width)) {
     const Image& robo = **assets.begin();
     rect = figure_rect(width, height, robo.width, robo.height);
-    rows = std::max(0, std::min(rect.height, height - rect.y0));
-    cols = std::max(0, std::min(rect.width, width - rect.x0));
+    const Rect clipped = rect.within(width, height);
+    rows = std::max(0, clipped.height());
+    cols = std::max(0, clipped.width());
     for (const Image* image : assets) {
       Taps taps;
       taps.columns.resize(std::size_t(cols));
@@ -130,6 +131,9 @@ class Figure {
     return {t.columns[std::size_t(j)], t.rows[std::size_t(i)]};
   }
 
+  // The index of figure pixel (i, j) in a plane of the scene.
+  std::size_t at(int i, int j) const { return std::size_t(rect.y0 + i) * stride_ + std::size_t(rect.x0 + j); }
+
   FigureRect rect;
   int rows, cols;
 
@@ -137,6 +141,7 @@ class Figure {
   struct Taps {
     std::vector<SampleTap> columns, rows;
   };
+  std::size_t stride_;
   std::vector<Taps> taps_;
 };
 
@@ -232,10 +237,6 @@ RobotPixels find_robot_pixels(const ImagePlanes& scene, const SceneDepth& depth,
 
   float* const normal_x = scene[kEmission];
   float* const normal_y = scene[kRobot];
-  const std::size_t stride = std::size_t(width);
-  const auto at = [&](int i, int j) {
-    return std::size_t(figure.rect.y0 + i) * stride + std::size_t(figure.rect.x0 + j);
-  };
   const int chunks = std::min(rows, kFindChunks);
   const auto chunk_rows = [&](int chunk) {
     return std::pair<int, int>(int((long long)rows * chunk / chunks), int((long long)rows * (chunk + 1) / chunks));
@@ -253,7 +254,7 @@ RobotPixels find_robot_pixels(const ImagePlanes& scene, const SceneDepth& depth,
     for (std::size_t w = 0; w < words; ++w)
       for (std::uint64_t word = bits[w]; word != 0; word &= word - 1) {
         const int j = int(w * 64 + std::size_t(__builtin_ctzll(word)));
-        const std::size_t p = at(i, j);
+        const std::size_t p = figure.at(i, j);
         const LookTaps points = look_taps(figure, i, j, normal_x[p], normal_y[p], width, height);
         visit(j, known_in_block(points.near), known_in_block(points.far));
       }
@@ -279,8 +280,8 @@ RobotPixels find_robot_pixels(const ImagePlanes& scene, const SceneDepth& depth,
           const RobotSurface surface = surface_at(robo, taps);
           if (!(surface.depth < depth.at(figure.rect.x0 + j, figure.rect.y0 + i))) continue;
           bits[std::size_t(j) / 64] |= std::uint64_t(1) << (j % 64);
-          normal_x[at(i, j)] = surface.nx;
-          normal_y[at(i, j)] = surface.ny;
+          normal_x[figure.at(i, j)] = surface.nx;
+          normal_y[figure.at(i, j)] = surface.ny;
         }
         changed_in_row(i, [&](int, std::size_t near, std::size_t far) {
           ++row_count[std::size_t(i)];
@@ -345,9 +346,6 @@ void draw_robot(const ImagePlanes& scene, const RobotPixels& pixels, const Image
   }
   const Figure figure(width, height, {&robo, &robo_material, &robo_emissive});
   const std::size_t stride = std::size_t(width);
-  const auto at = [&](int i, int j) {
-    return std::size_t(figure.rect.y0 + i) * stride + std::size_t(figure.rect.x0 + j);
-  };
   float* const red = scene[kRed];
   float* const green = scene[kGreen];
   float* const blue = scene[kBlue];
@@ -392,7 +390,7 @@ void draw_robot(const ImagePlanes& scene, const RobotPixels& pixels, const Image
         const std::uint64_t k = pixels.by_block[first + e];
         while (row_start[i + 1] <= k) ++i;
         const int j = int(pixels.columns[k]);
-        const std::size_t p = at(i, j);
+        const std::size_t p = figure.at(i, j);
         const LookTaps points = look_taps(figure, i, j, emission[p], coverage[p], width, height);
         const std::size_t near_block = known_in_block(points.near);
         const std::size_t far_block = known_in_block(points.far);
@@ -450,7 +448,7 @@ void draw_robot(const ImagePlanes& scene, const RobotPixels& pixels, const Image
           surface.alpha = robo.sample(3, taps);
         const RobotSample s = shade_mirrored(mirrored.data() + 3 * q, robo_material, figure.taps(1, i, j),
                                              robo_emissive, figure.taps(2, i, j), surface);
-        const std::size_t p = at(i, j);
+        const std::size_t p = figure.at(i, j);
         const float a = s.alpha;
         red[p] = s.r * a + (1.0f - a) * red[p];
         green[p] = s.g * a + (1.0f - a) * green[p];

@@ -47,12 +47,6 @@ double output_plane_bytes(const RenderSettings& settings) {
   return double(settings.width) * double(settings.height) * sizeof(float);
 }
 
-std::optional<std::uint64_t> smaller(std::optional<std::uint64_t> a, std::optional<std::uint64_t> b) {
-  if (!a) return b;
-  if (!b) return a;
-  return std::min(*a, *b);
-}
-
 std::string needs_text(std::uint64_t needed, std::uint64_t available) {
   // Rounded apart, so the two numbers never read as equal.
   return "not enough memory: this render needs about " + format_gib(needed, true) + " GiB, " +
@@ -140,7 +134,7 @@ RenderNeeds render_needs(const RenderSettings& settings, const AssetCosts& asset
 }
 
 StoragePlan plan_storage(const RenderNeeds& needs, const MemoryRoom& room) {
-  const std::optional<std::uint64_t> available = smaller(room.memory, room.address_space);
+  const std::optional<std::uint64_t> available = room.available();
   if (!available || needs.in_memory <= *available)
     return StoragePlan{PlaneStorage::memory, needs.in_memory, available};
   const std::string short_of = needs_text(needs.in_memory, *available);

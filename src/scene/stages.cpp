@@ -161,11 +161,10 @@ double cloud_noise_planes(const RenderSettings& settings, const SceneAssets*) {
 double robot_planes(const RenderSettings& settings, const SceneAssets* assets) {
   const int w = settings.width * settings.aa_scale;
   const int h = settings.height * settings.aa_scale;
-  const FigureRect figure = estimated_figure(settings, assets);
-  const double rows = std::clamp<double>(double(h) - figure.y0, 0.0, figure.height);
-  const double cols = std::clamp<double>(double(w) - figure.x0, 0.0, figure.width);
+  const Rect area = estimated_figure(settings, assets).within(w, h);
+  const double covered = area.empty() ? 0.0 : double(area.width()) * double(area.height());
   const double share = (assets ? robot_cover_share(assets->robo) : kShippedCoverShare) * 1.02;
-  const double pixels = share * rows * cols / (double(w) * double(h));
+  const double pixels = share * covered / (double(w) * double(h));
   const double lists = kRobotListFloats * pixels;
   const double drawing = lists + kRobotMirrorFloats * pixels + robot_ring_rows(h, settings.aa_scale) / double(h) - 1.0;
   return std::max(lists, drawing);
