@@ -118,10 +118,16 @@ class UnreadPipe {
     if (fd_ >= 0) ::close(fd_);
   }
   bool ok() const { return fd_ >= 0; }
-  // Waits until the run has written into the pipe: its save has begun.
-  void wait_for_data() const {
+  // Waits until the run `pid` has written into the pipe: its save has begun.
+  // False if the run ends first (a pipe nobody opened for writing never
+  // reports an end); the run is left for the caller to reap.
+  bool wait_for_data(pid_t pid) const {
     struct pollfd p {fd_, POLLIN, 0};
-    while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
+    for (;;) {
+      if (::poll(&p, 1, 50) > 0 && (p.revents & POLLIN)) return true;
+      siginfo_t info{};
+      if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid)
+        return false;
     }
   }
 
@@ -186,9 +192,10 @@ TEST(Interrupt, SignalDuringSaveEndsTheRunByThatSignal) {
   ASSERT_TRUE(output.ok());
   const pid_t pid = start(w.dir.path(), {"-w", "1280", "-h", "720", "-a", "1"});
   ASSERT_GT(pid, 0);
-  output.wait_for_data();
+  const bool saving = output.wait_for_data(pid);
   ASSERT_EQ(::kill(pid, SIGINT), 0);
   const int status = wait_for(pid);
+  ASSERT_TRUE(saving) << "the run ended before its save, status " << status << ", output: " << w.out();
   ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
   EXPECT_EQ(WTERMSIG(status), SIGINT);
   EXPECT_EQ(w.out(), "");
