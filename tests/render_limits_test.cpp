@@ -7,6 +7,8 @@
 #include <sys/statfs.h>
 
 #include <climits>
+#include <cmath>
+#include <cstdio>
 #include <cstdint>
 
 #include <fstream>
@@ -102,12 +104,16 @@ TEST(MemoryBudget, RefusesWhatDoesNotFit) {
   const RenderSettings defaults;
   EXPECT_NO_THROW(check_memory(defaults, std::nullopt));
   EXPECT_NO_THROW(check_memory(defaults, estimate_peak_bytes(defaults)));
+  // The amount needed is rounded up to a tenth of a GiB, the available amount down.
+  const double needed = double(estimate_peak_bytes(defaults)) / double(kGiB);
+  char rounded_up[16];
+  std::snprintf(rounded_up, sizeof rounded_up, "%.1f", std::ceil(needed * 10.0) / 10.0);
   try {
-    check_memory(defaults, std::uint64_t(1.0 * double(kGiB)) + 1);
+    check_memory(defaults, std::uint64_t(0.59 * double(kGiB)));
     ADD_FAILURE() << "accepted";
   } catch (const std::runtime_error& e) {
-    // 1.05 GiB needed: rounded up, the available amount rounded down.
-    EXPECT_EQ(std::string(e.what()), "not enough memory: this render needs about 1.1 GiB, 1.0 GiB available");
+    EXPECT_EQ(std::string(e.what()),
+              "not enough memory: this render needs about " + std::string(rounded_up) + " GiB, 0.5 GiB available");
   }
 }
 

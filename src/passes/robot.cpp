@@ -145,21 +145,48 @@ class Figure {
   std::vector<Taps> taps_;
 };
 
-// Where pixel (i, j) of the figure, whose normal has the components nx and
-// ny, reads the environment of a width x height scene.
-struct LookTaps {
-  PixelTaps near, far;
-};
-LookTaps look_taps(const Figure& figure, int i, int j, float nx, float ny, int width, int height) {
-  const Looks at = looks(nx, ny, figure.u(j), figure.v(i));
-  return {pixel_taps_uv(at.near_u, at.near_v, width, height, false),
-          pixel_taps_uv(at.far_u, at.far_v, width, height, false)};
-}
-
 // A point is known once the blur has handed over its lower row.
-std::size_t known_in_block(const PixelTaps& point) {
+std::size_t known_in_block(float u, float v, int width, int height) {
+  const PixelTaps point = pixel_taps_uv(u, v, width, height, false);
   return std::size_t(point.y.i1) / std::size_t(BoxBlurRows::kRowsPerBlock);
 }
+
+// The two points of a pixel the figure changes, and the blocks of the blur's
+// rows in which they become known.
+struct PointsAt {
+  Looks looks;
+  std::size_t near_block, far_block;
+};
+
+// The pixels a RobotPixels marks as changed, read back row by row.
+class ChangedPixels {
+ public:
+  explicit ChangedPixels(const RobotPixels& pixels)
+      : bits_(pixels.changed.data()), words_(pixels.words_per_row), width_(pixels.width), height_(pixels.height) {}
+
+  // Calls visit(j, points) for each changed pixel of figure row i, from left
+  // to right, with its points worked out from the normal's components that
+  // normal_x and normal_y hold at the pixel.
+  template <typename Visit>
+  void visit_row(const Figure& figure, int i, const float* normal_x, const float* normal_y, Visit&& visit) const {
+    const std::uint64_t* bits = bits_ + std::size_t(i) * words_;
+    for (std::size_t w = 0; w < words_; ++w)
+      for (std::uint64_t word = bits[w]; word != 0; word &= word - 1) {
+        const int j = int(w * 64 + std::size_t(__builtin_ctzll(word)));
+        const std::size_t p = figure.at(i, j);
+        PointsAt at;
+        at.looks = looks(normal_x[p], normal_y[p], figure.u(j), figure.v(i));
+        at.near_block = known_in_block(at.looks.near_u, at.looks.near_v, width_, height_);
+        at.far_block = known_in_block(at.looks.far_u, at.looks.far_v, width_, height_);
+        visit(j, at);
+      }
+  }
+
+ private:
+  const std::uint64_t* bits_;
+  std::size_t words_;
+  int width_, height_;
+};
 
 // The step's units: finding the pixels counts one per figure row, the blur
 // half as much, drawing one per figure row.
@@ -237,43 +264,27 @@ RobotPixels find_robot_pixels(const ImagePlanes& scene, const SceneDepth& depth,
 
   float* const normal_x = scene[kEmission];
   float* const normal_y = scene[kRobot];
-  const int chunks = std::min(rows, kFindChunks);
-  const auto chunk_rows = [&](int chunk) {
-    return std::pair<int, int>(int((long long)rows * chunk / chunks), int((long long)rows * (chunk + 1) / chunks));
-  };
+  found.chunks = std::min(rows, kFindChunks);
   const std::size_t blocks =
       (std::size_t(height) + BoxBlurRows::kRowsPerBlock - 1) / std::size_t(BoxBlurRows::kRowsPerBlock);
-  // One bit per pixel of the rectangle: whether the figure changes it.
-  const std::size_t words = (std::size_t(cols) + 63) / 64;
-  std::vector<std::uint64_t> changed(std::size_t(rows) * words, 0);
-  // Calls visit(j, near, far) for each pixel of figure row i that the figure
-  // changes, from left to right, with the blocks in which its points become
-  // known.
-  const auto changed_in_row = [&](int i, auto&& visit) {
-    const std::uint64_t* bits = changed.data() + std::size_t(i) * words;
-    for (std::size_t w = 0; w < words; ++w)
-      for (std::uint64_t word = bits[w]; word != 0; word &= word - 1) {
-        const int j = int(w * 64 + std::size_t(__builtin_ctzll(word)));
-        const std::size_t p = figure.at(i, j);
-        const LookTaps points = look_taps(figure, i, j, normal_x[p], normal_y[p], width, height);
-        visit(j, known_in_block(points.near), known_in_block(points.far));
-      }
-  };
+  found.blocks = blocks;
+  found.words_per_row = (std::size_t(cols) + 63) / 64;
+  found.changed.assign(std::size_t(rows) * found.words_per_row, 0);
+  const ChangedPixels changed(found);
 
   // First the pixels: where the figure does not cover the pixel or lies
   // behind what is there, nothing is written. Each one found keeps its
   // normal's first two components in its emission and coverage, which the
-  // figure overwrites when it draws. Then the counts: pixels per figure row,
-  // and per chunk the pixels known in each block (a pixel whose points are
-  // known in one block counts once).
-  std::vector<std::uint64_t> row_count(std::size_t(rows), 0);
-  std::vector<std::uint64_t> at_block(std::size_t(chunks) * blocks, 0);
-  parallel_for(chunks, [&](int begin, int end) {
+  // figure overwrites when it draws. Then per chunk the points known in each
+  // block.
+  std::vector<std::uint64_t> at_block(std::size_t(found.chunks) * blocks, 0);
+  std::vector<std::uint64_t> in_chunk(std::size_t(found.chunks), 0);
+  parallel_for(found.chunks, [&](int begin, int end) {
     for (int chunk = begin; chunk < end; ++chunk) {
       std::uint64_t* counts = at_block.data() + std::size_t(chunk) * blocks;
-      const auto [first, last] = chunk_rows(chunk);
+      const auto [first, last] = found.chunk_rows(chunk);
       for (int i = first; i < last; ++i) {
-        std::uint64_t* bits = changed.data() + std::size_t(i) * words;
+        std::uint64_t* bits = found.changed.data() + std::size_t(i) * found.words_per_row;
         for (int j = 0; j < cols; ++j) {
           const PixelTaps taps = figure.taps(0, i, j);
           if (!(robo.sample(3, taps) > 0.0f)) continue;
@@ -283,51 +294,29 @@ RobotPixels find_robot_pixels(const ImagePlanes& scene, const SceneDepth& depth,
           normal_x[figure.at(i, j)] = surface.nx;
           normal_y[figure.at(i, j)] = surface.ny;
         }
-        changed_in_row(i, [&](int, std::size_t near, std::size_t far) {
-          ++row_count[std::size_t(i)];
-          ++counts[near];
-          if (far != near) ++counts[far];
-        });
-      }
-    }
-  });
-  found.row_start.assign(std::size_t(rows) + 1, 0);
-  for (int i = 0; i < rows; ++i)
-    found.row_start[std::size_t(i) + 1] = found.row_start[std::size_t(i)] + row_count[std::size_t(i)];
-  // Each chunk's place in each block's list, the chunks in order.
-  found.block_start.assign(blocks + 1, 0);
-  std::uint64_t placed = 0;
-  for (std::size_t b = 0; b < blocks; ++b) {
-    found.block_start[b] = placed;
-    for (int chunk = 0; chunk < chunks; ++chunk) {
-      std::uint64_t& count = at_block[std::size_t(chunk) * blocks + b];
-      const std::uint64_t n = count;
-      count = placed;
-      placed += n;
-    }
-  }
-  found.block_start[blocks] = placed;
-  if (found.count() > UINT32_MAX) throw std::length_error("the robot figure covers too many pixels to count");
-
-  // Then the lists, each pixel where its counts placed it.
-  found.columns = IndexBuffer(found.count());
-  found.by_block = IndexBuffer(placed);
-  parallel_for(chunks, [&](int begin, int end) {
-    for (int chunk = begin; chunk < end; ++chunk) {
-      std::uint64_t* next = at_block.data() + std::size_t(chunk) * blocks;
-      const auto [first, last] = chunk_rows(chunk);
-      for (int i = first; i < last; ++i) {
-        std::uint64_t k = found.row_start[std::size_t(i)];
-        changed_in_row(i, [&](int j, std::size_t near, std::size_t far) {
-          found.columns.set(k, std::uint32_t(j));
-          found.by_block.set(next[near]++, std::uint32_t(k));
-          if (far != near) found.by_block.set(next[far]++, std::uint32_t(k));
-          ++k;
+        changed.visit_row(figure, i, normal_x, normal_y, [&](int, const PointsAt& at) {
+          ++in_chunk[std::size_t(chunk)];
+          ++counts[at.near_block];
+          ++counts[at.far_block];
         });
       }
       advance(progress, last - first);
     }
   });
+  for (const std::uint64_t n : in_chunk) found.count += n;
+  // Each chunk's place in each block's list, the chunks in order.
+  found.block_start.assign(blocks + 1, 0);
+  found.chunk_start.assign(at_block.size(), 0);
+  std::uint64_t placed = 0;
+  for (std::size_t b = 0; b < blocks; ++b) {
+    found.block_start[b] = placed;
+    for (int chunk = 0; chunk < found.chunks; ++chunk) {
+      const std::size_t at = std::size_t(chunk) * blocks + b;
+      found.chunk_start[at] = placed;
+      placed += at_block[at];
+    }
+  }
+  found.block_start[blocks] = placed;
   return found;
 }
 
@@ -337,14 +326,14 @@ void draw_robot(const ImagePlanes& scene, const RobotPixels& pixels, const Image
   const int height = scene.height;
   if (pixels.width != width || pixels.height != height)
     throw std::invalid_argument("the robot's pixels were found on a scene of another size");
-  const std::uint64_t count = pixels.count();
   const int rows = pixels.rows;
   const long long blur_work = rows / 2;
-  if (count == 0) {
+  if (pixels.count == 0) {
     advance(progress, blur_work + rows);
     return;
   }
   const Figure figure(width, height, {&robo, &robo_material, &robo_emissive});
+  const ChangedPixels changed(pixels);
   const std::size_t stride = std::size_t(width);
   float* const red = scene[kRed];
   float* const green = scene[kGreen];
@@ -353,9 +342,34 @@ void draw_robot(const ImagePlanes& scene, const RobotPixels& pixels, const Image
   float* const coverage = scene[kRobot];
   float* const reflectivity = scene[kReflectivity];
 
-  // The environment's part of each pixel's shading: the share of the first
-  // of its points to become known, then the sum of both.
-  PlaneBuffer mirrored(std::size_t(kRobotMirrorFloats) * count);
+  // First the points, each where the counts placed it.
+  PlaneBuffer point_storage(3 * pixels.block_start[pixels.blocks]);
+  float* const points = point_storage.data();
+  // Walks the changed pixels chunk by chunk, row by row, each with its two
+  // entries in the order they were placed; counts a chunk's rows in
+  // `progress` as it ends, when `counted`.
+  const auto walk_pixels = [&](bool counted, auto&& visit) {
+    parallel_for(pixels.chunks, [&](int begin, int end) {
+      for (int chunk = begin; chunk < end; ++chunk) {
+        const std::uint64_t* next = pixels.chunk_start.data() + std::size_t(chunk) * pixels.blocks;
+        std::vector<std::uint64_t> cursor(next, next + pixels.blocks);
+        const auto [first, last] = pixels.chunk_rows(chunk);
+        for (int i = first; i < last; ++i)
+          changed.visit_row(figure, i, emission, coverage, [&](int j, const PointsAt& at) {
+            float* const near = points + 3 * cursor[at.near_block]++;
+            float* const far = points + 3 * cursor[at.far_block]++;
+            visit(i, j, at, near, far);
+          });
+        if (counted) advance(progress, last - first);
+      }
+    });
+  };
+  walk_pixels(false, [](int, int, const PointsAt& at, float* near, float* far) {
+    near[0] = at.looks.near_u;
+    near[1] = at.looks.near_v;
+    far[0] = at.looks.far_u;
+    far[1] = at.looks.far_v;
+  });
 
   // Result rows of the blur, scaled as reference::box_blur scales them. The
   // three channels of a row lie side by side, so the values of one point
@@ -365,56 +379,28 @@ void draw_robot(const ImagePlanes& scene, const RobotPixels& pixels, const Image
   PlaneBuffer kept = PlaneBuffer::working(3 * std::size_t(kKept) * stride);
   const auto environment_row = [&](int y) { return kept.data() + 3 * std::size_t(y % kKept) * stride; };
 
-  // The environment at one point, each channel between the same taps.
-  const auto look = [&](const PixelTaps& t, float values[3]) {
-    const float* const row0 = environment_row(t.y.i0);
-    const float* const row1 = environment_row(t.y.i1);
-    for (int c = 0; c < 3; ++c)
-      values[c] = sample_rows(row0, row1, SampleTap{3 * t.x.i0 + c, 3 * t.x.i1 + c, t.x.f}, t.y);
-  };
-
-  // Takes the points known in block b from the kept rows.
+  // Takes the points known in block b from the kept rows: each entry's
+  // position gives way to the environment's three channels there.
   const auto take_points = [&](std::size_t b) {
     const std::uint64_t first = pixels.block_start[b];
     const std::uint64_t entries = pixels.block_start[b + 1] - first;
     constexpr std::uint64_t kSlice = 4096;
     const int slices = int((entries + kSlice - 1) / kSlice);
     parallel_for(slices, [&](int begin, int end) {
-      const std::uint64_t from = std::uint64_t(begin) * kSlice;
-      const std::uint64_t to = std::min(entries, std::uint64_t(end) * kSlice);
-      // A block's pixels come in increasing order, so their rows are found
-      // by walking down from the first one's.
-      const std::uint64_t* const row_start = pixels.row_start.data();
-      int i = int(std::upper_bound(row_start, row_start + rows + 1, pixels.by_block[first + from]) - row_start) - 1;
-      for (std::uint64_t e = from; e < to; ++e) {
-        const std::uint64_t k = pixels.by_block[first + e];
-        while (row_start[i + 1] <= k) ++i;
-        const int j = int(pixels.columns[k]);
-        const std::size_t p = figure.at(i, j);
-        const LookTaps points = look_taps(figure, i, j, emission[p], coverage[p], width, height);
-        const std::size_t near_block = known_in_block(points.near);
-        const std::size_t far_block = known_in_block(points.far);
-        float* const m = mirrored.data() + 3 * k;
-        float near[3], far[3];
-        if (near_block == b) look(points.near, near);
-        if (far_block == b) look(points.far, far);
-        // The far share comes first in the sum, whichever point is known first.
-        if (near_block == b && far_block == b)
-          for (int c = 0; c < 3; ++c) m[c] = far_share(far[c]) + near_share(near[c]);
-        else if (near_block == b && far_block < b)
-          for (int c = 0; c < 3; ++c) m[c] = m[c] + near_share(near[c]);
-        else if (near_block == b)
-          for (int c = 0; c < 3; ++c) m[c] = near_share(near[c]);
-        else if (near_block < b)
-          for (int c = 0; c < 3; ++c) m[c] = far_share(far[c]) + m[c];
-        else
-          for (int c = 0; c < 3; ++c) m[c] = far_share(far[c]);
+      const std::uint64_t to = first + std::min(entries, std::uint64_t(end) * kSlice);
+      for (std::uint64_t e = first + std::uint64_t(begin) * kSlice; e < to; ++e) {
+        float* const entry = points + 3 * e;
+        const PixelTaps t = pixel_taps_uv(entry[0], entry[1], width, height, false);
+        const float* const row0 = environment_row(t.y.i0);
+        const float* const row1 = environment_row(t.y.i1);
+        for (int c = 0; c < 3; ++c)
+          entry[c] = sample_rows(row0, row1, SampleTap{3 * t.x.i0 + c, 3 * t.x.i1 + c, t.x.f}, t.y);
       }
     });
   };
 
   // The blur runs only as far down as the last point.
-  std::size_t blocks = pixels.block_start.size() - 1;
+  std::size_t blocks = pixels.blocks;
   while (blocks > 0 && pixels.block_start[blocks] == pixels.block_start[blocks - 1]) --blocks;
   const int blurred_rows = int(std::min<long long>(height, (long long)blocks * kBlock));
   const int radius = 2 * aa_scale;
@@ -435,32 +421,29 @@ void draw_robot(const ImagePlanes& scene, const RobotPixels& pixels, const Image
       },
       blurred_rows);
 
-  parallel_rows(rows, figure.cols, [&](int begin, int end) {
-    for (int i = begin; i < end; ++i) {
-      for (std::uint64_t q = pixels.row_start[std::size_t(i)]; q < pixels.row_start[std::size_t(i) + 1]; ++q) {
-        const int j = int(pixels.columns[q]);
-        const PixelTaps taps = figure.taps(0, i, j);
-        // The figure's depth is worked out only where it is kept.
-        RobotSurface surface{0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
-        if (depth_plane)
-          surface = surface_at(robo, taps);
-        else
-          surface.alpha = robo.sample(3, taps);
-        const RobotSample s = shade_mirrored(mirrored.data() + 3 * q, robo_material, figure.taps(1, i, j),
-                                             robo_emissive, figure.taps(2, i, j), surface);
-        const std::size_t p = figure.at(i, j);
-        const float a = s.alpha;
-        red[p] = s.r * a + (1.0f - a) * red[p];
-        green[p] = s.g * a + (1.0f - a) * green[p];
-        blue[p] = s.b * a + (1.0f - a) * blue[p];
-        if (depth_plane) depth_plane[p] = s.depth;
-        coverage[p] = a;
-        // A zero left as it is keeps pages nobody else writes untouched.
-        if (reflectivity[p] != s.reflectivity) reflectivity[p] = s.reflectivity;
-        emission[p] = s.emission;
-      }
-    }
-    advance(progress, end - begin);
+  // Then the pixels, each from the environment at its two points.
+  walk_pixels(true, [&](int i, int j, const PointsAt&, const float* near, const float* far) {
+    float mirrored[3];
+    for (int c = 0; c < 3; ++c) mirrored[c] = far_share(far[c]) + near_share(near[c]);
+    const PixelTaps taps = figure.taps(0, i, j);
+    // The figure's depth is worked out only where it is kept.
+    RobotSurface surface{0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
+    if (depth_plane)
+      surface = surface_at(robo, taps);
+    else
+      surface.alpha = robo.sample(3, taps);
+    const RobotSample s = shade_mirrored(mirrored, robo_material, figure.taps(1, i, j), robo_emissive,
+                                         figure.taps(2, i, j), surface);
+    const std::size_t p = figure.at(i, j);
+    const float a = s.alpha;
+    red[p] = s.r * a + (1.0f - a) * red[p];
+    green[p] = s.g * a + (1.0f - a) * green[p];
+    blue[p] = s.b * a + (1.0f - a) * blue[p];
+    if (depth_plane) depth_plane[p] = s.depth;
+    coverage[p] = a;
+    // A zero left as it is keeps pages nobody else writes untouched.
+    if (reflectivity[p] != s.reflectivity) reflectivity[p] = s.reflectivity;
+    emission[p] = s.emission;
   });
 }
 

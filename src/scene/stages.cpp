@@ -153,9 +153,8 @@ double cloud_noise_planes(const RenderSettings& settings, const SceneAssets*) {
   return (double(rows) + BoxBlurRows::scratch_rows(h, 1, cloud_blur_radius(h))) / double(h);
 }
 
-// The figure's lists while its pixels are found, with the knot's depths
-// still there; then, the knot's depths released, the lists, what the pixels
-// mirror and the environment's rows while it draws. The pixels it changes
+// Once the figure's pixels are found, the knot's depths are released; then
+// its points and the environment's rows while it draws. The pixels it changes
 // are at most those it covers, a share of its rectangle that the asset
 // decides (with 2 % to spare, as the share is a count of texels).
 double robot_planes(const RenderSettings& settings, const SceneAssets* assets) {
@@ -165,9 +164,8 @@ double robot_planes(const RenderSettings& settings, const SceneAssets* assets) {
   const double covered = area.empty() ? 0.0 : double(area.width()) * double(area.height());
   const double share = (assets ? robot_cover_share(assets->robo) : kShippedCoverShare) * 1.02;
   const double pixels = share * covered / (double(w) * double(h));
-  const double lists = kRobotListFloats * pixels;
-  const double drawing = lists + kRobotMirrorFloats * pixels + robot_ring_rows(h, settings.aa_scale) / double(h) - 1.0;
-  return std::max(lists, drawing);
+  const double drawing = kRobotPointFloats * pixels + robot_ring_rows(h, settings.aa_scale) / double(h) - 1.0;
+  return std::max(0.0, drawing);
 }
 
 // The copies the rain keeps of the colour before it: the seed is the
