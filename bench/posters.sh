@@ -75,7 +75,7 @@ order=()
 # run NAME IN_GROUP WIDTH HEIGHT AA: one render, its figures appended to rows[NAME].
 run() {
   local name=$1 in_group=$2 w=$3 h=$4 aa=$5
-  local command=("$exe" -w "$w" -h "$h" -a "$aa" -o "$work/$name.png")
+  local command=("$exe" -w "$w" -h "$h" -a "$aa" -d "$root/assets/01_neonvale" -o "$work/$name.png")
   [[ " ${order[*]} " == *" $name "* ]] || order+=("$name")
   if [ "$in_group" = 1 ]; then
     [ -n "$group" ] || { rows[$name]="skipped"; return; }
