@@ -216,7 +216,7 @@ const std::vector<Stage>& render_stages() {
       // Robot coverage; the lists of the pixels it changes, what they mirror
       // and the environment's rows. Releases the knot's depths once the
       // pixels are found.
-      {"robot", robot, {1, 0}, {0, 0, robot_planes}, {1, 0}, 0.55},
+      {"robot", robot, {1, 0}, {0, 0, robot_planes}, {1, 0}, 0.40},
       // A few rows kept before they are written; releases the window,
       // reflectivity and robot coverage.
       {"reflections", reflections, {}, {0.1, 0, ripple_noise_planes}, {2, 0, backdrop_window_planes}, 0.50},
