@@ -105,6 +105,39 @@ int wait_for(pid_t pid) {
   return status;
 }
 
+// Where each thread of a live process is: its state, the kernel function it
+// sleeps in and its system call, for a failure to show where a run stuck.
+std::string thread_states(pid_t pid) {
+  const fs::path tasks = "/proc/" + std::to_string(pid) + "/task";
+  std::string states;
+  std::error_code error;
+  for (const auto& task : fs::directory_iterator(tasks, error)) {
+    std::string stat = test::read_file(task.path() / "stat");
+    const std::size_t name_end = stat.rfind(')');
+    const char state = name_end != std::string::npos && name_end + 2 < stat.size() ? stat[name_end + 2] : '?';
+    std::string syscall = test::read_file(task.path() / "syscall");
+    if (!syscall.empty() && syscall.back() == '\n') syscall.pop_back();
+    states += "\n  thread " + task.path().filename().string() + ": " + state + " in " +
+              test::read_file(task.path() / "wchan") + ", syscall " + syscall;
+  }
+  return states;
+}
+
+// Waits for the run to end; one still running after the guard's time is
+// described, then killed.
+int wait_for_end(pid_t pid, std::string* stuck) {
+  const auto deadline = Clock::now() + std::chrono::seconds(240);
+  int status = 0;
+  while (Clock::now() < deadline) {
+    const pid_t ended = ::waitpid(pid, &status, WNOHANG);
+    if (ended == pid || (ended < 0 && errno != EINTR)) return status;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  *stuck = thread_states(pid);
+  ::kill(pid, SIGKILL);
+  return wait_for(pid);
+}
+
 // The output's name made a named pipe, held open for reading (without
 // reading) for the life of the object, so that a run saving into it blocks
 // once the pipe is full.
@@ -120,15 +153,19 @@ class UnreadPipe {
   bool ok() const { return fd_ >= 0; }
   // Waits until the run `pid` has written into the pipe: its save has begun.
   // False if the run ends first (a pipe nobody opened for writing never
-  // reports an end); the run is left for the caller to reap.
+  // reports an end), the run then left for the caller to reap, or if it
+  // does neither within the guard's time.
   bool wait_for_data(pid_t pid) const {
     struct pollfd p {fd_, POLLIN, 0};
-    for (;;) {
+    // Only a guard against a run that never gets there.
+    const auto deadline = Clock::now() + std::chrono::seconds(240);
+    while (Clock::now() < deadline) {
       if (::poll(&p, 1, 50) > 0 && (p.revents & POLLIN)) return true;
       siginfo_t info{};
       if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid)
         return false;
     }
+    return false;
   }
 
  private:
@@ -177,7 +214,9 @@ TEST(Interrupt, SignalDuringRenderEndsTheRunByThatSignal) {
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(wait_until_catching(pid, sig)) << "the handlers were never installed";
     ASSERT_EQ(::kill(pid, sig), 0);
-    const int status = wait_for(pid);
+    std::string stuck;
+    const int status = wait_for_end(pid, &stuck);
+    ASSERT_TRUE(stuck.empty()) << "the run outlived its signal:" << stuck;
     ASSERT_TRUE(WIFSIGNALED(status)) << "the run was not ended by the signal, status " << status;
     EXPECT_EQ(WTERMSIG(status), sig);
     EXPECT_EQ(w.out(), "");
@@ -193,9 +232,13 @@ TEST(Interrupt, SignalDuringSaveEndsTheRunByThatSignal) {
   const pid_t pid = start(w.dir.path(), {"-w", "1280", "-h", "720", "-a", "1"});
   ASSERT_GT(pid, 0);
   const bool saving = output.wait_for_data(pid);
+  const std::string before_signal = saving ? "" : thread_states(pid);
   ASSERT_EQ(::kill(pid, SIGINT), 0);
-  const int status = wait_for(pid);
-  ASSERT_TRUE(saving) << "the run ended before its save, status " << status << ", output: " << w.out();
+  std::string stuck;
+  const int status = wait_for_end(pid, &stuck);
+  ASSERT_TRUE(saving) << "the run did not start its save, status " << status << ", output: " << w.out()
+                      << ", threads:" << before_signal;
+  ASSERT_TRUE(stuck.empty()) << "the run outlived its signal:" << stuck;
   ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
   EXPECT_EQ(WTERMSIG(status), SIGINT);
   EXPECT_EQ(w.out(), "");
