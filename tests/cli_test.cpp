@@ -103,8 +103,7 @@ TEST(Cli, RenderThatCannotFitInMemoryIsRefused) {
   TempDir dir;
   dir.install_assets();
   // About 1.2 GiB needed, under 1 GiB of address space allowed.
-  const RunResult r =
-      test::run_in(dir.path(), std::string("ulimit -v 1000000 && '") + NEONVALE_EXE + "' -w 6000 -h 6000 -a 1");
+  const RunResult r = run(dir, "-w 6000 -h 6000 -a 1", "ulimit -v 1000000 && ");
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.signal, 0);
   const std::string head = "E: not enough memory: this render needs about 1.2 GiB, ";
@@ -120,8 +119,7 @@ TEST(Cli, TinyRenderRunsInASmallAddressSpace) {
   if (test::built_with_sanitizer()) GTEST_SKIP() << "an address-space limit cannot hold a sanitizer runtime";
   TempDir dir;
   dir.install_assets();
-  const RunResult r =
-      test::run_in(dir.path(), std::string("ulimit -v 102400 && '") + NEONVALE_EXE + "' -w 64 -h 64 -a 2");
+  const RunResult r = run(dir, "-w 64 -h 64 -a 2", "ulimit -v 102400 && ");
   EXPECT_EQ(r.exit_code, 0) << r.out;
   EXPECT_EQ(r.out, "");
   EXPECT_TRUE(std::filesystem::exists(dir.path() / "01_LumenDrift.png"));

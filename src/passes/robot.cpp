@@ -278,7 +278,6 @@ RobotPixels find_robot_pixels(const ImagePlanes& scene, const SceneDepth& depth,
   // figure overwrites when it draws. Then per chunk the points known in each
   // block.
   std::vector<std::uint64_t> at_block(std::size_t(found.chunks) * blocks, 0);
-  std::vector<std::uint64_t> in_chunk(std::size_t(found.chunks), 0);
   parallel_for(found.chunks, [&](int begin, int end) {
     for (int chunk = begin; chunk < end; ++chunk) {
       std::uint64_t* counts = at_block.data() + std::size_t(chunk) * blocks;
@@ -295,7 +294,6 @@ RobotPixels find_robot_pixels(const ImagePlanes& scene, const SceneDepth& depth,
           normal_y[figure.at(i, j)] = surface.ny;
         }
         changed.visit_row(figure, i, normal_x, normal_y, [&](int, const PointsAt& at) {
-          ++in_chunk[std::size_t(chunk)];
           ++counts[at.near_block];
           ++counts[at.far_block];
         });
@@ -303,7 +301,6 @@ RobotPixels find_robot_pixels(const ImagePlanes& scene, const SceneDepth& depth,
       advance(progress, last - first);
     }
   });
-  for (const std::uint64_t n : in_chunk) found.count += n;
   // Each chunk's place in each block's list, the chunks in order.
   found.block_start.assign(blocks + 1, 0);
   found.chunk_start.assign(at_block.size(), 0);
@@ -317,6 +314,7 @@ RobotPixels find_robot_pixels(const ImagePlanes& scene, const SceneDepth& depth,
     }
   }
   found.block_start[blocks] = placed;
+  found.count = placed / 2;  // two points a pixel
   return found;
 }
 

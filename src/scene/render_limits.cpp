@@ -47,6 +47,14 @@ double output_plane_bytes(const RenderSettings& settings) {
   return double(settings.width) * double(settings.height) * sizeof(float);
 }
 
+// What a render holds in memory when its own images take `images` bytes
+// there: the assets' images throughout, beside them the larger of what
+// `threads` threads decode at once and those images (the decoded rows are
+// gone before the render's first image is made), and the program's buffers.
+std::uint64_t beside_assets(const AssetCosts& assets, int threads, std::uint64_t images) {
+  return assets.images + std::max(assets.decoding_peak(threads), images) + kProgramBuffers;
+}
+
 std::string needs_text(std::uint64_t needed, std::uint64_t available) {
   // Rounded apart, so the two numbers never read as equal.
   return "not enough memory: this render needs about " + format_gib(needed, true) + " GiB, " +
@@ -73,8 +81,7 @@ std::uint64_t image_peak_bytes(const RenderSettings& settings, const SceneAssets
 }
 
 std::uint64_t estimate_peak_bytes(const RenderSettings& settings, const AssetCosts& assets, int threads) {
-  // The decoded rows are gone before the render's first image is made.
-  return assets.images + std::max(assets.decoding_peak(threads), image_peak_bytes(settings)) + kProgramBuffers;
+  return beside_assets(assets, threads, image_peak_bytes(settings));
 }
 
 std::uint64_t estimate_peak_bytes(const RenderSettings& settings) {
@@ -126,9 +133,7 @@ RenderNeeds render_needs(const RenderSettings& settings, const AssetCosts& asset
   const int h = settings.height * settings.aa_scale;
   const std::uint64_t rings = std::uint64_t(std::ceil(BoxBlurRows::scratch_rows(h, 3, glow_radius(h)) *
                                                       double(settings.width) * settings.aa_scale * sizeof(float)));
-  needs.with_scratch_files = assets.images +
-                             std::max(assets.decoding_peak(threads), std::max(save, rings) + kScratchWorkingSet) +
-                             kProgramBuffers;
+  needs.with_scratch_files = beside_assets(assets, threads, std::max(save, rings) + kScratchWorkingSet);
   needs.on_disk = image_peak_bytes(settings) + kScratchDiskSlack;
   return needs;
 }
